@@ -1,0 +1,3 @@
+#include "campaignlogging.h"
+
+Q_LOGGING_CATEGORY(lcCampaign, "brisko.campaign")

@@ -1,0 +1,3 @@
+#include "foundationlogging.h"
+
+Q_LOGGING_CATEGORY(lcFoundation, "brisko.foundation")
