@@ -1,0 +1,31 @@
+# The two commands of the README:
+#   make run   installs what is missing, builds a Release build and starts Brisko
+#   make test  installs what is missing, builds and runs the whole test suite
+BUILD_RELEASE ?= build/release
+BUILD_TEST    ?= build/test
+JOBS          ?= $(shell nproc)
+
+.PHONY: run test deps release test-build bench clean
+
+deps:
+	./scripts/install-deps
+
+release: deps
+	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISKO_BUILD_TESTS=OFF -DBRISKO_BUILD_BENCH=ON
+	cmake --build $(BUILD_RELEASE) -j $(JOBS)
+
+run: release
+	$(BUILD_RELEASE)/bin/brisko $(ARGS)
+
+test-build: deps
+	cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISKO_BUILD_BENCH=OFF
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+
+test: test-build
+	./scripts/run-tests $(BUILD_TEST)
+
+bench: release
+	./scripts/run-bench $(BUILD_RELEASE)
+
+clean:
+	rm -rf build

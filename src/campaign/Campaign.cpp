@@ -1,0 +1,135 @@
+#include "Campaign.h"
+
+namespace brisko {
+
+Campaign::Campaign(QObject *parent) : QObject(parent) {}
+
+QString Campaign::field(Field which) const
+{
+    return m_fields[int(which)];
+}
+
+void Campaign::setField(Field which, const QString &text)
+{
+    QString &slot = m_fields[int(which)];
+    if (slot == text)
+        return;
+    slot = text;
+    Q_EMIT fieldChanged(which);
+    setModified(true);
+}
+
+void Campaign::setupTableColumns(const QStringList &names)
+{
+    QStringList kept;
+    for (const QString &column : std::as_const(m_columns)) {
+        if (column.startsWith(EmailKey))
+            kept.append(column);
+    }
+    for (const QString &name : names) {
+        if (name == EmailKey || name.startsWith(ProgramColumnPrefix))
+            continue;
+        kept.append(name);
+    }
+    if (kept == m_columns)
+        return;
+    m_columns = kept;
+    Q_EMIT columnsChanged();
+    setModified(true);
+}
+
+void Campaign::setRecipients(RecipientList list)
+{
+    m_recipients = std::move(list);
+    recipientsChanged();
+}
+
+void Campaign::appendRecipients(const RecipientList &list)
+{
+    if (list.isEmpty())
+        return;
+    m_recipients.append(list);
+    recipientsChanged();
+}
+
+void Campaign::recipientsChanged()
+{
+    Q_EMIT recipientsReset();
+    setModified(true);
+}
+
+QStringList Campaign::emailList() const
+{
+    QStringList result;
+    result.reserve(m_recipients.size());
+    for (const RecipientPtr &record : m_recipients)
+        result.append(record->email());
+    return result;
+}
+
+std::optional<int> Campaign::response(const QString &address) const
+{
+    auto it = m_responses.constFind(address);
+    if (it == m_responses.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<QString> Campaign::status(const QString &address) const
+{
+    auto it = m_statuses.constFind(address);
+    if (it == m_statuses.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+void Campaign::recordOutcome(const QString &address, int code, const std::optional<QString> &text)
+{
+    m_responses.insert(address, code);
+    if (text)
+        m_statuses.insert(address, *text);
+    Q_EMIT outcomeRecorded(address);
+}
+
+void Campaign::apply(const CampaignDocument &document)
+{
+    if (document.html)
+        setField(Field::Html, *document.html);
+    if (document.body)
+        setField(Field::Body, *document.body);
+    if (document.from)
+        setField(Field::From, *document.from);
+    if (document.subject)
+        setField(Field::Subject, *document.subject);
+    setField(Field::ReturnPath, document.returnPath.value_or(QString()));
+    if (document.replyTo)
+        setField(Field::ReplyTo, *document.replyTo);
+    if (document.columns)
+        setupTableColumns(*document.columns);
+    if (document.recipients)
+        setRecipients(*document.recipients);
+}
+
+CampaignDocument Campaign::document() const
+{
+    CampaignDocument document;
+    document.subject = subject();
+    document.from = from();
+    document.body = body();
+    document.html = html();
+    document.replyTo = replyTo();
+    document.returnPath = returnPath();
+    document.columns = m_columns;
+    document.recipients = m_recipients;
+    return document;
+}
+
+void Campaign::setModified(bool modified)
+{
+    if (m_modified == modified)
+        return;
+    m_modified = modified;
+    Q_EMIT modifiedChanged(modified);
+}
+
+} // namespace brisko

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "Recipient.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace brisko {
+
+// What one campaign file holds. A key the file did not have is none.
+struct CampaignDocument
+{
+    std::optional<QString> subject;
+    std::optional<QString> from;
+    std::optional<QString> body;
+    std::optional<QString> html;
+    std::optional<QString> replyTo;
+    std::optional<QString> returnPath;
+    std::optional<QStringList> columns;
+    std::optional<RecipientList> recipients;
+};
+
+// The open campaign, free of widgets: the message fields, the table's columns, the
+// recipient list and the per-address outcomes. The window and brisko-cli share it.
+class Campaign : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Field { Subject, From, ReplyTo, ReturnPath, Body, Html };
+    Q_ENUM(Field)
+
+    explicit Campaign(QObject *parent = nullptr);
+
+    QString field(Field which) const;
+    void setField(Field which, const QString &text);
+    QString subject() const { return field(Field::Subject); }
+    QString from() const { return field(Field::From); }
+    QString replyTo() const { return field(Field::ReplyTo); }
+    QString returnPath() const { return field(Field::ReturnPath); }
+    QString body() const { return field(Field::Body); }
+    QString html() const { return field(Field::Html); }
+
+    // The table's data columns in display order: "EMAIL" first, never a program column.
+    QStringList columns() const { return m_columns; }
+    // Rebuilds the data columns: "EMAIL" (and any column whose name starts with it)
+    // stays, then one column per name in order, leaving out "EMAIL" and program columns.
+    void setupTableColumns(const QStringList &names);
+
+    // The live list, in table order. Callers that change it call recipientsChanged().
+    RecipientList &recipients() { return m_recipients; }
+    const RecipientList &recipients() const { return m_recipients; }
+    void setRecipients(RecipientList list);
+    void appendRecipients(const RecipientList &list);
+    QStringList emailList() const;
+    void recipientsChanged();
+
+    // Outcomes of sends, keyed by address; never saved, never cleared while running.
+    std::optional<int> response(const QString &address) const;
+    std::optional<QString> status(const QString &address) const;
+    // Records an outcome: code 1 or -1; a text of none keeps the address's earlier text.
+    void recordOutcome(const QString &address, int code, const std::optional<QString> &text);
+
+    // Applies a loaded file: keys in the order HTML, BODY, FROM, SUBJECT, RETURNPATH,
+    // REPLYTO, COLUMNS, RECIPIENTS. An absent key leaves its part unchanged, except
+    // Return-Path, which becomes empty.
+    void apply(const CampaignDocument &document);
+    // Everything the file stores, all keys present.
+    CampaignDocument document() const;
+
+    bool isModified() const { return m_modified; }
+    void setModified(bool modified);
+
+Q_SIGNALS:
+    void fieldChanged(brisko::Campaign::Field which);
+    void columnsChanged();
+    void recipientsReset();
+    void outcomeRecorded(const QString &address);
+    void modifiedChanged(bool modified);
+
+private:
+    QString m_fields[6];
+    QStringList m_columns{EmailKey.toString()};
+    RecipientList m_recipients;
+    QHash<QString, int> m_responses;
+    QHash<QString, QString> m_statuses;
+    bool m_modified = false;
+};
+
+} // namespace brisko
