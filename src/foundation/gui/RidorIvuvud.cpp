@@ -1,0 +1,317 @@
+#include "RidorIvuvud.h"
+
+#include "Localization.h"
+#include "foundationguilogging.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace RidorIvuvud {
+
+namespace {
+
+// The suppression keys live in the program's shared preferences, the same store the
+// rest of the program reads and writes through its preferences helpers.
+bool isSuppressed(const QString &key)
+{
+    QSettings preferences(QSettings::NativeFormat, QSettings::UserScope, u"Brisko"_s, u"Brisko"_s);
+    return preferences.value(key, false).toBool();
+}
+
+void storeSuppressed(const QString &key)
+{
+    QSettings preferences(QSettings::NativeFormat, QSettings::UserScope, u"Brisko"_s, u"Brisko"_s);
+    preferences.setValue(key, true);
+}
+
+std::optional<QString> text(const std::optional<QString> &value, bool localize)
+{
+    return localize ? brisko::localizedString(value) : value;
+}
+
+QString text(const QString &value, bool localize)
+{
+    return localize ? brisko::localizedString(value).value_or(QString()) : value;
+}
+
+// A button titled "Cancel" (or its translation) answers the Escape key, as people
+// expect of such a button; every other button needs a click or its shortcut.
+bool isCancelTitle(const QString &title)
+{
+    return title.compare("Cancel"_L1, Qt::CaseInsensitive) == 0
+           || title == brisko::localizedString(u"Cancel"_s).value_or(QString());
+}
+
+void logUnknownButton()
+{
+    qCWarning(lcFoundationGui).noquote() << "RidorIvuvud.showDialog Unknown button";
+}
+
+// The alert shared by the simple and the button dialogs: plain texts, the buttons in
+// the order given (the first one is the default), an optional suppression box. Like
+// the writable dialog it is centred on the window in use, if any, and application modal.
+class Alert
+{
+public:
+    Alert(const QString &heading, const std::optional<QString> &subHeading)
+        : m_box(QApplication::activeWindow())
+    {
+        m_box.setIcon(QMessageBox::NoIcon);
+        m_box.setTextFormat(Qt::PlainText);
+        m_box.setText(heading);
+        if (subHeading)
+            m_box.setInformativeText(*subHeading);
+    }
+
+    // code: what run() answers when this button is pressed.
+    void addButton(const QString &title, int code)
+    {
+        QPushButton *button = m_box.addButton(title, m_buttons.isEmpty() ? QMessageBox::AcceptRole
+                                                                         : QMessageBox::ActionRole);
+        if (m_buttons.isEmpty())
+            m_box.setDefaultButton(button);
+        else if (!m_box.escapeButton() && isCancelTitle(title))
+            m_box.setEscapeButton(button);
+        m_buttons.insert(button, code);
+    }
+
+    void addSuppressionBox(bool ticked)
+    {
+        auto *box = new QCheckBox(QCoreApplication::translate("RidorIvuvud", "Do not show this message again"));
+        box->setChecked(ticked);
+        m_box.setCheckBox(box);
+    }
+
+    // Runs the modal loop; the code of the button pressed, 0 for any other ending.
+    int run()
+    {
+        m_box.exec();
+        return m_buttons.value(m_box.clickedButton(), 0);
+    }
+
+    bool suppressionTicked() const { return m_box.checkBox() && m_box.checkBox()->isChecked(); }
+
+private:
+    QMessageBox m_box;
+    QHash<QAbstractButton *, int> m_buttons;
+};
+
+class WritableDialog : public QDialog
+{
+public:
+    // titles: the buttons in order with the codes they answer.
+    WritableDialog(const QString &heading, const std::optional<QString> &subHeading,
+                   const QList<std::pair<QString, int>> &titles, const QString &startText, TextRange selectRange)
+        : QDialog(QApplication::activeWindow())
+        , m_range(selectRange)
+    {
+        auto *layout = new QVBoxLayout(this);
+
+        auto *headingLabel = new QLabel(heading, this);
+        headingLabel->setTextFormat(Qt::PlainText);
+        headingLabel->setWordWrap(true);
+        QFont bold = headingLabel->font();
+        bold.setBold(true);
+        headingLabel->setFont(bold);
+        layout->addWidget(headingLabel);
+
+        if (subHeading) {
+            auto *subHeadingLabel = new QLabel(*subHeading, this);
+            subHeadingLabel->setTextFormat(Qt::PlainText);
+            subHeadingLabel->setWordWrap(true);
+            layout->addWidget(subHeadingLabel);
+        }
+
+        m_field = new QLineEdit(startText, this);
+        m_field->setMinimumWidth(200);
+        layout->addWidget(m_field);
+
+        auto *buttons = new QDialogButtonBox(this);
+        for (const auto &[title, code] : titles) {
+            const bool first = buttons->buttons().isEmpty();
+            QPushButton *button =
+                buttons->addButton(title, first ? QDialogButtonBox::AcceptRole : QDialogButtonBox::ActionRole);
+            if (first)
+                button->setDefault(true);
+            else if (!m_escapeButton && isCancelTitle(title))
+                m_escapeButton = button;
+            connect(button, &QPushButton::clicked, this, [this, code] {
+                m_pressed = code;
+                accept();
+            });
+        }
+        layout->addWidget(buttons);
+
+        // The field is what the user came to edit: it holds the focus and the requested
+        // selection the moment the dialog appears.
+        m_field->setFocus(Qt::OtherFocusReason);
+        select();
+    }
+
+    void setVisible(bool visible) override
+    {
+        QDialog::setVisible(visible);
+        // Showing hands the field a tab-like focus event, which selects the whole text
+        // when nothing is selected: put the requested selection back.
+        if (visible)
+            select();
+    }
+
+    QString text() const { return m_field->text(); }
+    int pressed() const { return m_pressed; }
+
+    void reject() override
+    {
+        if (m_escapeButton)
+            m_escapeButton->click();
+        else
+            QDialog::reject();
+    }
+
+private:
+    void select()
+    {
+        const TextRange range = m_range;
+        const qint64 size = m_field->text().size();
+        if (range.location == NotFound || range.location < 0 || range.location > size) {
+            m_field->deselect();
+            return;
+        }
+        const qint64 length = std::clamp<qint64>(range.length, 0, size - range.location);
+        m_field->setSelection(int(range.location), int(length));
+    }
+
+    TextRange m_range;
+    QLineEdit *m_field = nullptr;
+    QPushButton *m_escapeButton = nullptr;
+    int m_pressed = 0;
+};
+
+} // namespace
+
+QVariantMap WritableDialogResult::toVariantMap() const
+{
+    QVariantMap map{{u"TEXT"_s, text}};
+    if (result)
+        map.insert(u"RESULT"_s, *result);
+    return map;
+}
+
+void showSimpleDialog(const QString &heading, const std::optional<QString> &subHeading,
+                      const std::optional<QString> &suppressionKey, bool localize, bool suppressionKeyDefault)
+{
+    if (suppressionKey && isSuppressed(*suppressionKey))
+        return;
+
+    Alert alert(text(heading, localize), text(subHeading, localize));
+    alert.addButton(brisko::localizedString(u"OK"_s).value_or(QString()), FirstButton);
+    if (suppressionKey)
+        alert.addSuppressionBox(suppressionKeyDefault);
+    alert.run();
+
+    if (suppressionKey && alert.suppressionTicked())
+        storeSuppressed(*suppressionKey);
+}
+
+int showDialog(const QString &heading, const std::optional<QString> &subHeading, const QString &button1,
+               const std::optional<QString> &button2, const std::optional<QString> &button3,
+               const std::optional<QString> &button4, const std::optional<QString> &suppressionKey,
+               bool localize)
+{
+    Q_UNUSED(button4) // at most three buttons are ever shown
+
+    const QString shownHeading = text(heading, localize);
+    const std::optional<QString> shownSubHeading = text(subHeading, localize);
+    const QString title1 = text(button1, localize);
+    const std::optional<QString> title2 = text(button2, localize);
+    const std::optional<QString> title3 = text(button3, localize);
+
+    if (suppressionKey && isSuppressed(*suppressionKey))
+        return Suppressed;
+
+    Alert alert(shownHeading, shownSubHeading);
+    // Each code names its argument: button3 answers 3 even when there is no button2.
+    alert.addButton(title1, FirstButton);
+    if (title2)
+        alert.addButton(*title2, SecondButton);
+    if (title3)
+        alert.addButton(*title3, ThirdButton);
+    if (suppressionKey)
+        alert.addSuppressionBox(false);
+
+    int code = alert.run();
+    if (code == 0) {
+        logUnknownButton();
+        code = UnknownButton;
+    }
+
+    if (suppressionKey && alert.suppressionTicked())
+        storeSuppressed(*suppressionKey);
+    return code;
+}
+
+WritableDialogResult showWritableDialog(const QString &heading, const std::optional<QString> &subHeading,
+                                        const QString &button1, const std::optional<QString> &button2,
+                                        const std::optional<QString> &button3, const QString &startText,
+                                        TextRange selectRange)
+{
+    QList<std::pair<QString, int>> titles{{button1, FirstButton}};
+    if (button2)
+        titles.append({*button2, SecondButton});
+    if (button3)
+        titles.append({*button3, ThirdButton});
+
+    WritableDialog dialog(heading, subHeading, titles, startText, selectRange);
+    dialog.exec();
+
+    WritableDialogResult result;
+    result.text = dialog.text();
+    if (dialog.pressed() != 0)
+        result.result = dialog.pressed();
+    else
+        logUnknownButton();
+    return result;
+}
+
+void startASheet(QWidget *panel, QWidget *window, QObject *delegate)
+{
+    Q_UNUSED(delegate) // no callback reaches it when the sheet ends
+    if (!panel)
+        qCWarning(lcFoundationGui).noquote() << "RidorIvuvud.startASheet - Panel is nil";
+    if (!window)
+        qCWarning(lcFoundationGui).noquote() << "RidorIvuvud.startASheet - Window is nil";
+    if (!panel || !window)
+        return;
+
+    // Modality only takes effect on a hidden window, and reparenting hides it anyway.
+    Qt::WindowFlags flags = panel->windowFlags();
+    if (panel->windowType() == Qt::Widget || panel->windowType() == Qt::Window)
+        flags = (flags & ~Qt::WindowType_Mask) | Qt::Dialog;
+    panel->hide();
+    panel->setParent(window, flags);
+    panel->setWindowModality(Qt::WindowModal);
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
+}
+
+void stopASheet(QWidget *panel)
+{
+    if (!panel)
+        return;
+    panel->close();
+}
+
+} // namespace RidorIvuvud
