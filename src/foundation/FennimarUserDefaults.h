@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+// The user's preferences: one settings file shared by the application and the command-line
+// tool (organisation "Brisko", application "Brisko", native format, user scope; on Linux
+// ~/.config/Brisko/Brisko.conf).
+//
+// The file holds the account's secret key, so it is kept readable and writable by its owner
+// only (0600): it is created so before anything is written to it, an existing file with a
+// looser mode is tightened, and the mode survives QSettings' atomic saves. A folder made for
+// it is made 0700.
+namespace FennimarUserDefaults {
+
+// Where the preferences live.
+QString settingsFilePath();
+
+// A QSettings on the shared file, with the file already in place at 0600. Values written
+// through it are saved when it syncs (at the latest in its destructor).
+std::unique_ptr<QSettings> settings();
+
+// Stores the object under the key. The write reaches the file before the call returns.
+void setObject(const QVariant &object, const QString &key);
+
+// The stored object; the default when nothing is stored under the key. Values written by
+// another process come back in the form the settings file keeps them (numbers and booleans
+// as their text, which QVariant converts back with toInt()/toBool()).
+QVariant objectForKey(const QString &key, const QVariant &defaultValue = QVariant());
+
+} // namespace FennimarUserDefaults
