@@ -1,5 +1,6 @@
 #include "FennimarArrays.h"
 
+#include "FennimarStrings.h"
 #include "foundationlogging.h"
 
 #include <QMetaMethod>
@@ -50,24 +51,6 @@ bool respondsTo(const QObject *object, const char *method)
 }
 
 } // namespace detail
-
-namespace {
-
-bool startsWithDigit(const QString &string)
-{
-    return !string.isEmpty() && string.front() >= u'0' && string.front() <= u'9';
-}
-
-// Substring search under canonical equivalence: both sides are compared in their composed
-// form, so a precomposed accented letter matches the letter followed by its combining mark.
-bool containsCanonically(const QString &composedText, const QString &search)
-{
-    if (search.isEmpty())
-        return false;
-    return composedText.contains(search.normalized(QString::NormalizationForm_C));
-}
-
-} // namespace
 
 QStringList prependStringOntoArrayItems(const QString &string, const QStringList &array)
 {
@@ -131,7 +114,7 @@ QStringList findStringsWithNumberPrefixInArray(const QStringList &array)
 {
     QStringList result;
     for (const QString &item : array) {
-        if (startsWithDigit(item))
+        if (FennimarStrings::stringStartsWithANumber(item))
             result.append(item);
     }
     return result;
@@ -155,11 +138,7 @@ int indexOfStringInArray(const QStringList &array, const std::optional<QString> 
 
 bool doesOneOfTheseStrings(const QStringList &array, const QString &existInString)
 {
-    if (array.isEmpty())
-        return false;
-    const QString composed = existInString.normalized(QString::NormalizationForm_C);
-    return std::any_of(array.cbegin(), array.cend(),
-                       [&composed](const QString &item) { return containsCanonically(composed, item); });
+    return FennimarStrings::stringContainsStringInArray(existInString, array);
 }
 
 } // namespace FennimarArrays

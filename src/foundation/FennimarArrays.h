@@ -272,8 +272,8 @@ int findString(const QString &string, const QStringList &array, qsizetype starti
 // Index of the first string that ends with the suffix; -1 for no suffix or when none does.
 int indexOfStringInArray(const QStringList &array, const std::optional<QString> &thatEndsWith);
 
-// True when any string of the list occurs in the text (case-sensitive; canonically
-// equivalent forms of a character match).
+// True when any string of the list occurs in the text (FennimarStrings::stringContains:
+// case-sensitive, canonically equivalent forms of a character match).
 bool doesOneOfTheseStrings(const QStringList &array, const QString &existInString);
 
 // The indexes of the set in ascending order, each once. Any range of integers will do

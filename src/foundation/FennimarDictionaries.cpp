@@ -1,40 +1,13 @@
 #include "FennimarDictionaries.h"
 
-#include <QFile>
-#include <QStringDecoder>
+#include "FennimarStrings.h"
 
 namespace FennimarDictionaries {
-
-namespace {
-
-// The whole file as text: the encoding a byte-order mark names, else UTF-8 when the bytes
-// are valid UTF-8, else Latin-1. None when the file cannot be read.
-std::optional<QString> readText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (const auto marked = QStringConverter::encodingForData(bytes)) {
-        QStringDecoder decoder(*marked, QStringConverter::Flag::Stateless);
-        QString text = decoder.decode(bytes);
-        if (decoder.hasError())
-            return std::nullopt;
-        return text;
-    }
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
-}
-
-} // namespace
 
 QMap<QString, QString> dictionaryFromTabSeparatedFile(const QString &path)
 {
     QMap<QString, QString> result;
-    const std::optional<QString> text = readText(path);
+    const std::optional<QString> text = FennimarStrings::readFile(path);
     if (!text)
         return result;
     for (const QStringView line : QStringView(*text).tokenize(u'\n')) {
