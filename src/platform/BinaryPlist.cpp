@@ -565,6 +565,10 @@ struct TreeDecoder
     std::optional<PlistValue> decode(quint64 ref, int depth)
     {
         using Type = PlistValue::Type;
+        if (ref >= state.size()) {
+            error = fail(u"reference %1 out of range (%2 objects)"_qs.arg(ref).arg(state.size()));
+            return std::nullopt;
+        }
         if (state[ref] == 2)
             return cache[ref];
         if (state[ref] == 1) {

@@ -1,0 +1,1248 @@
+#include "KeyedArchive.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace brisko {
+
+namespace {
+
+const ArchiveValue::Array &emptyArray()
+{
+    static const ArchiveValue::Array empty;
+    return empty;
+}
+
+const ArchiveValue::Dictionary &emptyDictionary()
+{
+    static const ArchiveValue::Dictionary empty;
+    return empty;
+}
+
+QString fail(const QString &what)
+{
+    return u"keyed archive: "_qs + what;
+}
+
+constexpr auto ArchiverName = QLatin1StringView("NSKeyedArchiver");
+constexpr qint64 ArchiveVersion = 100000;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------
+// ArchiveValue
+
+ArchiveValue ArchiveValue::boolean(bool b)
+{
+    ArchiveValue v;
+    v.m_type = Type::Bool;
+    v.m_v = b;
+    return v;
+}
+
+ArchiveValue ArchiveValue::integer(qint64 i)
+{
+    ArchiveValue v;
+    v.m_type = Type::Integer;
+    v.m_v = i;
+    return v;
+}
+
+ArchiveValue ArchiveValue::real(double d)
+{
+    ArchiveValue v;
+    v.m_type = Type::Real;
+    v.m_v = d;
+    return v;
+}
+
+ArchiveValue ArchiveValue::real32(float f)
+{
+    ArchiveValue v = real(double(f));
+    v.m_real32 = true;
+    return v;
+}
+
+ArchiveValue ArchiveValue::string(QString s, Mutability m)
+{
+    ArchiveValue v;
+    v.m_type = Type::String;
+    v.m_mutable = m;
+    v.m_v = std::move(s);
+    return v;
+}
+
+ArchiveValue ArchiveValue::data(QByteArray d, Mutability m)
+{
+    ArchiveValue v;
+    v.m_type = Type::Data;
+    v.m_mutable = m;
+    v.m_v = std::move(d);
+    return v;
+}
+
+ArchiveValue ArchiveValue::array(Array items, Mutability m)
+{
+    ArchiveValue v;
+    v.m_type = Type::Array;
+    v.m_mutable = m;
+    v.m_v = std::make_shared<const Array>(std::move(items));
+    return v;
+}
+
+ArchiveValue ArchiveValue::dictionary(Dictionary entries, Mutability m)
+{
+    ArchiveValue v;
+    v.m_type = Type::Dictionary;
+    v.m_mutable = m;
+    v.m_v = std::make_shared<const Dictionary>(std::move(entries));
+    return v;
+}
+
+bool ArchiveValue::toBool() const
+{
+    switch (m_type) {
+    case Type::Bool: return std::get<bool>(m_v);
+    case Type::Integer: return std::get<qint64>(m_v) != 0;
+    case Type::Real: return std::get<double>(m_v) != 0;
+    default: return false;
+    }
+}
+
+qint64 ArchiveValue::toInteger() const
+{
+    switch (m_type) {
+    case Type::Bool: return std::get<bool>(m_v) ? 1 : 0;
+    case Type::Integer: return std::get<qint64>(m_v);
+    case Type::Real: {
+        const double d = std::get<double>(m_v);
+        if (std::isnan(d))
+            return 0;
+        if (d >= 9223372036854775807.0)
+            return std::numeric_limits<qint64>::max();
+        if (d <= -9223372036854775808.0)
+            return std::numeric_limits<qint64>::min();
+        return qint64(d);
+    }
+    default: return 0;
+    }
+}
+
+double ArchiveValue::toReal() const
+{
+    switch (m_type) {
+    case Type::Bool: return std::get<bool>(m_v) ? 1 : 0;
+    case Type::Integer: return double(std::get<qint64>(m_v));
+    case Type::Real: return std::get<double>(m_v);
+    default: return 0;
+    }
+}
+
+QString ArchiveValue::toString() const
+{
+    return m_type == Type::String ? std::get<QString>(m_v) : QString();
+}
+
+QByteArray ArchiveValue::toData() const
+{
+    return m_type == Type::Data ? std::get<QByteArray>(m_v) : QByteArray();
+}
+
+const ArchiveValue::Array &ArchiveValue::items() const
+{
+    return m_type == Type::Array ? *std::get<std::shared_ptr<const Array>>(m_v) : emptyArray();
+}
+
+const ArchiveValue::Dictionary &ArchiveValue::entries() const
+{
+    return m_type == Type::Dictionary ? *std::get<std::shared_ptr<const Dictionary>>(m_v)
+                                      : emptyDictionary();
+}
+
+const ArchiveValue *ArchiveValue::value(QStringView key) const
+{
+    for (const auto &[k, v] : entries()) {
+        if (k == key)
+            return &v;
+    }
+    return nullptr;
+}
+
+qsizetype ArchiveValue::size() const
+{
+    switch (m_type) {
+    case Type::Array: return qsizetype(items().size());
+    case Type::Dictionary: return qsizetype(entries().size());
+    case Type::String: return std::get<QString>(m_v).size();
+    case Type::Data: return std::get<QByteArray>(m_v).size();
+    default: return 0;
+    }
+}
+
+bool ArchiveValue::operator==(const ArchiveValue &other) const
+{
+    if (m_type != other.m_type || m_mutable != other.m_mutable || m_real32 != other.m_real32)
+        return false;
+    switch (m_type) {
+    case Type::Null: return true;
+    case Type::Real:
+        return std::bit_cast<quint64>(std::get<double>(m_v))
+            == std::bit_cast<quint64>(std::get<double>(other.m_v));
+    case Type::Array: return items() == other.items();
+    case Type::Dictionary: return entries() == other.entries();
+    default: return m_v == other.m_v;
+    }
+}
+
+namespace {
+
+// Shared containers convert once: the JSON containers share their data on copy.
+struct JsonConverter
+{
+    QHash<const void *, QJsonValue> done;
+
+    QJsonValue convert(const ArchiveValue &v)
+    {
+        using Type = ArchiveValue::Type;
+        switch (v.type()) {
+        case Type::Null: return QJsonValue(QJsonValue::Null);
+        case Type::Bool: return v.toBool();
+        case Type::Integer: return v.toInteger();
+        case Type::Real: return v.toReal();
+        case Type::String: return v.toString();
+        case Type::Data: return QString::fromLatin1(v.toData().toBase64());
+        case Type::Array: {
+            const void *key = &v.items();
+            if (auto it = done.constFind(key); it != done.cend())
+                return *it;
+            QJsonArray a;
+            for (const auto &item : v.items())
+                a.append(convert(item));
+            done.insert(key, a);
+            return a;
+        }
+        case Type::Dictionary: {
+            const void *key = &v.entries();
+            if (auto it = done.constFind(key); it != done.cend())
+                return *it;
+            QJsonObject o;
+            for (const auto &[k, item] : v.entries())
+                o.insert(k, convert(item));
+            done.insert(key, o);
+            return o;
+        }
+        }
+        return {};
+    }
+};
+
+void appendJsonString(QByteArray &out, const QString &s)
+{
+    out.append('"');
+    const QByteArray utf8 = s.toUtf8();
+    for (const char c : utf8) {
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\b': out.append("\\b"); break;
+        case '\f': out.append("\\f"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default:
+            if (quint8(c) < 0x20) {
+                out.append("\\u00");
+                out.append("0123456789abcdef"[quint8(c) >> 4]);
+                out.append("0123456789abcdef"[quint8(c) & 0xF]);
+            } else {
+                out.append(c);
+            }
+        }
+    }
+    out.append('"');
+}
+
+void appendJson(QByteArray &out, const ArchiveValue &v, bool indented, int level)
+{
+    using Type = ArchiveValue::Type;
+    auto newline = [&](int l) {
+        if (indented) {
+            out.append('\n');
+            out.append(QByteArray(4 * l, ' '));
+        }
+    };
+    switch (v.type()) {
+    case Type::Null: out.append("null"); break;
+    case Type::Bool: out.append(v.toBool() ? "true" : "false"); break;
+    case Type::Integer: out.append(QByteArray::number(v.toInteger())); break;
+    case Type::Real: {
+        const double d = v.toReal();
+        if (std::isfinite(d))
+            out.append(QByteArray::number(d, 'g', QLocale::FloatingPointShortest));
+        else
+            out.append("null");
+        break;
+    }
+    case Type::String: appendJsonString(out, v.toString()); break;
+    case Type::Data: appendJsonString(out, QString::fromLatin1(v.toData().toBase64())); break;
+    case Type::Array: {
+        const auto &items = v.items();
+        out.append('[');
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (i)
+                out.append(',');
+            newline(level + 1);
+            appendJson(out, items[i], indented, level + 1);
+        }
+        if (!items.empty())
+            newline(level);
+        out.append(']');
+        break;
+    }
+    case Type::Dictionary: {
+        const auto &entries = v.entries();
+        out.append('{');
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (i)
+                out.append(',');
+            newline(level + 1);
+            appendJsonString(out, entries[i].first);
+            out.append(indented ? ": " : ":");
+            appendJson(out, entries[i].second, indented, level + 1);
+        }
+        if (!entries.empty())
+            newline(level);
+        out.append('}');
+        break;
+    }
+    }
+}
+
+} // namespace
+
+QJsonValue ArchiveValue::toJson() const
+{
+    JsonConverter converter;
+    return converter.convert(*this);
+}
+
+QByteArray ArchiveValue::toJsonText(QJsonDocument::JsonFormat format) const
+{
+    QByteArray out;
+    const bool indented = format == QJsonDocument::Indented;
+    appendJson(out, *this, indented, 0);
+    if (indented)
+        out.append('\n');
+    return out;
+}
+
+// ---------------------------------------------------------------------------------
+// ArchiveObject
+
+ArchiveObject::ArchiveObject(QString className, QStringList classes)
+    : m_className(std::move(className)), m_classes(std::move(classes))
+{
+    if (m_classes.isEmpty() && !m_className.isEmpty())
+        m_classes = QStringList{m_className, u"NSObject"_qs};
+}
+
+void ArchiveObject::encodeInt(const QString &key, qint64 v)
+{
+    m_fields.push_back({key, ArchiveValue::integer(v), false});
+}
+
+void ArchiveObject::encodeDouble(const QString &key, double v)
+{
+    m_fields.push_back({key, ArchiveValue::real(v), false});
+}
+
+void ArchiveObject::encodeFloat(const QString &key, float v)
+{
+    m_fields.push_back({key, ArchiveValue::real32(v), false});
+}
+
+void ArchiveObject::encodeBool(const QString &key, bool v)
+{
+    m_fields.push_back({key, ArchiveValue::boolean(v), false});
+}
+
+void ArchiveObject::encodeObject(const QString &key, const ArchiveValue &v)
+{
+    m_fields.push_back({key, v, true});
+}
+
+void ArchiveObject::encodeValue(const ArchiveValue &v)
+{
+    const QString key = u'$' + QString::number(m_unkeyedWritten++);
+    const bool number = v.is(ArchiveValue::Type::Bool) || v.is(ArchiveValue::Type::Integer)
+        || v.is(ArchiveValue::Type::Real);
+    m_fields.push_back({key, v, !number});
+}
+
+void ArchiveObject::addField(Field field)
+{
+    m_fields.push_back(std::move(field));
+}
+
+const ArchiveObject::Field *ArchiveObject::find(QStringView key) const
+{
+    for (const Field &f : m_fields) {
+        if (f.key == key)
+            return &f;
+    }
+    return nullptr;
+}
+
+bool ArchiveObject::contains(QStringView key) const
+{
+    return find(key) != nullptr;
+}
+
+namespace {
+bool isNumber(const ArchiveValue &v)
+{
+    return v.is(ArchiveValue::Type::Integer) || v.is(ArchiveValue::Type::Real)
+        || v.is(ArchiveValue::Type::Bool);
+}
+} // namespace
+
+std::optional<qint64> ArchiveObject::decodeInt(QStringView key) const
+{
+    const Field *f = find(key);
+    if (!f || !isNumber(f->value))
+        return std::nullopt;
+    return f->value.toInteger();
+}
+
+std::optional<double> ArchiveObject::decodeDouble(QStringView key) const
+{
+    const Field *f = find(key);
+    if (!f || !isNumber(f->value))
+        return std::nullopt;
+    return f->value.toReal();
+}
+
+std::optional<ArchiveValue> ArchiveObject::decodeObject(QStringView key) const
+{
+    const Field *f = find(key);
+    if (!f)
+        return std::nullopt;
+    return f->value;
+}
+
+std::optional<ArchiveValue> ArchiveObject::decodeValue()
+{
+    const Field *f = find(QString(u'$' + QString::number(m_unkeyedRead)));
+    if (!f)
+        return std::nullopt;
+    ++m_unkeyedRead;
+    return f->value;
+}
+
+// ---------------------------------------------------------------------------------
+// KeyedArchiver
+
+KeyedArchiver::KeyedArchiver()
+{
+    m_topSlot = m_writer.reserve();
+    append(m_writer.addString(QStringLiteral("$null")));
+    m_classKey = m_writer.addString(QStringLiteral("$class"));
+    m_keysKey = m_writer.addString(QStringLiteral("NS.keys"));
+    m_objectsKey = m_writer.addString(QStringLiteral("NS.objects"));
+    m_stringKey = m_writer.addString(QStringLiteral("NS.string"));
+    m_dataKey = m_writer.addString(QStringLiteral("NS.data"));
+}
+
+KeyedArchiver::Uid KeyedArchiver::append(Ref ref)
+{
+    const Uid uid = Uid(m_objects.size());
+    m_objects.push_back(ref);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::classUid(const QString &name, const QStringList &chain)
+{
+    if (auto it = m_classes.constFind(name); it != m_classes.cend())
+        return *it;
+    std::vector<Ref> chainRefs;
+    chainRefs.reserve(size_t(chain.size()));
+    for (const QString &c : chain)
+        chainRefs.push_back(m_writer.addString(c));
+    const Ref keys[] = {m_writer.addString(QStringLiteral("$classname")),
+                        m_writer.addString(QStringLiteral("$classes"))};
+    const Ref values[] = {m_writer.addString(name), m_writer.addArray(chainRefs)};
+    const Uid uid = append(m_writer.addDictionary(keys, values));
+    m_classes.insert(name, uid);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::classUid(QLatin1StringView name)
+{
+    // The chains of the classes the archiver writes itself.
+    const QString n(name);
+    if (auto it = m_classes.constFind(n); it != m_classes.cend())
+        return *it;
+    QStringList chain{n};
+    if (n.startsWith(u"NSMutable"))
+        chain.append(u"NS"_qs + n.mid(9));
+    chain.append(u"NSObject"_qs);
+    return classUid(n, chain);
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeString(const QString &v, ArchiveValue::Mutability m)
+{
+    if (m == ArchiveValue::Mutable) {
+        const Uid uid = append(0);
+        const Ref keys[] = {m_stringKey, m_classKey};
+        const Ref values[] = {m_writer.addString(v),
+                              m_writer.addUid(classUid(QLatin1StringView("NSMutableString")))};
+        m_objects[uid] = m_writer.addDictionary(keys, values);
+        return uid;
+    }
+    if (auto it = m_strings.constFind(v); it != m_strings.cend())
+        return *it;
+    const Uid uid = append(m_writer.addString(v));
+    m_strings.insert(v, uid);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeData(const QByteArray &v, ArchiveValue::Mutability m)
+{
+    if (m == ArchiveValue::Mutable) {
+        const Uid uid = append(0);
+        const Ref keys[] = {m_dataKey, m_classKey};
+        const Ref values[] = {m_writer.addData(v),
+                              m_writer.addUid(classUid(QLatin1StringView("NSMutableData")))};
+        m_objects[uid] = m_writer.addDictionary(keys, values);
+        return uid;
+    }
+    return append(m_writer.addData(v));
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeInteger(qint64 v)
+{
+    if (auto it = m_integers.constFind(v); it != m_integers.cend())
+        return *it;
+    const Uid uid = append(m_writer.addInteger(v));
+    m_integers.insert(v, uid);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeReal(double v)
+{
+    const quint64 bits = std::bit_cast<quint64>(v);
+    if (auto it = m_reals.constFind(bits); it != m_reals.cend())
+        return *it;
+    const Uid uid = append(m_writer.addReal(v));
+    m_reals.insert(bits, uid);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeReal32(float v)
+{
+    const quint64 bits = std::bit_cast<quint32>(v);
+    if (auto it = m_reals32.constFind(bits); it != m_reals32.cend())
+        return *it;
+    const Uid uid = append(m_writer.addReal32(v));
+    m_reals32.insert(bits, uid);
+    return uid;
+}
+
+KeyedArchiver::Uid KeyedArchiver::encodeBool(bool v)
+{
+    Uid &slot = m_bools[v ? 1 : 0];
+    if (slot == 0)
+        slot = append(m_writer.addBool(v));
+    return slot;
+}
+
+KeyedArchiver::Uid KeyedArchiver::reserve()
+{
+    return append(0);
+}
+
+void KeyedArchiver::finishArray(Uid uid, std::span<const Uid> items, ArchiveValue::Mutability m)
+{
+    m_uidScratch.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        m_uidScratch[i] = m_writer.addUid(items[i]);
+    const Ref objects = m_writer.addArray(m_uidScratch);
+    const Uid cls = classUid(m == ArchiveValue::Mutable ? QLatin1StringView("NSMutableArray")
+                                                        : QLatin1StringView("NSArray"));
+    const Ref keys[] = {m_objectsKey, m_classKey};
+    const Ref values[] = {objects, m_writer.addUid(cls)};
+    m_objects[uid] = m_writer.addDictionary(keys, values);
+}
+
+void KeyedArchiver::finishDictionary(Uid uid, std::span<const Uid> keyUids, std::span<const Uid> valueUids,
+                                     ArchiveValue::Mutability m)
+{
+    Q_ASSERT(keyUids.size() == valueUids.size());
+    m_uidScratch.resize(keyUids.size());
+    for (size_t i = 0; i < keyUids.size(); ++i)
+        m_uidScratch[i] = m_writer.addUid(keyUids[i]);
+    const Ref keyArray = m_writer.addArray(m_uidScratch);
+    for (size_t i = 0; i < valueUids.size(); ++i)
+        m_uidScratch[i] = m_writer.addUid(valueUids[i]);
+    const Ref valueArray = m_writer.addArray(m_uidScratch);
+    const Uid cls = classUid(m == ArchiveValue::Mutable ? QLatin1StringView("NSMutableDictionary")
+                                                        : QLatin1StringView("NSDictionary"));
+    const Ref keys[] = {m_keysKey, m_objectsKey, m_classKey};
+    const Ref values[] = {keyArray, valueArray, m_writer.addUid(cls)};
+    m_objects[uid] = m_writer.addDictionary(keys, values);
+}
+
+std::optional<KeyedArchiver::Uid> KeyedArchiver::encode(const ArchiveValue &value)
+{
+    return encodeAt(value, 0);
+}
+
+std::optional<KeyedArchiver::Uid> KeyedArchiver::encode(const ArchiveObject &object)
+{
+    return encodeObjectAt(object, 0);
+}
+
+std::optional<KeyedArchiver::Uid> KeyedArchiver::encodeAt(const ArchiveValue &value, int depth)
+{
+    using Type = ArchiveValue::Type;
+    const auto m = value.isMutable() ? ArchiveValue::Mutable : ArchiveValue::Immutable;
+    switch (value.type()) {
+    case Type::Null: return NullUid;
+    case Type::Bool: return encodeBool(value.toBool());
+    case Type::Integer: return encodeInteger(value.toInteger());
+    case Type::Real: return value.isReal32() ? encodeReal32(float(value.toReal())) : encodeReal(value.toReal());
+    case Type::String: return encodeString(value.toString(), m);
+    case Type::Data: return encodeData(value.toData(), m);
+    case Type::Array:
+    case Type::Dictionary: break;
+    }
+    if (depth >= BinaryPlistReader::MaxDepth)
+        return std::nullopt;
+    const Uid uid = reserve();
+    if (value.is(Type::Array)) {
+        const auto &items = value.items();
+        std::vector<Uid> uids;
+        uids.reserve(items.size());
+        for (const auto &item : items) {
+            auto u = encodeAt(item, depth + 1);
+            if (!u)
+                return std::nullopt;
+            uids.push_back(*u);
+        }
+        finishArray(uid, uids, m);
+    } else {
+        const auto &entries = value.entries();
+        const size_t n = entries.size();
+        std::vector<Uid> uids(2 * n);
+        for (size_t i = 0; i < n; ++i)
+            uids[i] = encodeString(entries[i].first);
+        for (size_t i = 0; i < n; ++i) {
+            auto u = encodeAt(entries[i].second, depth + 1);
+            if (!u)
+                return std::nullopt;
+            uids[n + i] = *u;
+        }
+        finishDictionary(uid, std::span(uids).first(n), std::span(uids).subspan(n), m);
+    }
+    return uid;
+}
+
+std::optional<KeyedArchiver::Uid> KeyedArchiver::encodeObjectAt(const ArchiveObject &object, int depth)
+{
+    const Uid uid = reserve();
+    std::vector<Ref> keys, values;
+    for (const auto &field : object.fields()) {
+        keys.push_back(m_writer.addString(field.key));
+        const ArchiveValue &v = field.value;
+        if (field.reference) {
+            auto u = encodeAt(v, depth + 1);
+            if (!u)
+                return std::nullopt;
+            values.push_back(m_writer.addUid(*u));
+        } else if (v.is(ArchiveValue::Type::Bool)) {
+            values.push_back(m_writer.addBool(v.toBool()));
+        } else if (v.is(ArchiveValue::Type::Integer)) {
+            values.push_back(m_writer.addInteger(v.toInteger()));
+        } else {
+            values.push_back(v.isReal32() ? m_writer.addReal32(float(v.toReal())) : m_writer.addReal(v.toReal()));
+        }
+    }
+    keys.push_back(m_classKey);
+    values.push_back(m_writer.addUid(classUid(object.className(), object.classes())));
+    m_objects[uid] = m_writer.addDictionary(keys, values);
+    return uid;
+}
+
+QByteArray KeyedArchiver::finish(Uid root)
+{
+    const Ref objects = m_writer.addArray(m_objects);
+    const Ref rootKey[] = {m_writer.addString(QStringLiteral("root"))};
+    const Ref rootValue[] = {m_writer.addUid(root)};
+    const Ref top = m_writer.addDictionary(rootKey, rootValue);
+    const Ref keys[] = {m_writer.addString(QStringLiteral("$version")),
+                        m_writer.addString(QStringLiteral("$archiver")),
+                        m_writer.addString(QStringLiteral("$top")),
+                        m_writer.addString(QStringLiteral("$objects"))};
+    const Ref values[] = {m_writer.addInteger(ArchiveVersion), m_writer.addString(ArchiverName), top,
+                          objects};
+    m_writer.setDictionary(m_topSlot, keys, values);
+    return m_writer.finish(m_topSlot);
+}
+
+PlistResult<QByteArray> KeyedArchiver::archivedData(const ArchiveValue &root)
+{
+    KeyedArchiver archiver;
+    auto uid = archiver.encode(root);
+    if (!uid)
+        return PlistResult<QByteArray>::failure(
+            fail(u"nesting deeper than %1 levels"_qs.arg(BinaryPlistReader::MaxDepth)));
+    return archiver.finish(*uid);
+}
+
+PlistResult<QByteArray> KeyedArchiver::archivedData(const ArchiveObject &root)
+{
+    KeyedArchiver archiver;
+    auto uid = archiver.encode(root);
+    if (!uid)
+        return PlistResult<QByteArray>::failure(
+            fail(u"nesting deeper than %1 levels"_qs.arg(BinaryPlistReader::MaxDepth)));
+    return archiver.finish(*uid);
+}
+
+// ---------------------------------------------------------------------------------
+// KeyedUnarchiver
+
+namespace {
+
+enum class ClassKind : quint8 {
+    Dictionary, MutableDictionary, Array, MutableArray, String, MutableString, Data, MutableData, Null,
+    Other
+};
+
+struct ClassInfo
+{
+    ClassKind kind = ClassKind::Other;
+    QString name;
+    QStringList chain;
+};
+
+using Object = BinaryPlistReader::Object;
+using PType = PlistValue::Type;
+
+class Decoder
+{
+public:
+    QString error;
+
+    std::optional<QString> open(QByteArrayView data)
+    {
+        if (auto e = m_reader.open(data))
+            return e;
+        auto top = m_reader.object(m_reader.topObject());
+        if (!top)
+            return top.error();
+        if (top->type != PType::Dictionary)
+            return fail(u"not a keyed archive (the top object is not a dictionary)"_qs);
+        std::optional<Object> archiver, version, objects, topDict;
+        for (quint64 i = 0; i < top->count; ++i) {
+            auto key = m_reader.object(m_reader.reference(*top, i));
+            if (!key)
+                return key.error();
+            std::optional<Object> *slot = m_reader.stringEquals(*key, QLatin1StringView("$archiver")) ? &archiver
+                : m_reader.stringEquals(*key, QLatin1StringView("$version"))                          ? &version
+                : m_reader.stringEquals(*key, QLatin1StringView("$objects"))                          ? &objects
+                : m_reader.stringEquals(*key, QLatin1StringView("$top"))                              ? &topDict
+                                                                                                       : nullptr;
+            if (!slot)
+                continue;
+            auto value = m_reader.object(m_reader.reference(*top, top->count + i));
+            if (!value)
+                return value.error();
+            *slot = *value;
+        }
+        if (!archiver || archiver->type != PType::String || !m_reader.stringEquals(*archiver, ArchiverName))
+            return fail(u"not a keyed archive (\"$archiver\" is not \"NSKeyedArchiver\")"_qs);
+        if (!version || version->type != PType::Integer)
+            return fail(u"not a keyed archive (no \"$version\")"_qs);
+        if (!objects || objects->type != PType::Array)
+            return fail(u"\"$objects\" is missing or not an array"_qs);
+        if (!topDict || topDict->type != PType::Dictionary)
+            return fail(u"\"$top\" is missing or not a dictionary"_qs);
+        m_objects = *objects;
+        m_topDict = *topDict;
+        m_state.assign(m_objects.count, 0);
+        m_cache.resize(m_objects.count);
+        m_expanded.assign(m_objects.count, 0);
+        // Shared objects are decoded once, but whoever walks the tree meets them again
+        // each time; a graph whose tree would be far larger than the file is refused.
+        m_expansionLimit = std::max<quint64>(16 * m_objects.count, 1 << 20);
+        return std::nullopt;
+    }
+
+    std::optional<quint64> rootUid()
+    {
+        for (quint64 i = 0; i < m_topDict.count; ++i) {
+            auto key = m_reader.object(m_reader.reference(m_topDict, i));
+            if (!key) {
+                error = key.error();
+                return std::nullopt;
+            }
+            if (!m_reader.stringEquals(*key, QLatin1StringView("root")))
+                continue;
+            auto value = m_reader.object(m_reader.reference(m_topDict, m_topDict.count + i));
+            if (!value) {
+                error = value.error();
+                return std::nullopt;
+            }
+            if (value->type != PType::Uid) {
+                error = fail(u"\"root\" is not a UID"_qs);
+                return std::nullopt;
+            }
+            return m_reader.uid(*value);
+        }
+        error = fail(u"\"$top\" has no \"root\""_qs);
+        return std::nullopt;
+    }
+
+    std::optional<ArchiveValue> decode(quint64 uid, int depth)
+    {
+        if (uid >= m_objects.count) {
+            error = fail(u"UID %1 out of range (%2 objects)"_qs.arg(uid).arg(m_objects.count));
+            return std::nullopt;
+        }
+        if (uid == 0)
+            return ArchiveValue();
+        if (m_state[uid] == 2)
+            return m_cache[uid];
+        if (m_state[uid] == 1) {
+            error = fail(u"reference cycle through object %1"_qs.arg(uid));
+            return std::nullopt;
+        }
+        if (depth > BinaryPlistReader::MaxDepth) {
+            error = fail(u"nesting deeper than %1 levels"_qs.arg(BinaryPlistReader::MaxDepth));
+            return std::nullopt;
+        }
+        auto o = objectAt(uid);
+        if (!o)
+            return std::nullopt;
+        m_state[uid] = 1;
+        quint64 expanded = 1;
+        auto v = decodeObject(uid, *o, depth, expanded);
+        if (!v)
+            return std::nullopt;
+        m_state[uid] = 2;
+        m_expanded[uid] = expanded;
+        m_cache[uid] = *v;
+        return v;
+    }
+
+    PlistResult<ArchiveObject> decodeCustomRoot(quint64 uid, const QStringList &classNames)
+    {
+        using R = PlistResult<ArchiveObject>;
+        if (uid == 0 || uid >= m_objects.count)
+            return R::failure(fail(u"root UID %1 out of range (%2 objects)"_qs.arg(uid).arg(m_objects.count)));
+        auto o = objectAt(uid);
+        if (!o)
+            return R::failure(error);
+        if (o->type != PType::Dictionary)
+            return R::failure(fail(u"the root object is not an object of a class"_qs));
+        m_state[uid] = 1;
+        std::optional<quint64> classRef;
+        for (quint64 i = 0; i < o->count; ++i) {
+            auto key = keyAt(*o, i);
+            if (!key)
+                return R::failure(error);
+            if (m_reader.stringEquals(*key, QLatin1StringView("$class")))
+                classRef = m_reader.reference(*o, o->count + i);
+        }
+        const std::optional<ClassInfo> cls = classRef ? classFor(*classRef) : std::nullopt;
+        if (!cls) {
+            if (error.isEmpty())
+                error = fail(u"object %1 has no \"$class\""_qs.arg(uid));
+            return R::failure(error);
+        }
+        if (!classNames.contains(cls->name))
+            return R::failure(fail(u"unexpected class \"%1\" (object %2)"_qs.arg(cls->name).arg(uid)));
+        ArchiveObject result(cls->name, cls->chain);
+        for (quint64 i = 0; i < o->count; ++i) {
+            auto key = keyAt(*o, i);
+            if (!key)
+                return R::failure(error);
+            if (m_reader.stringEquals(*key, QLatin1StringView("$class")))
+                continue;
+            auto value = m_reader.object(m_reader.reference(*o, o->count + i));
+            if (!value)
+                return R::failure(value.error());
+            ArchiveObject::Field field;
+            field.key = m_reader.string(*key);
+            switch (value->type) {
+            case PType::Bool: field.value = ArchiveValue::boolean(m_reader.boolean(*value)); break;
+            case PType::Integer: {
+                auto n = integerValue(*value, uid);
+                if (!n)
+                    return R::failure(error);
+                field.value = *n;
+                break;
+            }
+            case PType::Real: field.value = realValue(*value); break;
+            case PType::String: field.value = ArchiveValue::string(m_reader.string(*value)); break;
+            case PType::Data: field.value = ArchiveValue::data(m_reader.data(*value)); break;
+            case PType::Uid: {
+                auto v = decode(m_reader.uid(*value), 1);
+                if (!v)
+                    return R::failure(error);
+                field.value = *v;
+                field.reference = true;
+                break;
+            }
+            default:
+                return R::failure(fail(u"field \"%1\" of object %2 has an unsupported type"_qs
+                                           .arg(field.key).arg(uid)));
+            }
+            result.addField(std::move(field));
+        }
+        return result;
+    }
+
+private:
+    std::optional<Object> objectAt(quint64 uid)
+    {
+        auto o = m_reader.object(m_reader.reference(m_objects, uid));
+        if (!o) {
+            error = o.error();
+            return std::nullopt;
+        }
+        return *o;
+    }
+
+    std::optional<Object> keyAt(const Object &dict, quint64 i)
+    {
+        auto key = m_reader.object(m_reader.reference(dict, i));
+        if (!key) {
+            error = key.error();
+            return std::nullopt;
+        }
+        if (key->type != PType::String) {
+            error = fail(u"a dictionary in the file has a key that is not a string"_qs);
+            return std::nullopt;
+        }
+        return *key;
+    }
+
+    std::optional<ArchiveValue> integerValue(const Object &o, quint64 uid)
+    {
+        const PlistValue n = m_reader.integer(o);
+        if (n.isNull()) {
+            error = fail(u"object %1 is an integer that does not fit in 64 bits"_qs.arg(uid));
+            return std::nullopt;
+        }
+        // Above the signed range only as an approximation.
+        return n.isUnsignedBig() ? ArchiveValue::real(n.toReal()) : ArchiveValue::integer(n.toInteger());
+    }
+
+    ArchiveValue realValue(const Object &o)
+    {
+        const double d = m_reader.real(o);
+        return o.payloadEnd - o.payload == 4 ? ArchiveValue::real32(float(d)) : ArchiveValue::real(d);
+    }
+
+    std::optional<ClassInfo> classFor(quint64 uidRef)
+    {
+        auto ref = m_reader.object(uidRef);
+        if (!ref) {
+            error = ref.error();
+            return std::nullopt;
+        }
+        if (ref->type != PType::Uid) {
+            error = fail(u"\"$class\" is not a UID"_qs);
+            return std::nullopt;
+        }
+        const quint64 uid = m_reader.uid(*ref);
+        if (auto it = m_classes.constFind(uid); it != m_classes.cend())
+            return *it;
+        if (uid == 0 || uid >= m_objects.count) {
+            error = fail(u"class UID %1 out of range (%2 objects)"_qs.arg(uid).arg(m_objects.count));
+            return std::nullopt;
+        }
+        auto o = objectAt(uid);
+        if (!o)
+            return std::nullopt;
+        if (o->type != PType::Dictionary) {
+            error = fail(u"class description %1 is not a dictionary"_qs.arg(uid));
+            return std::nullopt;
+        }
+        ClassInfo info;
+        bool named = false;
+        for (quint64 i = 0; i < o->count; ++i) {
+            auto key = keyAt(*o, i);
+            if (!key)
+                return std::nullopt;
+            const bool isName = m_reader.stringEquals(*key, QLatin1StringView("$classname"));
+            const bool isChain = m_reader.stringEquals(*key, QLatin1StringView("$classes"));
+            if (!isName && !isChain)
+                continue;
+            auto value = m_reader.object(m_reader.reference(*o, o->count + i));
+            if (!value) {
+                error = value.error();
+                return std::nullopt;
+            }
+            if (isName && value->type == PType::String) {
+                info.name = m_reader.string(*value);
+                named = true;
+            } else if (isChain && value->type == PType::Array) {
+                for (quint64 k = 0; k < value->count; ++k) {
+                    auto c = m_reader.object(m_reader.reference(*value, k));
+                    if (c && c->type == PType::String)
+                        info.chain.append(m_reader.string(*c));
+                }
+            }
+        }
+        if (!named) {
+            error = fail(u"class description %1 has no \"$classname\""_qs.arg(uid));
+            return std::nullopt;
+        }
+        static const QHash<QString, ClassKind> known = {
+            {u"NSDictionary"_qs, ClassKind::Dictionary}, {u"NSMutableDictionary"_qs, ClassKind::MutableDictionary},
+            {u"NSArray"_qs, ClassKind::Array},           {u"NSMutableArray"_qs, ClassKind::MutableArray},
+            {u"NSString"_qs, ClassKind::String},         {u"NSMutableString"_qs, ClassKind::MutableString},
+            {u"NSData"_qs, ClassKind::Data},             {u"NSMutableData"_qs, ClassKind::MutableData},
+            {u"NSNull"_qs, ClassKind::Null},
+        };
+        info.kind = known.value(info.name, ClassKind::Other);
+        m_classes.insert(uid, info);
+        return info;
+    }
+
+    // The referenced objects of a UID array ("NS.keys", "NS.objects").
+    bool uidArray(std::optional<quint64> ref, const char *name, quint64 owner, std::vector<quint64> &out)
+    {
+        if (!ref) {
+            error = fail(u"object %1 has no \"%2\""_qs.arg(owner).arg(QLatin1StringView(name)));
+            return false;
+        }
+        auto a = m_reader.object(*ref);
+        if (!a) {
+            error = a.error();
+            return false;
+        }
+        if (a->type != PType::Array) {
+            error = fail(u"\"%1\" of object %2 is not an array"_qs.arg(QLatin1StringView(name)).arg(owner));
+            return false;
+        }
+        out.resize(a->count);
+        for (quint64 i = 0; i < a->count; ++i) {
+            auto u = m_reader.object(m_reader.reference(*a, i));
+            if (!u) {
+                error = u.error();
+                return false;
+            }
+            if (u->type != PType::Uid) {
+                error = fail(u"\"%1\" of object %2 holds something other than UIDs"_qs
+                                 .arg(QLatin1StringView(name)).arg(owner));
+                return false;
+            }
+            out[i] = m_reader.uid(*u);
+        }
+        return true;
+    }
+
+    // A string or data stored in the object dictionary or by reference.
+    std::optional<ArchiveValue> inlineOrReferenced(std::optional<quint64> ref, const char *name, quint64 owner,
+                                                   ArchiveValue::Type type, int depth, quint64 &expanded)
+    {
+        if (!ref) {
+            error = fail(u"object %1 has no \"%2\""_qs.arg(owner).arg(QLatin1StringView(name)));
+            return std::nullopt;
+        }
+        auto o = m_reader.object(*ref);
+        if (!o) {
+            error = o.error();
+            return std::nullopt;
+        }
+        std::optional<ArchiveValue> v;
+        if (o->type == PType::Uid) {
+            const quint64 uid = m_reader.uid(*o);
+            v = decode(uid, depth + 1);
+            if (!v || !grow(expanded, uid, uid))
+                return std::nullopt;
+        } else if (o->type == PType::String) {
+            v = ArchiveValue::string(m_reader.string(*o));
+        } else if (o->type == PType::Data) {
+            v = ArchiveValue::data(m_reader.data(*o));
+        }
+        if (!v || v->type() != type) {
+            error = fail(u"\"%1\" of object %2 has the wrong type"_qs.arg(QLatin1StringView(name)).arg(owner));
+            return std::nullopt;
+        }
+        return v;
+    }
+
+    // Counts a decoded child into its parent's size as a tree; false past the limit.
+    bool grow(quint64 &expanded, quint64 child, quint64 owner)
+    {
+        expanded += std::max<quint64>(m_expanded[child], 1);
+        if (expanded <= m_expansionLimit)
+            return true;
+        error = fail(u"object %1 expands to more than %2 values"_qs.arg(owner).arg(m_expansionLimit));
+        return false;
+    }
+
+    std::optional<ArchiveValue> decodeObject(quint64 uid, const Object &o, int depth, quint64 &expanded)
+    {
+        switch (o.type) {
+        case PType::Null: return ArchiveValue();
+        case PType::Bool: return ArchiveValue::boolean(m_reader.boolean(o));
+        case PType::Integer: return integerValue(o, uid);
+        case PType::Real: return realValue(o);
+        case PType::String: return ArchiveValue::string(m_reader.string(o));
+        case PType::Data: return ArchiveValue::data(m_reader.data(o));
+        case PType::Dictionary: break;
+        default:
+            error = fail(u"object %1 is a bare property-list value of an unsupported type"_qs.arg(uid));
+            return std::nullopt;
+        }
+
+        std::optional<quint64> classRef, keysRef, objectsRef, stringRef, dataRef;
+        for (quint64 i = 0; i < o.count; ++i) {
+            auto key = keyAt(o, i);
+            if (!key)
+                return std::nullopt;
+            const quint64 valueRef = m_reader.reference(o, o.count + i);
+            if (m_reader.stringEquals(*key, QLatin1StringView("$class")))
+                classRef = valueRef;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("NS.keys")))
+                keysRef = valueRef;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("NS.objects")))
+                objectsRef = valueRef;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("NS.string")))
+                stringRef = valueRef;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("NS.data")))
+                dataRef = valueRef;
+        }
+        if (!classRef) {
+            error = fail(u"object %1 has no \"$class\""_qs.arg(uid));
+            return std::nullopt;
+        }
+        const std::optional<ClassInfo> cls = classFor(*classRef);
+        if (!cls)
+            return std::nullopt;
+        const auto mutability = [&] {
+            switch (cls->kind) {
+            case ClassKind::MutableDictionary:
+            case ClassKind::MutableArray:
+            case ClassKind::MutableString:
+            case ClassKind::MutableData: return ArchiveValue::Mutable;
+            default: return ArchiveValue::Immutable;
+            }
+        }();
+
+        switch (cls->kind) {
+        case ClassKind::Null: return ArchiveValue();
+        case ClassKind::String:
+        case ClassKind::MutableString: {
+            auto s = inlineOrReferenced(stringRef, "NS.string", uid, ArchiveValue::Type::String, depth, expanded);
+            if (!s)
+                return std::nullopt;
+            return ArchiveValue::string(s->toString(), mutability);
+        }
+        case ClassKind::Data:
+        case ClassKind::MutableData: {
+            auto d = inlineOrReferenced(dataRef, "NS.data", uid, ArchiveValue::Type::Data, depth, expanded);
+            if (!d)
+                return std::nullopt;
+            return ArchiveValue::data(d->toData(), mutability);
+        }
+        case ClassKind::Array:
+        case ClassKind::MutableArray: {
+            std::vector<quint64> uids;
+            if (!uidArray(objectsRef, "NS.objects", uid, uids))
+                return std::nullopt;
+            ArchiveValue::Array items;
+            items.reserve(uids.size());
+            for (const quint64 u : uids) {
+                auto item = decode(u, depth + 1);
+                if (!item || !grow(expanded, u, uid))
+                    return std::nullopt;
+                items.push_back(std::move(*item));
+            }
+            return ArchiveValue::array(std::move(items), mutability);
+        }
+        case ClassKind::Dictionary:
+        case ClassKind::MutableDictionary: {
+            std::vector<quint64> keyUids, valueUids;
+            if (!uidArray(keysRef, "NS.keys", uid, keyUids) || !uidArray(objectsRef, "NS.objects", uid, valueUids))
+                return std::nullopt;
+            if (keyUids.size() != valueUids.size()) {
+                error = fail(u"dictionary %1 has %2 keys but %3 values"_qs.arg(uid).arg(keyUids.size())
+                                 .arg(valueUids.size()));
+                return std::nullopt;
+            }
+            ArchiveValue::Dictionary entries;
+            entries.reserve(keyUids.size());
+            for (size_t i = 0; i < keyUids.size(); ++i) {
+                auto key = decode(keyUids[i], depth + 1);
+                if (!key)
+                    return std::nullopt;
+                if (!key->is(ArchiveValue::Type::String)) {
+                    error = fail(u"dictionary %1 has a key that is not a string"_qs.arg(uid));
+                    return std::nullopt;
+                }
+                auto value = decode(valueUids[i], depth + 1);
+                if (!value || !grow(expanded, keyUids[i], uid) || !grow(expanded, valueUids[i], uid))
+                    return std::nullopt;
+                entries.emplace_back(key->toString(), std::move(*value));
+            }
+            return ArchiveValue::dictionary(std::move(entries), mutability);
+        }
+        case ClassKind::Other: break;
+        }
+        error = fail(u"unknown class \"%1\" (object %2)"_qs.arg(cls->name).arg(uid));
+        return std::nullopt;
+    }
+
+    BinaryPlistReader m_reader;
+    Object m_objects;
+    Object m_topDict;
+    std::vector<quint8> m_state;
+    std::vector<ArchiveValue> m_cache;
+    std::vector<quint64> m_expanded;
+    quint64 m_expansionLimit = 0;
+    QHash<quint64, ClassInfo> m_classes;
+};
+
+} // namespace
+
+namespace KeyedUnarchiver {
+
+PlistResult<ArchiveValue> unarchive(QByteArrayView data)
+{
+    Decoder decoder;
+    if (auto e = decoder.open(data))
+        return PlistResult<ArchiveValue>::failure(*e);
+    auto root = decoder.rootUid();
+    if (!root)
+        return PlistResult<ArchiveValue>::failure(decoder.error);
+    auto v = decoder.decode(*root, 0);
+    if (!v)
+        return PlistResult<ArchiveValue>::failure(decoder.error);
+    return std::move(*v);
+}
+
+PlistResult<ArchiveObject> unarchiveObject(QByteArrayView data, const QStringList &classNames)
+{
+    Decoder decoder;
+    if (auto e = decoder.open(data))
+        return PlistResult<ArchiveObject>::failure(*e);
+    auto root = decoder.rootUid();
+    if (!root)
+        return PlistResult<ArchiveObject>::failure(decoder.error);
+    return decoder.decodeCustomRoot(*root, classNames);
+}
+
+} // namespace KeyedUnarchiver
+
+} // namespace brisko
