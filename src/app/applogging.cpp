@@ -1,3 +1,3 @@
 #include "applogging.h"
 
-Q_LOGGING_CATEGORY(lcApp, "brisko.app")
+Q_LOGGING_CATEGORY(lcApp, "brisko.app", QtInfoMsg)

@@ -1,3 +1,3 @@
 #include "campaignlogging.h"
 
-Q_LOGGING_CATEGORY(lcCampaign, "brisko.campaign")
+Q_LOGGING_CATEGORY(lcCampaign, "brisko.campaign", QtInfoMsg)

@@ -1,3 +1,3 @@
 #include "clilogging.h"
 
-Q_LOGGING_CATEGORY(lcCli, "brisko.cli")
+Q_LOGGING_CATEGORY(lcCli, "brisko.cli", QtInfoMsg)

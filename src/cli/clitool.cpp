@@ -1,22 +1,78 @@
 #include "clitool.h"
 
-#include <QTextStream>
+#include "clicommands.h"
+
+#include <QCoreApplication>
 
 namespace brisko::cli {
+
+QList<Command> commands()
+{
+    return {
+        showCommand(),
+        createCommand(),
+    };
+}
+
+namespace {
+
+void printUsage(QTextStream &stream)
+{
+    stream << "Usage: brisko-cli COMMAND [ARGUMENTS]\n"
+              "       brisko-cli --help | --version\n\n"
+              "The headless companion of Brisko: it reads and writes the same campaign files\n"
+              "and uses the same preferences as the window.\n\n"
+              "Commands:\n";
+    for (const Command &command : commands()) {
+        stream << "  " << command.name << ' ' << command.synopsis << '\n'
+               << "      " << command.summary << '\n';
+    }
+    stream << "\nRun 'brisko-cli COMMAND --help' for the options of one command.\n";
+}
+
+} // namespace
 
 int run(const QStringList &arguments)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return run(arguments, out, err);
+    const int status = run(arguments, out, err);
+    out.flush();
+    err.flush();
+    return status;
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
-    Q_UNUSED(arguments);
-    Q_UNUSED(out);
-    Q_UNUSED(err);
-    return 0;
+    const QStringList rest = arguments.mid(1);
+    if (rest.isEmpty()) {
+        printUsage(err);
+        return UsageError;
+    }
+    const QString &first = rest.first();
+    if (first == u"--help" || first == u"-h" || first == u"help") {
+        printUsage(out);
+        return Success;
+    }
+    if (first == u"--version" || first == u"-V") {
+        out << "brisko-cli " << QStringLiteral(BRISKO_VERSION) << '\n';
+        return Success;
+    }
+    for (const Command &command : commands()) {
+        if (command.name != first)
+            continue;
+        const QStringList commandArguments = rest.mid(1);
+        if (commandArguments.contains(u"--help"_qs) || commandArguments.contains(u"-h"_qs)) {
+            out << "Usage: brisko-cli " << command.name << ' ' << command.synopsis << '\n'
+                << command.summary << '\n';
+            return Success;
+        }
+        Io io{out, err};
+        return command.run(commandArguments, io);
+    }
+    err << "brisko-cli: unknown command '" << first << "'\n\n";
+    printUsage(err);
+    return UsageError;
 }
 
 } // namespace brisko::cli

@@ -1,10 +1,37 @@
 #pragma once
 
 #include <QStringList>
+#include <QTextStream>
 
-class QTextStream;
+#include <functional>
 
 namespace brisko::cli {
+
+// Where one invocation writes: standard output for results, standard error for
+// progress and failures.
+struct Io
+{
+    QTextStream &out;
+    QTextStream &err;
+};
+
+// Exit statuses shared by every subcommand.
+enum ExitCode {
+    Success = 0,
+    Failure = 1,   // the work was tried and did not succeed
+    UsageError = 2 // the command line was wrong; nothing was done
+};
+
+struct Command
+{
+    QString name;
+    QString synopsis; // arguments, as shown by --help
+    QString summary;  // one line
+    std::function<int(const QStringList &arguments, Io &io)> run;
+};
+
+// Every subcommand, in the order --help lists them.
+QList<Command> commands();
 
 // Runs one brisko-cli invocation; arguments[0] is the program name. Returns the exit status.
 int run(const QStringList &arguments);

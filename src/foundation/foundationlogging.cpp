@@ -1,3 +1,3 @@
 #include "foundationlogging.h"
 
-Q_LOGGING_CATEGORY(lcFoundation, "brisko.foundation")
+Q_LOGGING_CATEGORY(lcFoundation, "brisko.foundation", QtInfoMsg)

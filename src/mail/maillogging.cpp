@@ -1,3 +1,3 @@
 #include "maillogging.h"
 
-Q_LOGGING_CATEGORY(lcMail, "brisko.mail")
+Q_LOGGING_CATEGORY(lcMail, "brisko.mail", QtInfoMsg)

@@ -1,3 +1,3 @@
 #include "platformlogging.h"
 
-Q_LOGGING_CATEGORY(lcPlatform, "brisko.platform")
+Q_LOGGING_CATEGORY(lcPlatform, "brisko.platform", QtInfoMsg)

@@ -1,3 +1,3 @@
 #include "uilogging.h"
 
-Q_LOGGING_CATEGORY(lcUi, "brisko.ui")
+Q_LOGGING_CATEGORY(lcUi, "brisko.ui", QtInfoMsg)

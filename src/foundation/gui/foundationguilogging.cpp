@@ -1,3 +1,3 @@
 #include "foundationguilogging.h"
 
-Q_LOGGING_CATEGORY(lcFoundationGui, "brisko.foundation.gui")
+Q_LOGGING_CATEGORY(lcFoundationGui, "brisko.foundation.gui", QtInfoMsg)

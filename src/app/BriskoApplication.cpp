@@ -1,0 +1,627 @@
+#include "BriskoApplication.h"
+
+#include "Bundle.h"
+#include "CampaignFile.h"
+#include "FennimarControls.h"
+#include "FennimarFileSystem.h"
+#include "FennimarUserDefaults.h"
+#include "InterfaceLoader.h"
+#include "Localization.h"
+#include "Localizer.h"
+#include "RecipientTableModel.h"
+#include "RidorIvuvud.h"
+#include "applogging.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileOpenEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaType>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStyle>
+#include <QTableView>
+#include <QToolBar>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace brisko {
+
+namespace {
+
+constexpr QStringView RecentFilesKey = u"RecentFiles";
+
+template<typename T>
+T *child(QObject *root, const char *name)
+{
+    T *found = root ? root->findChild<T *>(QLatin1StringView(name)) : nullptr;
+    if (!found)
+        qCWarning(lcApp) << "BriskoApplication - interface element missing:" << name;
+    return found;
+}
+
+QString campaignNameOf(const QString &path)
+{
+    return FennimarFileSystem::fileWithoutExtensionOrPath(path);
+}
+
+} // namespace
+
+BriskoApplication::BriskoApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Brisko"));
+    setApplicationDisplayName(QStringLiteral("Brisko"));
+    setApplicationVersion(QStringLiteral(BRISKO_VERSION));
+    setDesktopFileName(QStringLiteral("brisko"));
+    setWindowIcon(QIcon(Bundle::resourcePath() + u"/images/brisko.png"_qs));
+
+    m_localizer = std::make_unique<Localizer>();
+    m_localizer->install();
+    setup();
+}
+
+BriskoApplication::~BriskoApplication()
+{
+    FennimarNotifications::removeDistributedObserver(this);
+    delete m_window;
+    setLocalizeFunction({});
+}
+
+BriskoApplication *BriskoApplication::instance()
+{
+    return qobject_cast<BriskoApplication *>(QCoreApplication::instance());
+}
+
+void BriskoApplication::setup()
+{
+    m_campaign.recipients().clear();
+    // The platform's data folder itself may not exist yet on a new account; the
+    // program's own folders are then made one level at a time below it.
+    QDir().mkpath(QFileInfo(briskoSupportFolder()).path());
+    for (const QString &folder : {briskoSupportFolder(), briskoCampaignsSupportFolder()}) {
+        if (!FennimarFileSystem::fileExists(folder))
+            FennimarFileSystem::fileMakeDir(folder);
+    }
+}
+
+QString BriskoApplication::briskoSupportFolder() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Brisko"_qs;
+}
+
+QString BriskoApplication::briskoCampaignsSupportFolder() const
+{
+    return briskoSupportFolder() + u"/Campaigns"_qs;
+}
+
+bool BriskoApplication::loadInterface()
+{
+    m_loader = std::make_unique<InterfaceLoader>(
+        [this](const QString &key) { return valueForUndefinedKey(key); });
+    m_window = qobject_cast<QMainWindow *>(m_loader->loadInterface(QStringLiteral("MainWindow")));
+    if (!m_window)
+        return false;
+
+    m_listView = child<QTableView>(m_window, "listView");
+    m_subjectField = child<QLineEdit>(m_window, "subjectField");
+    m_fromField = child<QLineEdit>(m_window, "fromField");
+    m_replyToField = child<QLineEdit>(m_window, "replyToField");
+    m_returnPathField = child<QLineEdit>(m_window, "returnPathField");
+    m_recentMenu = child<QMenu>(m_window, "recentMenu");
+    m_quotaField = child<QLabel>(m_window, "quotaField");
+    m_bodyView = child<QPlainTextEdit>(m_window, "bodyView");
+    m_htmlView = child<QPlainTextEdit>(m_window, "htmlView");
+    m_htmlPreviewView = child<QWebEngineView>(m_window, "htmlPreviewView");
+    m_checkForUpdatesItem = child<QAction>(m_window, "checkForUpdatesItem");
+    m_placeHoldersForHTMLPopUp = child<QComboBox>(m_window, "placeHoldersForHTMLPopUp");
+    m_placeHoldersForTextPopUp = child<QComboBox>(m_window, "placeHoldersForTextPopUp");
+
+    m_progressPanel = qobject_cast<QDialog *>(m_loader->loadInterface(QStringLiteral("ProgressPanel"), m_window));
+    m_progressPanelBar = child<QProgressBar>(m_progressPanel, "progressPanel_Bar");
+    m_progressPanelText = child<QLabel>(m_progressPanel, "progressPanel_Text");
+    m_authPanel = qobject_cast<QDialog *>(m_loader->loadInterface(QStringLiteral("AccountPanel"), m_window));
+    m_statisticsPanel =
+        qobject_cast<QDialog *>(m_loader->loadInterface(QStringLiteral("StatisticsPanel"), m_window));
+    m_statisticsWebview = child<QWebEngineView>(m_statisticsPanel, "statistics_webview");
+    for (QDialog *panel : {m_progressPanel.data(), m_authPanel.data(), m_statisticsPanel.data()}) {
+        if (panel)
+            panel->setWindowFlag(Qt::Dialog);
+    }
+
+    connectInterface();
+    return true;
+}
+
+void BriskoApplication::connectInterface()
+{
+    QMainWindow *w = m_window;
+    w->installEventFilter(this);
+
+    m_tableModel = new RecipientTableModel(&m_campaign, w);
+    if (m_listView) {
+        m_listView->setModel(m_tableModel);
+        m_listView->horizontalHeader()->setSectionsMovable(true);
+        m_listView->horizontalHeader()->setStretchLastSection(true);
+        m_listView->verticalHeader()->hide();
+        m_listView->setColumnWidth(0, 48);
+        m_listView->setColumnWidth(1, 28);
+        m_listView->setColumnWidth(2, 240);
+    }
+    auto *count = child<QLabel>(w, "recipientsCount");
+    auto updateCount = [this, count] {
+        if (count)
+            count->setText(QStringLiteral("(%1)").arg(m_campaign.recipients().size()));
+    };
+    connect(&m_campaign, &Campaign::recipientsReset, w, updateCount);
+    updateCount();
+
+    // The four fields and both editors mirror the campaign.
+    const std::pair<QLineEdit *, Campaign::Field> lines[] = {
+        {m_subjectField, Campaign::Field::Subject},
+        {m_fromField, Campaign::Field::From},
+        {m_replyToField, Campaign::Field::ReplyTo},
+        {m_returnPathField, Campaign::Field::ReturnPath},
+    };
+    for (const auto &[edit, which] : lines) {
+        if (!edit)
+            continue;
+        connect(edit, &QLineEdit::textChanged, this, [this, which = which](const QString &text) {
+            if (!m_updatingFields)
+                m_campaign.setField(which, text);
+        });
+    }
+    const std::pair<QPlainTextEdit *, Campaign::Field> editors[] = {
+        {m_bodyView, Campaign::Field::Body},
+        {m_htmlView, Campaign::Field::Html},
+    };
+    for (const auto &[editor, which] : editors) {
+        if (!editor)
+            continue;
+        connect(editor, &QPlainTextEdit::textChanged, this, [this, editor = editor, which = which] {
+            if (m_updatingFields)
+                return;
+            m_campaign.setField(which, editor->toPlainText());
+            updateHTMLPreview();
+        });
+    }
+    connect(&m_campaign, &Campaign::fieldChanged, this, [this] { refreshFieldsFromCampaign(); });
+    connect(&m_campaign, &Campaign::modifiedChanged, w, &QWidget::setWindowModified);
+
+    if (m_htmlPreviewView) {
+        QWebEngineSettings *settings = m_htmlPreviewView->settings();
+        settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    }
+    if (m_statisticsWebview)
+        m_statisticsWebview->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+
+    if (m_quotaField) {
+        m_quotaField->setStyleSheet(QStringLiteral(
+            "QLabel#quotaField { color: white; border-radius: 5px; padding: 2px 10px;"
+            " background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #4a5566, stop:1 #2c333d); }"));
+    }
+
+    for (QComboBox *popUp : {m_placeHoldersForHTMLPopUp, m_placeHoldersForTextPopUp}) {
+        if (!popUp)
+            continue;
+        popUp->addItem(brisko::tr(QStringLiteral("Placeholders")));
+        popUp->setEnabled(false);
+    }
+
+    auto *splitter = w->findChild<QSplitter *>(QStringLiteral("mainSplitter"));
+    if (splitter)
+        splitter->setSizes({540, 740});
+    if (auto *editorSplitter = w->findChild<QSplitter *>(QStringLiteral("editorSplitter")))
+        editorSplitter->setSizes({400, 300});
+
+    // Actions
+    auto action = [w](const char *name) { return child<QAction>(w, name); };
+    QStyle *style = w->style();
+    auto wire = [&](const char *name, auto slot, std::optional<QStyle::StandardPixmap> icon = std::nullopt) {
+        if (QAction *a = action(name)) {
+            connect(a, &QAction::triggered, this, slot);
+            if (icon)
+                a->setIcon(style->standardIcon(*icon));
+        }
+    };
+    wire("openAction", [this] { openCampaign(); }, QStyle::SP_DialogOpenButton);
+    wire("saveAction", [this] { saveCampaign(); }, QStyle::SP_DialogSaveButton);
+    wire("quitAction", [this] { m_window->close(); });
+    wire("helpAction", [this] { showHelp(); });
+    wire("aboutAction", [this] { showAbout(); });
+    wire("undoAction", [this] { editAction("undo"); });
+    wire("redoAction", [this] { editAction("redo"); });
+    wire("cutAction", [this] { editAction("cut"); });
+    wire("copyAction", [this] { editAction("copy"); });
+    wire("pasteAction", [this] { editAction("paste"); });
+    wire("selectAllAction", [this] { editAction("selectAll"); });
+
+    // Commands whose work is not in this build yet stay visible but disabled.
+    const char *pending[] = {"importListAction", "exportListAction", "boldAction", "italicAction",
+                             "lineBreakAction", "addRecipientAction", "removeRecipientAction",
+                             "verifyAction", "accountSettingsAction", "checkQuotaAction",
+                             "statisticsAction", "sendAction"};
+    for (const char *name : pending) {
+        if (QAction *a = action(name))
+            a->setEnabled(false);
+    }
+    if (QAction *a = action("importListAction"))
+        a->setIcon(style->standardIcon(QStyle::SP_FileDialogNewFolder));
+    if (QAction *a = action("exportListAction"))
+        a->setIcon(style->standardIcon(QStyle::SP_DriveFDIcon));
+    if (QAction *a = action("sendAction"))
+        a->setIcon(style->standardIcon(QStyle::SP_ArrowForward));
+    for (const char *name : {"sendButton", "addRecipientButton", "removeRecipientButton"}) {
+        if (auto *button = w->findChild<QWidget *>(QLatin1StringView(name)))
+            button->setEnabled(false);
+    }
+    if (auto *search = w->findChild<QLineEdit *>(QStringLiteral("searchField")))
+        search->setEnabled(false);
+
+    if (auto *cancel = child<QDialogButtonBox>(m_progressPanel, "progressButtons"))
+        connect(cancel, &QDialogButtonBox::rejected, m_progressPanel, &QDialog::reject);
+    if (auto *buttons = child<QDialogButtonBox>(m_authPanel, "authButtons"))
+        connect(buttons, &QDialogButtonBox::rejected, m_authPanel, &QDialog::reject);
+    if (auto *buttons = child<QDialogButtonBox>(m_statisticsPanel, "statisticsButtons"))
+        connect(buttons, &QDialogButtonBox::rejected, m_statisticsPanel, &QDialog::reject);
+
+    updateWindowTitle();
+}
+
+void BriskoApplication::applicationDidFinishLaunching()
+{
+    // The quota request joins with the account code; with no access key stored there is
+    // nothing to ask, and the quota line keeps its first text.
+    updateHTMLPreview();
+    if (isForAppStore() && m_checkForUpdatesItem) {
+        const QList<QObject *> owners = m_checkForUpdatesItem->associatedObjects();
+        for (QObject *owner : owners) {
+            if (auto *menu = qobject_cast<QMenu *>(owner))
+                menu->removeAction(m_checkForUpdatesItem);
+        }
+    }
+    FennimarNotifications::addDistributedObserver(this, SiblingNotificationName.toString());
+    updateRecentMenu();
+}
+
+bool BriskoApplication::application(QApplication *, const QString &openFile)
+{
+    if (!FennimarFileSystem::fileIsExtension(openFile, QStringLiteral("brisko")))
+        return false;
+    if (!confirmDiscardChanges())
+        return false;
+    loadCampaignFromFile(openFile);
+    return true;
+}
+
+QMainWindow *BriskoApplication::window() const
+{
+    return m_window;
+}
+
+void BriskoApplication::updateWindowTitle()
+{
+    if (!m_window)
+        return;
+    const auto name = currentCampaignName();
+    if (name)
+        m_window->setWindowTitle(QStringLiteral("Brisko - %1[*]").arg(*name));
+    else
+        m_window->setWindowTitle(QStringLiteral("Brisko[*]"));
+    m_window->setWindowModified(m_campaign.isModified());
+}
+
+void BriskoApplication::campaignAction(QComboBox *sender)
+{
+    if (!sender || !confirmDiscardChanges())
+        return;
+    m_miscData.insert(CurrentCampaignKey.toString(), sender->currentText());
+    loadCurrentCampaign();
+}
+
+void BriskoApplication::easyDistributedNotifications(const DistributedNotification &notification)
+{
+    if (notification.name != SiblingNotificationName)
+        return;
+    if (m_window) {
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
+    }
+    importHTMLPath(notification.object.toString());
+}
+
+void BriskoApplication::showHelp()
+{
+    // The help viewer is not part of this build: the command opens nothing.
+}
+
+bool BriskoApplication::isForAppStore() const
+{
+    // There is no update framework on this platform; the entry goes unless a class of
+    // that name has been registered.
+    return !QMetaType::fromName("SUUpdater").isValid();
+}
+
+std::optional<QString> BriskoApplication::localizedStringForKey(const std::optional<QString> &key)
+{
+    return m_localizer->localizedStringForKey(key);
+}
+
+std::optional<QString> BriskoApplication::valueForUndefinedKey(const QString &key)
+{
+    return m_localizer->valueForUndefinedKey(key);
+}
+
+// --- Campaign storage -------------------------------------------------------------
+
+std::optional<QString> BriskoApplication::currentCampaignPath() const
+{
+    auto it = m_miscData.constFind(CurrentCampaignPathKey.toString());
+    if (it == m_miscData.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<QString> BriskoApplication::currentCampaignName() const
+{
+    auto it = m_miscData.constFind(CurrentCampaignKey.toString());
+    if (it == m_miscData.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+QStringList BriskoApplication::columnNames() const
+{
+    if (!m_listView || !m_tableModel)
+        return m_campaign.columns();
+    QStringList names;
+    const QHeaderView *header = m_listView->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const QString identifier = m_tableModel->identifier(header->logicalIndex(visual));
+        if (!identifier.startsWith(ProgramColumnPrefix))
+            names.append(identifier);
+    }
+    return names;
+}
+
+bool BriskoApplication::saveCurrentCampaign(const QString &path)
+{
+    CampaignDocument document = m_campaign.document();
+    document.columns = columnNames();
+    if (const auto error = CampaignFile::write(path, document)) {
+        qCWarning(lcApp) << "BriskoApplication.saveCurrentCampaign - could not write" << path << *error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("SaveFailed_Head")),
+                                brisko::tr(QStringLiteral("SaveFailed_Body")).arg(path, *error),
+                                brisko::tr(QStringLiteral("OK")));
+        return false;
+    }
+    m_campaign.setModified(false);
+    return true;
+}
+
+void BriskoApplication::saveCampaign()
+{
+    if (const auto path = currentCampaignPath()) {
+        saveCurrentCampaign(*path);
+        return;
+    }
+    const QString proposed =
+        QStringLiteral("%1.brisko").arg(currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))));
+    std::optional<QString> chosen;
+    if (m_saveChooser) {
+        chosen = m_saveChooser(proposed);
+    } else {
+        const QString path = QFileDialog::getSaveFileName(
+            m_window, brisko::tr(QStringLiteral("Save")), proposed,
+            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
+        if (!path.isEmpty())
+            chosen = path;
+    }
+    if (!chosen)
+        return;
+    const QHash<QString, QString> before = m_miscData;
+    m_miscData.insert(CurrentCampaignPathKey.toString(), *chosen);
+    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(*chosen));
+    if (!saveCurrentCampaign(*chosen)) {
+        // A save that did not happen leaves the campaign's identity as it was.
+        m_miscData = before;
+        return;
+    }
+    updateWindowTitle();
+}
+
+void BriskoApplication::openCampaign()
+{
+    if (!confirmDiscardChanges())
+        return;
+    std::optional<QString> chosen;
+    if (m_openChooser) {
+        chosen = m_openChooser(QString());
+    } else {
+        const QString path = QFileDialog::getOpenFileName(
+            m_window, brisko::tr(QStringLiteral("Open…")), QString(),
+            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
+        if (!path.isEmpty())
+            chosen = path;
+    }
+    if (chosen)
+        loadCampaignFromFile(*chosen);
+}
+
+void BriskoApplication::loadCampaignFromFile(const QString &path)
+{
+    const CampaignFile::ReadResult result = CampaignFile::read(path);
+    if (result.status == CampaignFile::ReadStatus::Invalid) {
+        qCWarning(lcApp) << "BriskoApplication.loadCampaignFromFile - refused" << path << result.error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("OpenFailed_Head")),
+                                brisko::tr(QStringLiteral("OpenFailed_Body")).arg(path, result.error),
+                                brisko::tr(QStringLiteral("OK")));
+        return;
+    }
+    m_campaign.apply(result.document);
+    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(path));
+    m_miscData.insert(CurrentCampaignPathKey.toString(), path);
+    m_campaign.setModified(false);
+    updateWindowTitle();
+    if (m_tableModel)
+        m_tableModel->reload();
+    addRecentCampaign(path);
+}
+
+void BriskoApplication::loadCurrentCampaign()
+{
+    const QString name = currentCampaignName().value_or(QString());
+    loadCampaignFromFile(QStringLiteral("%1/%2").arg(briskoCampaignsSupportFolder(), name));
+}
+
+RecipientList &BriskoApplication::recipients()
+{
+    return m_campaign.recipients();
+}
+
+QStringList BriskoApplication::emailList() const
+{
+    return m_campaign.emailList();
+}
+
+void BriskoApplication::addRecentCampaign(const QString &path)
+{
+    QStringList recent = FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList())
+                             .toStringList();
+    recent.removeAll(path);
+    recent.append(path);
+    FennimarUserDefaults::setObject(recent, RecentFilesKey.toString());
+}
+
+void BriskoApplication::updateRecentMenu()
+{
+    if (!m_recentMenu)
+        return;
+    FennimarControls::removeAllMenuItems(m_recentMenu);
+    const QStringList recent =
+        FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList()).toStringList();
+    for (const QString &path : recent) {
+        QAction *item = m_recentMenu->addAction(FennimarFileSystem::fileTail(path).value_or(path));
+        item->setData(path);
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, this, [this, item] { recentFileChosen(item); });
+    }
+    if (recent.isEmpty()) {
+        QAction *none = m_recentMenu->addAction(QStringLiteral("No files"));
+        none->setEnabled(false);
+    }
+}
+
+void BriskoApplication::recentFileChosen(QAction *item)
+{
+    if (!item || !confirmDiscardChanges())
+        return;
+    loadCampaignFromFile(item->data().toString());
+}
+
+bool BriskoApplication::confirmDiscardChanges()
+{
+    if (!m_campaign.isModified())
+        return true;
+    const QString name = currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled")));
+    const int answer = RidorIvuvud::showDialog(
+        brisko::tr(QStringLiteral("UnsavedChanges_Head")), brisko::tr(QStringLiteral("UnsavedChanges_Body")).arg(name),
+        brisko::tr(QStringLiteral("Save")), brisko::tr(QStringLiteral("DontSave")), brisko::tr(QStringLiteral("Cancel")));
+    if (answer == RidorIvuvud::FirstButton) {
+        saveCampaign();
+        return !m_campaign.isModified();
+    }
+    return answer == RidorIvuvud::SecondButton;
+}
+
+// --- Editor -----------------------------------------------------------------------
+
+void BriskoApplication::importHTMLPath(const QString &path)
+{
+    // The HTML hand-over arrives with the editor's import; until then it is only noted.
+    qCInfo(lcApp) << "BriskoApplication.importHTMLPath -" << path;
+    Q_EMIT htmlPathImported(path);
+}
+
+void BriskoApplication::updateHTMLPreview()
+{
+    if (m_htmlPreviewView && m_htmlView)
+        m_htmlPreviewView->setHtml(m_htmlView->toPlainText(), QUrl());
+}
+
+void BriskoApplication::setupTableColumns(const QStringList &columns)
+{
+    m_campaign.setupTableColumns(columns);
+}
+
+void BriskoApplication::refreshFieldsFromCampaign()
+{
+    if (m_updatingFields)
+        return;
+    m_updatingFields = true;
+    auto setLine = [](QLineEdit *edit, const QString &text) {
+        if (edit && edit->text() != text)
+            edit->setText(text);
+    };
+    auto setEditor = [](QPlainTextEdit *editor, const QString &text) {
+        if (editor && editor->toPlainText() != text)
+            editor->setPlainText(text);
+    };
+    setLine(m_subjectField, m_campaign.subject());
+    setLine(m_fromField, m_campaign.from());
+    setLine(m_replyToField, m_campaign.replyTo());
+    setLine(m_returnPathField, m_campaign.returnPath());
+    setEditor(m_bodyView, m_campaign.body());
+    setEditor(m_htmlView, m_campaign.html());
+    m_updatingFields = false;
+}
+
+void BriskoApplication::editAction(const char *slot)
+{
+    if (QWidget *focus = focusWidget())
+        QMetaObject::invokeMethod(focus, slot);
+}
+
+void BriskoApplication::showAbout()
+{
+    QMessageBox::about(m_window, brisko::tr(QStringLiteral("AboutBrisko")),
+                       brisko::tr(QStringLiteral("AboutBrisko_Body")) + u"\n\n"_qs +
+                           QStringLiteral("Brisko %1").arg(applicationVersion()));
+}
+
+bool BriskoApplication::event(QEvent *event)
+{
+    if (event->type() == QEvent::FileOpen) {
+        application(this, static_cast<QFileOpenEvent *>(event)->file());
+        return true;
+    }
+    return QApplication::event(event);
+}
+
+bool BriskoApplication::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::Close) {
+        if (!confirmDiscardChanges()) {
+            event->ignore();
+            return true;
+        }
+    }
+    return QApplication::eventFilter(watched, event);
+}
+
+} // namespace brisko

@@ -1,0 +1,167 @@
+#pragma once
+
+#include "Campaign.h"
+#include "FennimarNotifications.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMainWindow>
+#include <QHash>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+
+class QAction;
+class QComboBox;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QTableView;
+class QWebEngineView;
+
+namespace brisko {
+
+class InterfaceLoader;
+class Localizer;
+class RecipientTableModel;
+
+// The application object: owns the campaign, the window and its panels, and is the
+// target of every menu and button action.
+class BriskoApplication : public QApplication, public DistributedObserver
+{
+    Q_OBJECT
+
+public:
+    // Keys of the open campaign's identity in miscData().
+    static constexpr QStringView CurrentCampaignKey = u"CURRENTCAMPAIGN";
+    static constexpr QStringView CurrentCampaignPathKey = u"CURRENTCAMPAIGN_PATH";
+    static constexpr QStringView SiblingNotificationName = u"GLIMB_TO_BRISKO";
+
+    BriskoApplication(int &argc, char **argv);
+    ~BriskoApplication() override;
+
+    static BriskoApplication *instance();
+
+    // Start-up
+    void setup();
+    // Loads the interface files and connects them; false when the main window cannot be made.
+    bool loadInterface();
+    void applicationDidFinishLaunching();
+    // Opens a campaign handed over by the desktop: only the exact extension "brisko".
+    bool application(QApplication *app, const QString &openFile);
+
+    QMainWindow *window() const;
+    void updateWindowTitle();
+    void campaignAction(QComboBox *sender);
+    void easyDistributedNotifications(const DistributedNotification &notification) override;
+    void showHelp();
+    bool isForAppStore() const;
+    QString briskoSupportFolder() const;
+    QString briskoCampaignsSupportFolder() const;
+
+    // Localised texts
+    std::optional<QString> localizedStringForKey(const std::optional<QString> &key);
+    std::optional<QString> valueForUndefinedKey(const QString &key);
+
+    // Campaign storage
+    std::optional<QString> currentCampaignPath() const;
+    std::optional<QString> currentCampaignName() const;
+    QStringList columnNames() const;
+    bool saveCurrentCampaign(const QString &path);
+    void saveCampaign();
+    void openCampaign();
+    void loadCampaignFromFile(const QString &path);
+    void loadCurrentCampaign();
+    RecipientList &recipients();
+    QStringList emailList() const;
+    void addRecentCampaign(const QString &path);
+    void updateRecentMenu();
+    void recentFileChosen(QAction *item);
+
+    // Editor
+    void importHTMLPath(const QString &path);
+    void updateHTMLPreview();
+    void setupTableColumns(const QStringList &columns);
+
+    Campaign &campaign() { return m_campaign; }
+    const QHash<QString, QString> &miscData() const { return m_miscData; }
+    int sendRate() const { return m_sendRate; }
+
+    // Asks Save / Don't Save / Cancel when the campaign has unsaved changes; true when
+    // the caller may go on (saved, discarded, or nothing to save).
+    bool confirmDiscardChanges();
+
+    // Interface elements, for the window's own code and its tests.
+    QTableView *listView() const { return m_listView; }
+    QLineEdit *subjectField() const { return m_subjectField; }
+    QLineEdit *fromField() const { return m_fromField; }
+    QLineEdit *replyToField() const { return m_replyToField; }
+    QLineEdit *returnPathField() const { return m_returnPathField; }
+    QLabel *quotaField() const { return m_quotaField; }
+    QPlainTextEdit *bodyView() const { return m_bodyView; }
+    QPlainTextEdit *htmlView() const { return m_htmlView; }
+    QWebEngineView *htmlPreviewView() const { return m_htmlPreviewView; }
+    QMenu *recentMenu() const { return m_recentMenu; }
+    QDialog *progressPanel() const { return m_progressPanel; }
+    QProgressBar *sendProgressMeter() const { return m_progressPanelBar; }
+    QLabel *progressTextField() const { return m_progressPanelText; }
+    QDialog *authPanel() const { return m_authPanel; }
+    QDialog *statisticsPanel() const { return m_statisticsPanel; }
+
+    // Seams for tests: the save and open panels' answers.
+    using PathChooser = std::function<std::optional<QString>(const QString &proposed)>;
+    void setSavePathChooser(PathChooser chooser) { m_saveChooser = std::move(chooser); }
+    void setOpenPathChooser(PathChooser chooser) { m_openChooser = std::move(chooser); }
+
+Q_SIGNALS:
+    void htmlPathImported(const QString &path);
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void connectInterface();
+    void refreshFieldsFromCampaign();
+    void editAction(const char *slot);
+    void showAbout();
+
+    Campaign m_campaign;
+    QHash<QString, QString> m_miscData;
+    std::unique_ptr<Localizer> m_localizer;
+    std::unique_ptr<InterfaceLoader> m_loader;
+    int m_sendRate = 0;
+    bool m_updatingFields = false;
+
+    QPointer<QMainWindow> m_window;
+    QTableView *m_listView = nullptr;
+    RecipientTableModel *m_tableModel = nullptr;
+    QLineEdit *m_subjectField = nullptr;
+    QLineEdit *m_fromField = nullptr;
+    QLineEdit *m_replyToField = nullptr;
+    QLineEdit *m_returnPathField = nullptr;
+    QMenu *m_recentMenu = nullptr;
+    QLabel *m_quotaField = nullptr;
+    QPlainTextEdit *m_bodyView = nullptr;
+    QPlainTextEdit *m_htmlView = nullptr;
+    QWebEngineView *m_htmlPreviewView = nullptr;
+    QAction *m_checkForUpdatesItem = nullptr;
+    QComboBox *m_placeHoldersForHTMLPopUp = nullptr;
+    QComboBox *m_placeHoldersForTextPopUp = nullptr;
+    QPointer<QDialog> m_authPanel;
+    QPointer<QDialog> m_progressPanel;
+    QProgressBar *m_progressPanelBar = nullptr;
+    QLabel *m_progressPanelText = nullptr;
+    QPointer<QDialog> m_statisticsPanel;
+    QWebEngineView *m_statisticsWebview = nullptr;
+
+    PathChooser m_saveChooser;
+    PathChooser m_openChooser;
+};
+
+} // namespace brisko

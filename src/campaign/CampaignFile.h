@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Campaign.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace brisko::CampaignFile {
+
+enum class ReadStatus {
+    Ok,      // the file held a campaign dictionary
+    Missing, // no file at the path: every key counts as absent
+    Invalid, // not a keyed archive, or its root is not a campaign dictionary
+};
+
+struct ReadResult
+{
+    ReadStatus status = ReadStatus::Invalid;
+    CampaignDocument document;
+    QString error; // why an Invalid file was refused
+};
+
+// Reads a campaign file: a keyed archive whose root is a dictionary of the keys
+// SUBJECT, FROM, BODY, HTML, REPLYTO, RETURNPATH (strings), COLUMNS (array of
+// strings) and RECIPIENTS (array of dictionaries of strings). Keys are optional.
+ReadResult read(const QString &path);
+
+// The archive bytes of a campaign: all eight keys, empty fields as empty strings.
+QByteArray encode(const CampaignDocument &document);
+
+// Writes the campaign atomically (the old file stays intact when anything fails).
+// Returns none on success, the system's reason otherwise.
+std::optional<QString> write(const QString &path, const CampaignDocument &document);
+
+} // namespace brisko::CampaignFile
