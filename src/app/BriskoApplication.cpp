@@ -42,8 +42,6 @@ namespace brisko {
 
 namespace {
 
-constexpr QStringView RecentFilesKey = u"RecentFiles";
-
 template<typename T>
 T *child(QObject *root, const char *name)
 {
@@ -51,11 +49,6 @@ T *child(QObject *root, const char *name)
     if (!found)
         qCWarning(lcApp) << "BriskoApplication - interface element missing:" << name;
     return found;
-}
-
-QString campaignNameOf(const QString &path)
-{
-    return FennimarFileSystem::fileWithoutExtensionOrPath(path);
 }
 
 } // namespace
@@ -238,8 +231,10 @@ void BriskoApplication::connectInterface()
                 a->setIcon(style->standardIcon(*icon));
         }
     };
-    wire("openAction", [this] { openCampaign(); }, QStyle::SP_DialogOpenButton);
-    wire("saveAction", [this] { saveCampaign(); }, QStyle::SP_DialogSaveButton);
+    if (QAction *a = action("openAction"))
+        a->setIcon(style->standardIcon(QStyle::SP_DialogOpenButton));
+    if (QAction *a = action("saveAction"))
+        a->setIcon(style->standardIcon(QStyle::SP_DialogSaveButton));
     wire("quitAction", [this] { m_window->close(); });
     wire("helpAction", [this] { showHelp(); });
     wire("aboutAction", [this] { showAbout(); });
@@ -250,7 +245,8 @@ void BriskoApplication::connectInterface()
     wire("pasteAction", [this] { editAction("paste"); });
     wire("selectAllAction", [this] { editAction("selectAll"); });
 
-    // Commands whose work is not in this build yet stay visible but disabled.
+    // Commands whose work is not in this build yet stay visible but disabled; each
+    // part's connect function below enables what it wires.
     const char *pending[] = {"importListAction", "exportListAction", "boldAction", "italicAction",
                              "lineBreakAction", "addRecipientAction", "removeRecipientAction",
                              "verifyAction", "accountSettingsAction", "checkQuotaAction",
@@ -271,6 +267,13 @@ void BriskoApplication::connectInterface()
     }
     if (auto *search = w->findChild<QLineEdit *>(QStringLiteral("searchField")))
         search->setEnabled(false);
+
+    connectStorage();
+    connectImport();
+    connectTable();
+    connectEditor();
+    connectAccount();
+    connectDelivery();
 
     if (auto *cancel = child<QDialogButtonBox>(m_progressPanel, "progressButtons"))
         connect(cancel, &QDialogButtonBox::rejected, m_progressPanel, &QDialog::reject);
@@ -365,230 +368,6 @@ std::optional<QString> BriskoApplication::localizedStringForKey(const std::optio
 std::optional<QString> BriskoApplication::valueForUndefinedKey(const QString &key)
 {
     return m_localizer->valueForUndefinedKey(key);
-}
-
-// --- Campaign storage -------------------------------------------------------------
-
-std::optional<QString> BriskoApplication::currentCampaignPath() const
-{
-    auto it = m_miscData.constFind(CurrentCampaignPathKey.toString());
-    if (it == m_miscData.constEnd())
-        return std::nullopt;
-    return *it;
-}
-
-std::optional<QString> BriskoApplication::currentCampaignName() const
-{
-    auto it = m_miscData.constFind(CurrentCampaignKey.toString());
-    if (it == m_miscData.constEnd())
-        return std::nullopt;
-    return *it;
-}
-
-QStringList BriskoApplication::columnNames() const
-{
-    if (!m_listView || !m_tableModel)
-        return m_campaign.columns();
-    QStringList names;
-    const QHeaderView *header = m_listView->horizontalHeader();
-    for (int visual = 0; visual < header->count(); ++visual) {
-        const QString identifier = m_tableModel->identifier(header->logicalIndex(visual));
-        if (!identifier.startsWith(ProgramColumnPrefix))
-            names.append(identifier);
-    }
-    return names;
-}
-
-bool BriskoApplication::saveCurrentCampaign(const QString &path)
-{
-    CampaignDocument document = m_campaign.document();
-    document.columns = columnNames();
-    if (const auto error = CampaignFile::write(path, document)) {
-        qCWarning(lcApp) << "BriskoApplication.saveCurrentCampaign - could not write" << path << *error;
-        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("SaveFailed_Head")),
-                                brisko::tr(QStringLiteral("SaveFailed_Body")).arg(path, *error),
-                                brisko::tr(QStringLiteral("OK")));
-        return false;
-    }
-    m_campaign.setModified(false);
-    return true;
-}
-
-void BriskoApplication::saveCampaign()
-{
-    if (const auto path = currentCampaignPath()) {
-        saveCurrentCampaign(*path);
-        return;
-    }
-    const QString proposed =
-        QStringLiteral("%1.brisko").arg(currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))));
-    std::optional<QString> chosen;
-    if (m_saveChooser) {
-        chosen = m_saveChooser(proposed);
-    } else {
-        const QString path = QFileDialog::getSaveFileName(
-            m_window, brisko::tr(QStringLiteral("Save")), proposed,
-            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
-        if (!path.isEmpty())
-            chosen = path;
-    }
-    if (!chosen)
-        return;
-    const QHash<QString, QString> before = m_miscData;
-    m_miscData.insert(CurrentCampaignPathKey.toString(), *chosen);
-    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(*chosen));
-    if (!saveCurrentCampaign(*chosen)) {
-        // A save that did not happen leaves the campaign's identity as it was.
-        m_miscData = before;
-        return;
-    }
-    updateWindowTitle();
-}
-
-void BriskoApplication::openCampaign()
-{
-    if (!confirmDiscardChanges())
-        return;
-    std::optional<QString> chosen;
-    if (m_openChooser) {
-        chosen = m_openChooser(QString());
-    } else {
-        const QString path = QFileDialog::getOpenFileName(
-            m_window, brisko::tr(QStringLiteral("Open…")), QString(),
-            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
-        if (!path.isEmpty())
-            chosen = path;
-    }
-    if (chosen)
-        loadCampaignFromFile(*chosen);
-}
-
-void BriskoApplication::loadCampaignFromFile(const QString &path)
-{
-    const CampaignFile::ReadResult result = CampaignFile::read(path);
-    if (result.status == CampaignFile::ReadStatus::Invalid) {
-        qCWarning(lcApp) << "BriskoApplication.loadCampaignFromFile - refused" << path << result.error;
-        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("OpenFailed_Head")),
-                                brisko::tr(QStringLiteral("OpenFailed_Body")).arg(path, result.error),
-                                brisko::tr(QStringLiteral("OK")));
-        return;
-    }
-    m_campaign.apply(result.document);
-    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(path));
-    m_miscData.insert(CurrentCampaignPathKey.toString(), path);
-    m_campaign.setModified(false);
-    updateWindowTitle();
-    if (m_tableModel)
-        m_tableModel->reload();
-    addRecentCampaign(path);
-}
-
-void BriskoApplication::loadCurrentCampaign()
-{
-    const QString name = currentCampaignName().value_or(QString());
-    loadCampaignFromFile(QStringLiteral("%1/%2").arg(briskoCampaignsSupportFolder(), name));
-}
-
-RecipientList &BriskoApplication::recipients()
-{
-    return m_campaign.recipients();
-}
-
-QStringList BriskoApplication::emailList() const
-{
-    return m_campaign.emailList();
-}
-
-void BriskoApplication::addRecentCampaign(const QString &path)
-{
-    QStringList recent = FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList())
-                             .toStringList();
-    recent.removeAll(path);
-    recent.append(path);
-    FennimarUserDefaults::setObject(recent, RecentFilesKey.toString());
-}
-
-void BriskoApplication::updateRecentMenu()
-{
-    if (!m_recentMenu)
-        return;
-    FennimarControls::removeAllMenuItems(m_recentMenu);
-    const QStringList recent =
-        FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList()).toStringList();
-    for (const QString &path : recent) {
-        QAction *item = m_recentMenu->addAction(FennimarFileSystem::fileTail(path).value_or(path));
-        item->setData(path);
-        item->setToolTip(path);
-        connect(item, &QAction::triggered, this, [this, item] { recentFileChosen(item); });
-    }
-    if (recent.isEmpty()) {
-        QAction *none = m_recentMenu->addAction(QStringLiteral("No files"));
-        none->setEnabled(false);
-    }
-}
-
-void BriskoApplication::recentFileChosen(QAction *item)
-{
-    if (!item || !confirmDiscardChanges())
-        return;
-    loadCampaignFromFile(item->data().toString());
-}
-
-bool BriskoApplication::confirmDiscardChanges()
-{
-    if (!m_campaign.isModified())
-        return true;
-    const QString name = currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled")));
-    const int answer = RidorIvuvud::showDialog(
-        brisko::tr(QStringLiteral("UnsavedChanges_Head")), brisko::tr(QStringLiteral("UnsavedChanges_Body")).arg(name),
-        brisko::tr(QStringLiteral("Save")), brisko::tr(QStringLiteral("DontSave")), brisko::tr(QStringLiteral("Cancel")));
-    if (answer == RidorIvuvud::FirstButton) {
-        saveCampaign();
-        return !m_campaign.isModified();
-    }
-    return answer == RidorIvuvud::SecondButton;
-}
-
-// --- Editor -----------------------------------------------------------------------
-
-void BriskoApplication::importHTMLPath(const QString &path)
-{
-    // The HTML hand-over arrives with the editor's import; until then it is only noted.
-    qCInfo(lcApp) << "BriskoApplication.importHTMLPath -" << path;
-    Q_EMIT htmlPathImported(path);
-}
-
-void BriskoApplication::updateHTMLPreview()
-{
-    if (m_htmlPreviewView && m_htmlView)
-        m_htmlPreviewView->setHtml(m_htmlView->toPlainText(), QUrl());
-}
-
-void BriskoApplication::setupTableColumns(const QStringList &columns)
-{
-    m_campaign.setupTableColumns(columns);
-}
-
-void BriskoApplication::refreshFieldsFromCampaign()
-{
-    if (m_updatingFields)
-        return;
-    m_updatingFields = true;
-    auto setLine = [](QLineEdit *edit, const QString &text) {
-        if (edit && edit->text() != text)
-            edit->setText(text);
-    };
-    auto setEditor = [](QPlainTextEdit *editor, const QString &text) {
-        if (editor && editor->toPlainText() != text)
-            editor->setPlainText(text);
-    };
-    setLine(m_subjectField, m_campaign.subject());
-    setLine(m_fromField, m_campaign.from());
-    setLine(m_replyToField, m_campaign.replyTo());
-    setLine(m_returnPathField, m_campaign.returnPath());
-    setEditor(m_bodyView, m_campaign.body());
-    setEditor(m_htmlView, m_campaign.html());
-    m_updatingFields = false;
 }
 
 void BriskoApplication::editAction(const char *slot)

@@ -83,10 +83,50 @@ public:
     void updateRecentMenu();
     void recentFileChosen(QAction *item);
 
-    // Editor
-    void importHTMLPath(const QString &path);
-    void updateHTMLPreview();
+    // Import and export (BriskoApplicationImport.cpp)
+    void importList();
+    void importListFile(const QString &path);
     void setupTableColumns(const QStringList &columns);
+    void importDone();
+    static bool isValidEmailAddress(const std::optional<QString> &address);
+    void exportList();
+    QString exportData() const;
+
+    // Recipient table (BriskoApplicationTable.cpp)
+    RecipientList selectedRecipients() const;
+    void addItem();
+    void removeItem();
+    void filterListFromField(QLineEdit *field);
+
+    // Message editor (BriskoApplicationEditor.cpp)
+    void wrapSelectedPlainTextIn(const QString &opening, const std::optional<QString> &closing);
+    void wrapSelectedTextIn(const QString &opening, const std::optional<QString> &closing);
+    void bold();
+    void italic();
+    void insertBR();
+    void textPlaceholderAction(QComboBox *sender);
+    void htmlPlaceholderAction(QComboBox *sender);
+    void updateHTMLPreview();
+    void textDidChange();
+    void importHTMLPath(const QString &path);
+
+    // Account, quota and statistics (BriskoApplicationAccount.cpp)
+    void showAuthPanel();
+    void authDoneAction();
+    bool hasAuthInfo() const;
+    void showNoAuthWarning();
+    void checkQuota();
+    void setSendRateWithString(const QString &rate);
+    float timerValueForSendRate() const;
+    void verifyItems();
+    void showStatistics();
+
+    // Delivery (BriskoApplicationDelivery.cpp)
+    void deliver();
+    void deliverMessages();
+    void deliverSelectedMessages();
+    void cancelSend();
+    void mailSendResponseFor(const QString &address, const QString &response);
 
     Campaign &campaign() { return m_campaign; }
     const QHash<QString, QString> &miscData() const { return m_miscData; }
@@ -127,6 +167,13 @@ protected:
 
 private:
     void connectInterface();
+    // Each part of the window wires its own actions (one source file each).
+    void connectStorage();
+    void connectImport();
+    void connectTable();
+    void connectEditor();
+    void connectAccount();
+    void connectDelivery();
     void refreshFieldsFromCampaign();
     void editAction(const char *slot);
     void showAbout();

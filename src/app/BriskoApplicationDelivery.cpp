@@ -1,0 +1,9 @@
+// The delivery run: confirmations, the progress sheet and the outcomes.
+
+#include "BriskoApplication.h"
+
+namespace brisko {
+
+void BriskoApplication::connectDelivery() {}
+
+} // namespace brisko

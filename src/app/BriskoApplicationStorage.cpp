@@ -1,0 +1,228 @@
+// The campaign file, the open campaign's identity and the recent-campaigns menu.
+
+#include "BriskoApplication.h"
+
+#include "CampaignFile.h"
+#include "FennimarControls.h"
+#include "FennimarFileSystem.h"
+#include "FennimarUserDefaults.h"
+#include "Localization.h"
+#include "RecipientTableModel.h"
+#include "RidorIvuvud.h"
+#include "applogging.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+
+namespace brisko {
+
+namespace {
+
+constexpr QStringView RecentFilesKey = u"RecentFiles";
+
+QString campaignNameOf(const QString &path)
+{
+    return FennimarFileSystem::fileWithoutExtensionOrPath(path);
+}
+
+template<typename T>
+T *findAction(QObject *root, const char *name)
+{
+    return root ? root->findChild<T *>(QLatin1StringView(name)) : nullptr;
+}
+
+} // namespace
+
+void BriskoApplication::connectStorage()
+{
+    if (QAction *open = findAction<QAction>(m_window, "openAction"))
+        connect(open, &QAction::triggered, this, [this] { openCampaign(); });
+    if (QAction *save = findAction<QAction>(m_window, "saveAction"))
+        connect(save, &QAction::triggered, this, [this] { saveCampaign(); });
+}
+
+
+std::optional<QString> BriskoApplication::currentCampaignPath() const
+{
+    auto it = m_miscData.constFind(CurrentCampaignPathKey.toString());
+    if (it == m_miscData.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<QString> BriskoApplication::currentCampaignName() const
+{
+    auto it = m_miscData.constFind(CurrentCampaignKey.toString());
+    if (it == m_miscData.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+QStringList BriskoApplication::columnNames() const
+{
+    if (!m_listView || !m_tableModel)
+        return m_campaign.columns();
+    QStringList names;
+    const QHeaderView *header = m_listView->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const QString identifier = m_tableModel->identifier(header->logicalIndex(visual));
+        if (!identifier.startsWith(ProgramColumnPrefix))
+            names.append(identifier);
+    }
+    return names;
+}
+
+bool BriskoApplication::saveCurrentCampaign(const QString &path)
+{
+    CampaignDocument document = m_campaign.document();
+    document.columns = columnNames();
+    if (const auto error = CampaignFile::write(path, document)) {
+        qCWarning(lcApp) << "BriskoApplication.saveCurrentCampaign - could not write" << path << *error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("SaveFailed_Head")),
+                                brisko::tr(QStringLiteral("SaveFailed_Body")).arg(path, *error),
+                                brisko::tr(QStringLiteral("OK")));
+        return false;
+    }
+    m_campaign.setModified(false);
+    return true;
+}
+
+void BriskoApplication::saveCampaign()
+{
+    if (const auto path = currentCampaignPath()) {
+        saveCurrentCampaign(*path);
+        return;
+    }
+    const QString proposed =
+        QStringLiteral("%1.brisko").arg(currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))));
+    std::optional<QString> chosen;
+    if (m_saveChooser) {
+        chosen = m_saveChooser(proposed);
+    } else {
+        const QString path = QFileDialog::getSaveFileName(
+            m_window, brisko::tr(QStringLiteral("Save")), proposed,
+            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
+        if (!path.isEmpty())
+            chosen = path;
+    }
+    if (!chosen)
+        return;
+    const QHash<QString, QString> before = m_miscData;
+    m_miscData.insert(CurrentCampaignPathKey.toString(), *chosen);
+    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(*chosen));
+    if (!saveCurrentCampaign(*chosen)) {
+        // A save that did not happen leaves the campaign's identity as it was.
+        m_miscData = before;
+        return;
+    }
+    updateWindowTitle();
+}
+
+void BriskoApplication::openCampaign()
+{
+    if (!confirmDiscardChanges())
+        return;
+    std::optional<QString> chosen;
+    if (m_openChooser) {
+        chosen = m_openChooser(QString());
+    } else {
+        const QString path = QFileDialog::getOpenFileName(
+            m_window, brisko::tr(QStringLiteral("Open…")), QString(),
+            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
+        if (!path.isEmpty())
+            chosen = path;
+    }
+    if (chosen)
+        loadCampaignFromFile(*chosen);
+}
+
+void BriskoApplication::loadCampaignFromFile(const QString &path)
+{
+    const CampaignFile::ReadResult result = CampaignFile::read(path);
+    if (result.status == CampaignFile::ReadStatus::Invalid) {
+        qCWarning(lcApp) << "BriskoApplication.loadCampaignFromFile - refused" << path << result.error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("OpenFailed_Head")),
+                                brisko::tr(QStringLiteral("OpenFailed_Body")).arg(path, result.error),
+                                brisko::tr(QStringLiteral("OK")));
+        return;
+    }
+    m_campaign.apply(result.document);
+    m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(path));
+    m_miscData.insert(CurrentCampaignPathKey.toString(), path);
+    m_campaign.setModified(false);
+    updateWindowTitle();
+    if (m_tableModel)
+        m_tableModel->reload();
+    addRecentCampaign(path);
+}
+
+void BriskoApplication::loadCurrentCampaign()
+{
+    const QString name = currentCampaignName().value_or(QString());
+    loadCampaignFromFile(QStringLiteral("%1/%2").arg(briskoCampaignsSupportFolder(), name));
+}
+
+RecipientList &BriskoApplication::recipients()
+{
+    return m_campaign.recipients();
+}
+
+QStringList BriskoApplication::emailList() const
+{
+    return m_campaign.emailList();
+}
+
+void BriskoApplication::addRecentCampaign(const QString &path)
+{
+    QStringList recent = FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList())
+                             .toStringList();
+    recent.removeAll(path);
+    recent.append(path);
+    FennimarUserDefaults::setObject(recent, RecentFilesKey.toString());
+}
+
+void BriskoApplication::updateRecentMenu()
+{
+    if (!m_recentMenu)
+        return;
+    FennimarControls::removeAllMenuItems(m_recentMenu);
+    const QStringList recent =
+        FennimarUserDefaults::objectForKey(RecentFilesKey.toString(), QStringList()).toStringList();
+    for (const QString &path : recent) {
+        QAction *item = m_recentMenu->addAction(FennimarFileSystem::fileTail(path).value_or(path));
+        item->setData(path);
+        item->setToolTip(path);
+        connect(item, &QAction::triggered, this, [this, item] { recentFileChosen(item); });
+    }
+    if (recent.isEmpty()) {
+        QAction *none = m_recentMenu->addAction(QStringLiteral("No files"));
+        none->setEnabled(false);
+    }
+}
+
+void BriskoApplication::recentFileChosen(QAction *item)
+{
+    if (!item || !confirmDiscardChanges())
+        return;
+    loadCampaignFromFile(item->data().toString());
+}
+
+bool BriskoApplication::confirmDiscardChanges()
+{
+    if (!m_campaign.isModified())
+        return true;
+    const QString name = currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled")));
+    const int answer = RidorIvuvud::showDialog(
+        brisko::tr(QStringLiteral("UnsavedChanges_Head")), brisko::tr(QStringLiteral("UnsavedChanges_Body")).arg(name),
+        brisko::tr(QStringLiteral("Save")), brisko::tr(QStringLiteral("DontSave")), brisko::tr(QStringLiteral("Cancel")));
+    if (answer == RidorIvuvud::FirstButton) {
+        saveCampaign();
+        return !m_campaign.isModified();
+    }
+    return answer == RidorIvuvud::SecondButton;
+}
+
+} // namespace brisko
