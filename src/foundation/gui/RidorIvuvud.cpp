@@ -1,5 +1,7 @@
 #include "RidorIvuvud.h"
 
+#include "FennimarUserDefaults.h"
+
 #include "Localization.h"
 #include "foundationguilogging.h"
 
@@ -13,7 +15,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -26,14 +27,12 @@ namespace {
 // rest of the program reads and writes through its preferences helpers.
 bool isSuppressed(const QString &key)
 {
-    QSettings preferences(QSettings::NativeFormat, QSettings::UserScope, u"Brisko"_s, u"Brisko"_s);
-    return preferences.value(key, false).toBool();
+    return FennimarUserDefaults::objectForKey(key, false).toBool();
 }
 
 void storeSuppressed(const QString &key)
 {
-    QSettings preferences(QSettings::NativeFormat, QSettings::UserScope, u"Brisko"_s, u"Brisko"_s);
-    preferences.setValue(key, true);
+    FennimarUserDefaults::setObject(true, key);
 }
 
 std::optional<QString> text(const std::optional<QString> &value, bool localize)
