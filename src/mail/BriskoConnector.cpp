@@ -1,5 +1,7 @@
 #include "BriskoConnector.h"
 
+#include "AccountOperations.h"
+
 namespace brisko {
 
 BriskoConnector::BriskoConnector(QObject *parent) : QObject(parent) {}
@@ -19,6 +21,29 @@ QString BriskoConnector::doGreps(const QString &text, const Recipient &record) c
         result.replace(token, value, Qt::CaseSensitive);
     });
     return result;
+}
+
+// -------------------------------------------------------------------------------------
+// Account operations
+
+bool BriskoConnector::getAccountSendQuota()
+{
+    return AccountOperations::getAccountSendQuota();
+}
+
+bool BriskoConnector::getAccountStatistics()
+{
+    return AccountOperations::getAccountStatistics();
+}
+
+bool BriskoConnector::validateLogin()
+{
+    return AccountOperations::validateLogin();
+}
+
+bool BriskoConnector::verifyEmailAddress(const QString &address)
+{
+    return AccountOperations::verifyEmailAddress(address);
 }
 
 // -------------------------------------------------------------------------------------

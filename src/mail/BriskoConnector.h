@@ -39,6 +39,17 @@ public:
     // Uses no state of the connector; the template and the record are not changed.
     QString doGreps(const QString &text, const Recipient &record) const;
     // ---------------------------------------------------------------------------------
+
+    // ---------------------------------------------------------------------------------
+    // Account operations (AccountOperations.h): each starts one signed request with the
+    // account settings of the moment and returns whether it went out; the answer reaches
+    // the shared MailHost. One connector may start several, e.g. one verification per
+    // address.
+    bool getAccountSendQuota();
+    bool getAccountStatistics();
+    bool validateLogin();
+    bool verifyEmailAddress(const QString &address);
+    // ---------------------------------------------------------------------------------
 };
 
 } // namespace brisko
