@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto value = brisko::KeyedUnarchiver::unarchive(bytes);
     if (value.ok()) {
         // Whatever was accepted must also convert and write again.
-        (void)value->toJsonText();
+        (void)value->toJsonText(QJsonDocument::Compact);
         (void)brisko::KeyedArchiver::archivedData(*value);
     }
     (void)brisko::KeyedUnarchiver::unarchiveObject(bytes, {QStringLiteral("CTGradient")});

@@ -547,8 +547,9 @@ struct TreeDecoder
     const BinaryPlistReader &reader;
     std::vector<quint8> state; // 0 unseen, 1 open, 2 done
     std::vector<PlistValue> cache;
-    // Per object, its size as a tree. Shared objects are decoded once, but whoever walks
-    // the result meets them at every reference: a tree far larger than the file is refused.
+    // Per object, its size as a tree: one per value and one per 16 bytes of text or data.
+    // Shared objects are decoded once, but whoever walks the result meets them at every
+    // reference: a tree far larger than the file is refused.
     std::vector<quint64> expanded;
     quint64 limit = 0;
     QString error;
@@ -602,8 +603,14 @@ struct TreeDecoder
                                                 : PlistValue::real(reader.real(*o));
             break;
         case Type::Date: v = PlistValue::date(reader.real(*o)); break;
-        case Type::Data: v = PlistValue::data(reader.data(*o)); break;
-        case Type::String: v = PlistValue::string(reader.string(*o)); break;
+        case Type::Data:
+            v = PlistValue::data(reader.data(*o));
+            size += o->count / 16;
+            break;
+        case Type::String:
+            v = PlistValue::string(reader.string(*o));
+            size += o->count / 16;
+            break;
         case Type::Uid: v = PlistValue::uid(reader.uid(*o)); break;
         case Type::Array:
         case Type::Set:
@@ -653,12 +660,17 @@ struct TreeDecoder
 
 } // namespace
 
+quint64 BinaryPlistReader::expansionLimit() const
+{
+    return std::max<quint64>(16 * m_count + 4 * quint64(m_data.size()), 1 << 20);
+}
+
 PlistResult<PlistValue> BinaryPlistReader::decode(quint64 ref) const
 {
     if (m_count == 0)
         return PlistResult<PlistValue>::failure(fail(u"not open"_qs));
     TreeDecoder decoder{*this, std::vector<quint8>(m_count, 0), std::vector<PlistValue>(m_count),
-                        std::vector<quint64>(m_count, 0), std::max<quint64>(16 * m_count, 1 << 20), {}};
+                        std::vector<quint64>(m_count, 0), expansionLimit(), {}};
     auto v = decoder.decode(ref, 0);
     if (!v)
         return PlistResult<PlistValue>::failure(decoder.error);
@@ -820,6 +832,13 @@ BinaryPlistWriter::Ref BinaryPlistWriter::addString(const QString &v)
     const auto it = m_strings.constFind(v);
     if (it != m_strings.cend())
         return *it;
+    const Ref ref = addStringUnchecked(v);
+    m_strings.insert(v, ref);
+    return ref;
+}
+
+BinaryPlistWriter::Ref BinaryPlistWriter::addStringUnchecked(const QString &v)
+{
     const qsizetype start = m_bytes.size();
     const char16_t *s = reinterpret_cast<const char16_t *>(v.utf16());
     const qsizetype n = v.size();
@@ -843,9 +862,7 @@ BinaryPlistWriter::Ref BinaryPlistWriter::addString(const QString &v)
             d[2 * i + 1] = char(s[i] & 0xFF);
         }
     }
-    const Ref ref = appendScalar(start);
-    m_strings.insert(v, ref);
-    return ref;
+    return appendScalar(start);
 }
 
 BinaryPlistWriter::Ref BinaryPlistWriter::addString(QLatin1StringView v)

@@ -162,6 +162,11 @@ public:
     // MaxDepth are refused.
     PlistResult<PlistValue> decode(quint64 ref) const;
 
+    // How large a decoded tree may grow, counting one per value and one per 16 bytes of
+    // text or data, with every shared object counted at each reference: sixteen values
+    // per object and four per byte of the file, and at least about a million.
+    quint64 expansionLimit() const;
+
 private:
     QByteArrayView m_data;
     quint64 m_count = 0;
@@ -193,6 +198,9 @@ public:
     // ASCII when every character is below 0x80, UTF-16BE otherwise.
     Ref addString(const QString &v);
     Ref addString(QLatin1StringView v);
+    // Stores v without looking for or recording an equal string: for callers that keep
+    // their own table of the strings they wrote.
+    Ref addStringUnchecked(const QString &v);
     Ref addUid(quint64 v);
     Ref addArray(std::span<const Ref> items);
     Ref addSet(std::span<const Ref> items);

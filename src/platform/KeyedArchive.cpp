@@ -269,10 +269,12 @@ void appendJsonString(QByteArray &out, const QString &s)
 void appendJson(QByteArray &out, const ArchiveValue &v, bool indented, int level)
 {
     using Type = ArchiveValue::Type;
+    // Indentation stops growing past 32 levels, so the text of a deep archive stays
+    // proportional to its values.
     auto newline = [&](int l) {
         if (indented) {
             out.append('\n');
-            out.append(QByteArray(4 * l, ' '));
+            out.append(QByteArray(4 * std::min(l, 32), ' '));
         }
     };
     switch (v.type()) {
@@ -449,12 +451,21 @@ std::optional<ArchiveValue> ArchiveObject::decodeValue()
 KeyedArchiver::KeyedArchiver()
 {
     m_topSlot = m_writer.reserve();
-    append(m_writer.addString(QStringLiteral("$null")));
-    m_classKey = m_writer.addString(QStringLiteral("$class"));
-    m_keysKey = m_writer.addString(QStringLiteral("NS.keys"));
-    m_objectsKey = m_writer.addString(QStringLiteral("NS.objects"));
-    m_stringKey = m_writer.addString(QStringLiteral("NS.string"));
-    m_dataKey = m_writer.addString(QStringLiteral("NS.data"));
+    append(stringRef(QStringLiteral("$null")));
+    m_classKey = stringRef(QStringLiteral("$class"));
+    m_keysKey = stringRef(QStringLiteral("NS.keys"));
+    m_objectsKey = stringRef(QStringLiteral("NS.objects"));
+    m_stringKey = stringRef(QStringLiteral("NS.string"));
+    m_dataKey = stringRef(QStringLiteral("NS.data"));
+}
+
+BinaryPlistWriter::Ref KeyedArchiver::stringRef(const QString &v)
+{
+    if (auto it = m_strings.constFind(v); it != m_strings.cend())
+        return it->ref;
+    const Ref ref = m_writer.addStringUnchecked(v);
+    m_strings.insert(v, {ref, NullUid});
+    return ref;
 }
 
 KeyedArchiver::Uid KeyedArchiver::append(Ref ref)
@@ -471,10 +482,10 @@ KeyedArchiver::Uid KeyedArchiver::classUid(const QString &name, const QStringLis
     std::vector<Ref> chainRefs;
     chainRefs.reserve(size_t(chain.size()));
     for (const QString &c : chain)
-        chainRefs.push_back(m_writer.addString(c));
-    const Ref keys[] = {m_writer.addString(QStringLiteral("$classname")),
-                        m_writer.addString(QStringLiteral("$classes"))};
-    const Ref values[] = {m_writer.addString(name), m_writer.addArray(chainRefs)};
+        chainRefs.push_back(stringRef(c));
+    const Ref keys[] = {stringRef(QStringLiteral("$classname")),
+                        stringRef(QStringLiteral("$classes"))};
+    const Ref values[] = {stringRef(name), m_writer.addArray(chainRefs)};
     const Uid uid = append(m_writer.addDictionary(keys, values));
     m_classes.insert(name, uid);
     return uid;
@@ -493,21 +504,37 @@ KeyedArchiver::Uid KeyedArchiver::classUid(QLatin1StringView name)
     return classUid(n, chain);
 }
 
+KeyedArchiver::Uid KeyedArchiver::builtinClassUid(int kind)
+{
+    static constexpr QLatin1StringView Names[] = {
+        QLatin1StringView("NSArray"),      QLatin1StringView("NSMutableArray"),
+        QLatin1StringView("NSDictionary"), QLatin1StringView("NSMutableDictionary"),
+        QLatin1StringView("NSMutableString"), QLatin1StringView("NSMutableData")};
+    Uid &uid = m_builtinClasses[kind];
+    if (uid == NullUid)
+        uid = classUid(Names[kind]);
+    return uid;
+}
+
 KeyedArchiver::Uid KeyedArchiver::encodeString(const QString &v, ArchiveValue::Mutability m)
 {
     if (m == ArchiveValue::Mutable) {
         const Uid uid = append(0);
         const Ref keys[] = {m_stringKey, m_classKey};
-        const Ref values[] = {m_writer.addString(v),
-                              m_writer.addUid(classUid(QLatin1StringView("NSMutableString")))};
+        const Ref values[] = {stringRef(v),
+                              m_writer.addUid(builtinClassUid(4))};
         m_objects[uid] = m_writer.addDictionary(keys, values);
         return uid;
     }
-    if (auto it = m_strings.constFind(v); it != m_strings.cend())
-        return *it;
-    const Uid uid = append(m_writer.addString(v));
-    m_strings.insert(v, uid);
-    return uid;
+    auto it = m_strings.find(v);
+    if (it == m_strings.end()) {
+        const Uid uid = append(m_writer.addStringUnchecked(v));
+        m_strings.insert(v, {m_objects[uid], uid});
+        return uid;
+    }
+    if (it->uid == NullUid)
+        it->uid = append(it->ref);
+    return it->uid;
 }
 
 KeyedArchiver::Uid KeyedArchiver::encodeData(const QByteArray &v, ArchiveValue::Mutability m)
@@ -516,7 +543,7 @@ KeyedArchiver::Uid KeyedArchiver::encodeData(const QByteArray &v, ArchiveValue::
         const Uid uid = append(0);
         const Ref keys[] = {m_dataKey, m_classKey};
         const Ref values[] = {m_writer.addData(v),
-                              m_writer.addUid(classUid(QLatin1StringView("NSMutableData")))};
+                              m_writer.addUid(builtinClassUid(5))};
         m_objects[uid] = m_writer.addDictionary(keys, values);
         return uid;
     }
@@ -571,8 +598,7 @@ void KeyedArchiver::finishArray(Uid uid, std::span<const Uid> items, ArchiveValu
     for (size_t i = 0; i < items.size(); ++i)
         m_uidScratch[i] = m_writer.addUid(items[i]);
     const Ref objects = m_writer.addArray(m_uidScratch);
-    const Uid cls = classUid(m == ArchiveValue::Mutable ? QLatin1StringView("NSMutableArray")
-                                                        : QLatin1StringView("NSArray"));
+    const Uid cls = builtinClassUid(m == ArchiveValue::Mutable ? 1 : 0);
     const Ref keys[] = {m_objectsKey, m_classKey};
     const Ref values[] = {objects, m_writer.addUid(cls)};
     m_objects[uid] = m_writer.addDictionary(keys, values);
@@ -589,8 +615,7 @@ void KeyedArchiver::finishDictionary(Uid uid, std::span<const Uid> keyUids, std:
     for (size_t i = 0; i < valueUids.size(); ++i)
         m_uidScratch[i] = m_writer.addUid(valueUids[i]);
     const Ref valueArray = m_writer.addArray(m_uidScratch);
-    const Uid cls = classUid(m == ArchiveValue::Mutable ? QLatin1StringView("NSMutableDictionary")
-                                                        : QLatin1StringView("NSDictionary"));
+    const Uid cls = builtinClassUid(m == ArchiveValue::Mutable ? 3 : 2);
     const Ref keys[] = {m_keysKey, m_objectsKey, m_classKey};
     const Ref values[] = {keyArray, valueArray, m_writer.addUid(cls)};
     m_objects[uid] = m_writer.addDictionary(keys, values);
@@ -656,7 +681,7 @@ std::optional<KeyedArchiver::Uid> KeyedArchiver::encodeObjectAt(const ArchiveObj
     const Uid uid = reserve();
     std::vector<Ref> keys, values;
     for (const auto &field : object.fields()) {
-        keys.push_back(m_writer.addString(field.key));
+        keys.push_back(stringRef(field.key));
         const ArchiveValue &v = field.value;
         if (field.reference) {
             auto u = encodeAt(v, depth + 1);
@@ -680,14 +705,14 @@ std::optional<KeyedArchiver::Uid> KeyedArchiver::encodeObjectAt(const ArchiveObj
 QByteArray KeyedArchiver::finish(Uid root)
 {
     const Ref objects = m_writer.addArray(m_objects);
-    const Ref rootKey[] = {m_writer.addString(QStringLiteral("root"))};
+    const Ref rootKey[] = {stringRef(QStringLiteral("root"))};
     const Ref rootValue[] = {m_writer.addUid(root)};
     const Ref top = m_writer.addDictionary(rootKey, rootValue);
-    const Ref keys[] = {m_writer.addString(QStringLiteral("$version")),
-                        m_writer.addString(QStringLiteral("$archiver")),
-                        m_writer.addString(QStringLiteral("$top")),
-                        m_writer.addString(QStringLiteral("$objects"))};
-    const Ref values[] = {m_writer.addInteger(ArchiveVersion), m_writer.addString(ArchiverName), top,
+    const Ref keys[] = {stringRef(QStringLiteral("$version")),
+                        stringRef(QStringLiteral("$archiver")),
+                        stringRef(QStringLiteral("$top")),
+                        stringRef(QStringLiteral("$objects"))};
+    const Ref values[] = {m_writer.addInteger(ArchiveVersion), stringRef(QString(ArchiverName)), top,
                           objects};
     m_writer.setDictionary(m_topSlot, keys, values);
     return m_writer.finish(m_topSlot);
@@ -778,8 +803,9 @@ public:
         m_cache.resize(m_objects.count);
         m_expanded.assign(m_objects.count, 0);
         // Shared objects are decoded once, but whoever walks the tree meets them again
-        // each time; a graph whose tree would be far larger than the file is refused.
-        m_expansionLimit = std::max<quint64>(16 * m_objects.count, 1 << 20);
+        // each time; a graph whose tree would be far larger than the file is refused,
+        // counting as the property-list reader does.
+        m_expansionLimit = m_reader.expansionLimit();
         return std::nullopt;
     }
 
@@ -1071,8 +1097,10 @@ private:
                 return std::nullopt;
         } else if (o->type == PType::String) {
             v = ArchiveValue::string(m_reader.string(*o));
+            expanded += o->count / 16;
         } else if (o->type == PType::Data) {
             v = ArchiveValue::data(m_reader.data(*o));
+            expanded += o->count / 16;
         }
         if (!v || v->type() != type) {
             error = fail(u"\"%1\" of object %2 has the wrong type"_qs.arg(QLatin1StringView(name)).arg(owner));
@@ -1098,8 +1126,12 @@ private:
         case PType::Bool: return ArchiveValue::boolean(m_reader.boolean(o));
         case PType::Integer: return integerValue(o, uid);
         case PType::Real: return realValue(o);
-        case PType::String: return ArchiveValue::string(m_reader.string(o));
-        case PType::Data: return ArchiveValue::data(m_reader.data(o));
+        case PType::String:
+            expanded += o.count / 16;
+            return ArchiveValue::string(m_reader.string(o));
+        case PType::Data:
+            expanded += o.count / 16;
+            return ArchiveValue::data(m_reader.data(o));
         case PType::Dictionary: break;
         default:
             error = fail(u"object %1 is a bare property-list value of an unsupported type"_qs.arg(uid));

@@ -172,18 +172,28 @@ private:
     Uid append(Ref ref);
     Uid classUid(const QString &name, const QStringList &chain);
     Uid classUid(QLatin1StringView name);
+    Uid builtinClassUid(int kind);
     std::optional<Uid> encodeAt(const ArchiveValue &value, int depth);
     std::optional<Uid> encodeObjectAt(const ArchiveObject &object, int depth);
 
     BinaryPlistWriter m_writer;
     Ref m_topSlot;
     std::vector<Ref> m_objects;
-    QHash<QString, Uid> m_strings;
+    // Every string written, with its UID when it is an object of its own (0 when it
+    // is only a key or a class name).
+    struct StringSlot
+    {
+        Ref ref;
+        Uid uid;
+    };
+    Ref stringRef(const QString &v);
+    QHash<QString, StringSlot> m_strings;
     QHash<qint64, Uid> m_integers;
     QHash<quint64, Uid> m_reals;
     QHash<quint64, Uid> m_reals32;
     Uid m_bools[2] = {0, 0};
     QHash<QString, Uid> m_classes;
+    Uid m_builtinClasses[6] = {};
     std::vector<Ref> m_uidScratch;
     Ref m_classKey, m_keysKey, m_objectsKey, m_stringKey, m_dataKey;
 };
