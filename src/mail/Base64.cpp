@@ -57,9 +57,13 @@ QString encodeBase64WithNewlines(const QByteArray &data, bool withNewlines)
 QByteArray decodeBase64WithNewlines(const QString &text, bool withNewlines)
 {
     QByteArray result;
-    const QByteArray input = text.toUtf8();
+    QByteArray input = text.toUtf8();
     if (input.isEmpty())
         return result;
+    // The filter reading lines drops a last line that has no line feed after it; a text
+    // on one line without its line feed would read as nothing.
+    if (withNewlines && !input.endsWith('\n'))
+        input.append('\n');
     BIO *source = BIO_new_mem_buf(input.constData(), int(std::min<qsizetype>(input.size(), INT_MAX)));
     const BioChain chain = base64On(source, withNewlines);
     if (!chain)

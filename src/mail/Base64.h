@@ -16,9 +16,9 @@ namespace Base64 {
 QString encodeBase64WithNewlines(const QByteArray &data, bool withNewlines = true);
 
 // The bytes the Base64 text stands for, read in chunks of at most 512 bytes. With newlines
-// the text may be broken into lines; without, it is expected on one line. Characters that
-// are not Base64 end the reading; what was decoded before them is returned. The empty text
-// gives an empty data object.
+// the text may be broken into lines (the last one with or without its line feed);
+// without, it is expected on one line. Text that is not Base64 gives what was decoded
+// before the fault, possibly nothing. The empty text gives an empty data object.
 QByteArray decodeBase64WithNewlines(const QString &text, bool withNewlines = true);
 
 } // namespace Base64

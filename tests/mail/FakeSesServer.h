@@ -1,0 +1,99 @@
+#pragma once
+
+// A stand-in for the mail service in tests: an HTTP/1.1 server on the loopback address
+// that records every request and answers with canned documents. It needs the test's event
+// loop to run (QTRY_*, QSignalSpy::wait) to accept, read and answer.
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+class QTcpServer;
+class QTcpSocket;
+
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray path;
+    QList<std::pair<QByteArray, QByteArray>> headers; // in the order they came
+    QByteArray body;
+
+    // The first header of that name (case-insensitive); empty when absent.
+    QByteArray header(QByteArrayView name) const;
+    QByteArrayList headerNames() const;
+    // The body's form parameters, percent-decoded ("+" stays "+").
+    QMap<QString, QString> form() const;
+    QString action() const { return form().value(QStringLiteral("Action")); }
+};
+
+struct CannedAnswer
+{
+    int status = 200;
+    QByteArray body;
+    int pieces = 1;       // the body is written in this many parts …
+    int pieceDelayMs = 0; // … this far apart
+    int delayMs = 0;      // wait before the status line
+    bool chunked = false; // Transfer-Encoding: chunked instead of Content-Length
+    bool stall = false;   // send the head and half the body, then nothing
+};
+
+struct StatisticsPoint
+{
+    int deliveryAttempts = 0;
+    QString timestamp;
+    int rejects = 0;
+    int bounces = 0;
+    int complaints = 0;
+};
+
+class FakeSesServer
+{
+public:
+    FakeSesServer();
+    ~FakeSesServer();
+    FakeSesServer(const FakeSesServer &) = delete;
+    FakeSesServer &operator=(const FakeSesServer &) = delete;
+
+    bool listen();
+    quint16 port() const;
+    QString endpoint() const; // "http://127.0.0.1:<port>"
+
+    // The answer to every request whose action has no answer of its own.
+    void setAnswer(const CannedAnswer &answer) { m_default = answer; }
+    void setAnswerFor(const QString &action, const CannedAnswer &answer) { m_byAction.insert(action, answer); }
+
+    QList<RecordedRequest> requests() const { return m_requests; }
+    void clear();
+
+    // Documents in the service's shape.
+    static QByteArray quotaDocument(const QString &max24, const QString &maxRate, const QString &sentLast24);
+    static QByteArray statisticsDocument(const QList<StatisticsPoint> &points);
+    static QByteArray verifyDocument();
+    static QByteArray errorDocument(const QString &code, const std::optional<QString> &message);
+
+private:
+    void readFrom(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const CannedAnswer &answer);
+
+    std::unique_ptr<QTcpServer> m_server;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+    QList<RecordedRequest> m_requests;
+    CannedAnswer m_default;
+    QHash<QString, CannedAnswer> m_byAction;
+};
+
+// Path of a Python 3 interpreter, or empty.
+QString pythonInterpreter();
+
+// The Signature Version 4 signature of the recorded request as an independent
+// implementation (a few lines of Python's hmac and hashlib) computes it: the signed
+// headers and the date are taken from the request's Authorization and X-Amz-Date headers,
+// as the service does. None when Python is missing or fails.
+std::optional<QByteArray> referenceSigV4Signature(const RecordedRequest &request, const QByteArray &secretKey,
+                                                  const QByteArray &region, const QByteArray &service);
