@@ -2,8 +2,216 @@
 
 #include "BriskoApplication.h"
 
+#include "BriskoRowCounterCell.h"
+#include "BriskoSearchToolbarItem.h"
+#include "FennimarEvents.h"
+#include "FennimarStrings.h"
+#include "RecipientTableModel.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QMainWindow>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+#include <algorithm>
+
 namespace brisko {
 
-void BriskoApplication::connectTable() {}
+namespace {
+
+// The address a row added by hand starts with; the user types over it.
+const QString NewRecipientAddress = QStringLiteral("new.recipient@example.com");
+
+// The outcome column: the row's background and selection as usual, the outcome image
+// centred on it.
+class StatusCell : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.icon = QIcon();
+        background.features &= ~QStyleOptionViewItem::HasDecoration;
+        background.text.clear();
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
+
+        const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+        if (icon.isNull())
+            return;
+        QRect at(QPoint(0, 0), option.decorationSize.boundedTo(option.rect.size()));
+        at.moveCenter(option.rect.center());
+        icon.paint(painter, at, Qt::AlignCenter);
+    }
+};
+
+// Selection changes repaint the whole table once instead of working out the region of
+// every selected run, which costs time in proportion to the number of runs.
+class UpdatesSuspended
+{
+public:
+    explicit UpdatesSuspended(QAbstractItemView *view)
+        : m_view(view), m_suspended(view && view->updatesEnabled())
+    {
+        if (m_suspended)
+            m_view->setUpdatesEnabled(false);
+    }
+    ~UpdatesSuspended()
+    {
+        if (!m_suspended)
+            return;
+        m_view->setUpdatesEnabled(true);
+        m_view->viewport()->update();
+    }
+    UpdatesSuspended(const UpdatesSuspended &) = delete;
+    UpdatesSuspended &operator=(const UpdatesSuspended &) = delete;
+
+private:
+    QAbstractItemView *m_view;
+    bool m_suspended;
+};
+
+// Indexes of the rows the selection touches, ascending, each once. Read from the
+// selection's runs: the item model's own per-row test would look at every run for
+// every row.
+QList<int> selectedRows(const QTableView *view)
+{
+    QList<int> rows;
+    if (!view || !view->selectionModel())
+        return rows;
+    const QItemSelection selection = view->selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        if (!range.isValid())
+            continue;
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
+    }
+    if (!std::is_sorted(rows.cbegin(), rows.cend()))
+        std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+} // namespace
+
+void BriskoApplication::connectTable()
+{
+    QMainWindow *w = m_window;
+    if (m_listView && m_tableModel) {
+        const int indexColumn = m_tableModel->columnOf(RecipientTableModel::IndexColumn);
+        const int statusColumn = m_tableModel->columnOf(RecipientTableModel::StatusColumn);
+        m_listView->setItemDelegateForColumn(indexColumn, new BriskoRowCounterCell(m_listView));
+        m_listView->setItemDelegateForColumn(statusColumn, new StatusCell(m_listView));
+        // Every row has the same fixed height, so the table never measures rows and a
+        // list of a million scrolls as lightly as one of ten.
+        QHeaderView *rows = m_listView->verticalHeader();
+        rows->setSectionResizeMode(QHeaderView::Fixed);
+        rows->setDefaultSectionSize(m_listView->fontMetrics().height() + 6);
+        m_listView->setIconSize(QSize(16, 16));
+    }
+
+    auto enable = [](QObject *control, auto slot, QObject *receiver) {
+        if (auto *action = qobject_cast<QAction *>(control)) {
+            QObject::connect(action, &QAction::triggered, receiver, slot);
+            action->setEnabled(true);
+        } else if (auto *button = qobject_cast<QAbstractButton *>(control)) {
+            QObject::connect(button, &QAbstractButton::clicked, receiver, slot);
+            button->setEnabled(true);
+        }
+    };
+    auto find = [w](const char *name) { return w->findChild<QObject *>(QLatin1StringView(name)); };
+    auto add = [this] { addItem(); };
+    auto remove = [this] { removeItem(); };
+    enable(find("addRecipientAction"), add, this);
+    enable(find("addRecipientButton"), add, this);
+    enable(find("removeRecipientAction"), remove, this);
+    enable(find("removeRecipientButton"), remove, this);
+
+    if (auto *search = w->findChild<BriskoSearchToolbarItem *>(QStringLiteral("searchField"))) {
+        connect(search, &BriskoSearchToolbarItem::searchRequested, this,
+                [this](QLineEdit *field) { filterListFromField(field); });
+        search->setEnabled(true);
+    }
+}
+
+RecipientList BriskoApplication::selectedRecipients() const
+{
+    RecipientList result;
+    const RecipientList &list = m_campaign.recipients();
+    const QList<int> rows = selectedRows(m_listView);
+    result.reserve(rows.size());
+    for (int row : rows) {
+        if (row < list.size())
+            result.append(list.at(row));
+    }
+    return result;
+}
+
+void BriskoApplication::addItem()
+{
+    if (!m_tableModel)
+        return;
+    m_tableModel->appendRecipients({makeRecipient({{EmailKey.toString(), NewRecipientAddress}})});
+}
+
+void BriskoApplication::removeItem()
+{
+    if (!m_tableModel || !m_listView)
+        return;
+    if (FennimarEvents::isOptionPressed()) {
+        UpdatesSuspended quiet(m_listView);
+        m_listView->clearSelection();
+        m_tableModel->removeAllRecipients();
+        return;
+    }
+    const QList<int> rows = selectedRows(m_listView);
+    if (rows.isEmpty())
+        return;
+    UpdatesSuspended quiet(m_listView);
+    m_listView->clearSelection();
+    m_tableModel->removeRecipientRows(rows);
+}
+
+void BriskoApplication::filterListFromField(QLineEdit *field)
+{
+    if (!m_listView || !m_tableModel || !m_listView->selectionModel())
+        return;
+    QItemSelectionModel *selectionModel = m_listView->selectionModel();
+    UpdatesSuspended quiet(m_listView);
+    selectionModel->clearSelection();
+    const QString text = field ? field->text() : QString();
+    if (text.isEmpty())
+        return;
+
+    // One range per run of matching rows, selected in one call: a selection of a
+    // million rows is then a handful of ranges rather than a million.
+    const RecipientList &list = m_campaign.recipients();
+    const int count = int(list.size());
+    const int lastColumn = m_tableModel->columnCount() - 1;
+    QItemSelection selection;
+    int runStart = -1;
+    for (int row = 0; row <= count; ++row) {
+        const bool match = row < count && FennimarStrings::stringContains(list.at(row)->email(), text);
+        if (match && runStart < 0) {
+            runStart = row;
+        } else if (!match && runStart >= 0) {
+            selection.append(QItemSelectionRange(m_tableModel->index(runStart, 0),
+                                                 m_tableModel->index(row - 1, lastColumn)));
+            runStart = -1;
+        }
+    }
+    // Selecting into an empty selection: the model then has no old selection to compare
+    // the new one with.
+    if (!selection.isEmpty())
+        selectionModel->select(selection, QItemSelectionModel::Select);
+}
 
 } // namespace brisko

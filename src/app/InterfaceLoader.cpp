@@ -1,6 +1,7 @@
 #include "InterfaceLoader.h"
 
 #include "applogging.h"
+#include "BriskoSearchToolbarItem.h"
 #include "Bundle.h"
 
 #include <QAbstractButton>
@@ -99,6 +100,11 @@ QWidget *InterfaceLoader::createWidget(const QString &className, QWidget *parent
         auto *view = new QWebEngineView(parent);
         view->setObjectName(name);
         return view;
+    }
+    if (className == u"BriskoSearchToolbarItem") {
+        auto *field = new BriskoSearchToolbarItem(parent);
+        field->setObjectName(name);
+        return field;
     }
     return QUiLoader::createWidget(className, parent, name);
 }
