@@ -1017,6 +1017,8 @@ QByteArray BinaryPlistWriter::finish(Ref top) const
         offsets[i] = pos;
         if (r.marker == 0)
             pos += r.length;
+        else if (r.marker == 0xFF)
+            pos += 1; // a slot never set is written as null
         else
             pos += quint64(headerSize(r.marker == 0xD0 ? r.length / 2 : r.length)) + r.length * refSize;
     }
@@ -1034,6 +1036,10 @@ QByteArray BinaryPlistWriter::finish(Ref top) const
         if (r.marker == 0) {
             std::memcpy(p, bytes + r.start, r.length);
             p += r.length;
+            continue;
+        }
+        if (r.marker == 0xFF) {
+            *p++ = 0;
             continue;
         }
         p = writeHeader(p, r.marker, r.marker == 0xD0 ? r.length / 2 : r.length);

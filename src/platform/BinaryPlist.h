@@ -178,7 +178,8 @@ private:
 
 // Builds a binary property list object by object. Scalars (strings, numbers, dates,
 // data, UIDs) are stored once however often they are added; containers refer to
-// objects added earlier or reserved. finish() picks the reference and offset sizes.
+// objects added earlier or reserved. finish() picks the smallest reference and offset
+// sizes of 1, 2, 4 and 8 bytes, the widths every reader accepts.
 class BinaryPlistWriter
 {
 public:
@@ -216,7 +217,8 @@ public:
     void setDictionary(Ref slot, std::span<const Ref> keys, std::span<const Ref> values);
 
     quint64 objectCount() const { return m_objects.size(); }
-    // The file with top as its top object. Every reserved slot must have been set.
+    // The file with top as its top object. Every reserved slot must have been set (one
+    // that was not is written as null).
     QByteArray finish(Ref top) const;
 
 private:

@@ -519,7 +519,7 @@ KeyedArchiver::Uid KeyedArchiver::builtinClassUid(int kind)
 KeyedArchiver::Uid KeyedArchiver::encodeString(const QString &v, ArchiveValue::Mutability m)
 {
     if (m == ArchiveValue::Mutable) {
-        const Uid uid = append(0);
+        const Uid uid = append(m_topSlot);
         const Ref keys[] = {m_stringKey, m_classKey};
         const Ref values[] = {stringRef(v),
                               m_writer.addUid(builtinClassUid(4))};
@@ -540,7 +540,7 @@ KeyedArchiver::Uid KeyedArchiver::encodeString(const QString &v, ArchiveValue::M
 KeyedArchiver::Uid KeyedArchiver::encodeData(const QByteArray &v, ArchiveValue::Mutability m)
 {
     if (m == ArchiveValue::Mutable) {
-        const Uid uid = append(0);
+        const Uid uid = append(m_topSlot);
         const Ref keys[] = {m_dataKey, m_classKey};
         const Ref values[] = {m_writer.addData(v),
                               m_writer.addUid(builtinClassUid(5))};
@@ -589,7 +589,7 @@ KeyedArchiver::Uid KeyedArchiver::encodeBool(bool v)
 
 KeyedArchiver::Uid KeyedArchiver::reserve()
 {
-    return append(0);
+    return append(m_topSlot);
 }
 
 void KeyedArchiver::finishArray(Uid uid, std::span<const Uid> items, ArchiveValue::Mutability m)
@@ -704,6 +704,13 @@ std::optional<KeyedArchiver::Uid> KeyedArchiver::encodeObjectAt(const ArchiveObj
 
 QByteArray KeyedArchiver::finish(Uid root)
 {
+    // Reserved objects are placeholders until finished (the top dictionary's slot);
+    // one never finished is written as "$null".
+    for (size_t i = 1; i < m_objects.size(); ++i) {
+        Q_ASSERT_X(m_objects[i] != m_topSlot, "KeyedArchiver::finish", "reserved UID never finished");
+        if (m_objects[i] == m_topSlot)
+            m_objects[i] = m_objects[0];
+    }
     const Ref objects = m_writer.addArray(m_objects);
     const Ref rootKey[] = {stringRef(QStringLiteral("root"))};
     const Ref rootValue[] = {m_writer.addUid(root)};

@@ -161,7 +161,8 @@ public:
     std::optional<Uid> encode(const ArchiveValue &value);
     std::optional<Uid> encode(const ArchiveObject &object);
 
-    // The archive file with root as its root object. Every reserved UID must be finished.
+    // The archive file with root as its root object; call once. Every reserved UID must
+    // be finished.
     QByteArray finish(Uid root);
 
     static PlistResult<QByteArray> archivedData(const ArchiveValue &root);
