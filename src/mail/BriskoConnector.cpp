@@ -1,6 +1,7 @@
 #include "BriskoConnector.h"
 
 #include "AccountOperations.h"
+#include "PlaceholderMerge.h"
 
 namespace brisko {
 
@@ -13,14 +14,9 @@ BriskoConnector::~BriskoConnector() = default;
 
 QString BriskoConnector::doGreps(const QString &text, const Recipient &record) const
 {
-    QString result = text;
-    record.forEach([&](const QString &key, const QString &value) {
-        QString token;
-        token.reserve(key.size() + 4);
-        token.append(u"__").append(key).append(u"__");
-        result.replace(token, value, Qt::CaseSensitive);
-    });
-    return result;
+    QList<std::pair<QString, QString>> entries;
+    record.forEach([&](const QString &key, const QString &value) { entries.emplace_back(key, value); });
+    return PlaceholderMerge::merge(text, entries);
 }
 
 // -------------------------------------------------------------------------------------
