@@ -122,7 +122,7 @@ void BriskoResponseCollector::didReceiveResponse()
 
 void BriskoResponseCollector::didReceiveData()
 {
-    if (m_reply)
+    if (m_reply && m_reply->isOpen())
         receivedData.append(m_reply->readAll());
 }
 
@@ -130,7 +130,8 @@ void BriskoResponseCollector::didFinishLoading()
 {
     if (!m_reply)
         return;
-    receivedData.append(m_reply->readAll());
+    if (m_reply->isOpen())
+        receivedData.append(m_reply->readAll());
     // An HTTP error status still carries the service's error document; only errors below
     // the content range (connection, TLS, timeout, proxy) mean that no answer came.
     const QNetworkReply::NetworkError error = m_reply->error();
@@ -139,6 +140,8 @@ void BriskoResponseCollector::didFinishLoading()
     MailHost::RequestOutcome outcome{m_action, m_address, std::nullopt, QString()};
     if (answered)
         outcome.answer = QString::fromUtf8(receivedData);
+    else if (error == QNetworkReply::OperationCanceledError)
+        outcome.failure = u"no data for %1 seconds (timeout)"_s.arg(AccountOperations::requestTimeout() / 1000.0);
     else
         outcome.failure = m_reply->errorString();
     m_reply->deleteLater();

@@ -55,7 +55,11 @@ FakeSesServer::FakeSesServer() : m_server(std::make_unique<QTcpServer>())
     });
 }
 
-FakeSesServer::~FakeSesServer() = default;
+FakeSesServer::~FakeSesServer()
+{
+    // Sockets still open say goodbye while the server goes; the buffers must outlive that.
+    m_server.reset();
+}
 
 bool FakeSesServer::listen()
 {
