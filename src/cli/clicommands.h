@@ -6,5 +6,9 @@ namespace brisko::cli {
 
 Command showCommand();
 Command createCommand();
+Command quotaCommand();
+Command statsCommand();
+Command verifyCommand();
+Command previewCommand();
 
 } // namespace brisko::cli

@@ -11,6 +11,10 @@ QList<Command> commands()
     return {
         showCommand(),
         createCommand(),
+        quotaCommand(),
+        statsCommand(),
+        verifyCommand(),
+        previewCommand(),
     };
 }
 

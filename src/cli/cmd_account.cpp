@@ -1,0 +1,310 @@
+// brisko-cli quota / stats / verify / preview: the account questions through the same
+// requests as the window, and the raw message built for one recipient.
+
+#include "AccountOperations.h"
+#include "AccountSettings.h"
+#include "BriskoConnector.h"
+#include "CampaignFile.h"
+#include "FennimarStrings.h"
+#include "MailHost.h"
+#include "MimeMessage.h"
+#include "clicommands.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
+
+namespace brisko::cli {
+
+namespace {
+
+// Collects the answers of one invocation and ends its event loop when the last request
+// has ended.
+class CliMailHost : public MailHost
+{
+public:
+    void setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
+                      const std::optional<QString> &sentLast24) override
+    {
+        quota = {max24, maxRate, sentLast24};
+    }
+    void statisticsResponse(const QString &text) override { statistics = text; }
+    void showLoginFailure(const QString &, const std::optional<QString> &) override {}
+    void requestEnded(const RequestOutcome &outcome) override
+    {
+        outcomes.append(outcome);
+        if (--pending <= 0)
+            loop.quit();
+    }
+
+    // Runs the event loop until every started request has ended.
+    void wait()
+    {
+        if (pending > 0)
+            loop.exec();
+    }
+
+    int pending = 0;
+    QEventLoop loop;
+    struct Quota
+    {
+        std::optional<QString> max24, maxRate, sentLast24;
+    };
+    std::optional<Quota> quota;
+    std::optional<QString> statistics;
+    QList<RequestOutcome> outcomes;
+};
+
+// Installs the host for the lifetime of one command.
+struct HostScope
+{
+    explicit HostScope(MailHost *host) { MailHost::setShared(host); }
+    ~HostScope() { MailHost::setShared(nullptr); }
+};
+
+struct ServiceOptions
+{
+    QCommandLineOption region{u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s};
+    QCommandLineOption endpoint{u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s, u"URL"_s};
+    QCommandLineOption signature{u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s, u"v4|v3"_s};
+    QCommandLineOption timeout{u"timeout"_s, u"Give up a request after this many seconds without data (30)."_s,
+                               u"SECONDS"_s};
+    QCommandLineOption verbose{u"verbose"_s, u"Log each request to standard error."_s};
+
+    void addTo(QCommandLineParser &parser) const { parser.addOptions({region, endpoint, signature, timeout, verbose}); }
+
+    // Applies the options for this run; false (after saying why) when one is wrong.
+    bool apply(const QCommandLineParser &parser, const QString &command, Io &io) const
+    {
+        AccountSettings::Overrides overrides;
+        overrides.useEnvironment = true;
+        if (parser.isSet(region))
+            overrides.region = parser.value(region);
+        if (parser.isSet(endpoint)) {
+            const QUrl url(parser.value(endpoint));
+            if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty()) {
+                io.err << "brisko-cli " << command << ": --endpoint needs an http or https URL\n";
+                return false;
+            }
+            overrides.endpoint = parser.value(endpoint);
+        }
+        if (parser.isSet(signature)) {
+            overrides.signatureVersion = AccountSettings::signatureVersionFromString(parser.value(signature));
+            if (!overrides.signatureVersion) {
+                io.err << "brisko-cli " << command << ": --signature is v4 or v3\n";
+                return false;
+            }
+        }
+        if (parser.isSet(timeout)) {
+            bool ok = false;
+            const double seconds = parser.value(timeout).toDouble(&ok);
+            if (!ok || seconds <= 0) {
+                io.err << "brisko-cli " << command << ": --timeout needs a positive number of seconds\n";
+                return false;
+            }
+            AccountOperations::setRequestTimeout(int(seconds * 1000));
+        }
+        AccountSettings::setOverrides(overrides);
+        if (!parser.isSet(verbose))
+            QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
+        return true;
+    }
+};
+
+bool parse(QCommandLineParser &parser, const QString &name, const QStringList &arguments, Io &io)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{u"brisko-cli "_s + name} + arguments)) {
+        io.err << "brisko-cli " << name << ": " << parser.errorText() << '\n';
+        return false;
+    }
+    return true;
+}
+
+// "Code: Message" of an error document, or none when the text is not one.
+std::optional<QString> serviceError(const QString &answer)
+{
+    if (!answer.contains(u"ErrorResponse"))
+        return std::nullopt;
+    const QString code = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, answer).value_or(u"Error"_s);
+    const auto message = FennimarStrings::stringBetween(u"<Message>"_s, u"</Message>"_s, answer);
+    return message ? code + u": "_s + *message : code;
+}
+
+// Tells why a request gave no usable answer; false when it did give one.
+bool reportFailure(const MailHost::RequestOutcome &outcome, const QString &command, Io &io)
+{
+    if (!outcome.answer) {
+        io.err << "brisko-cli " << command << ": no answer from " << AccountSettings::load().endpointInUse() << ": "
+               << outcome.failure << '\n';
+        return true;
+    }
+    if (const auto error = serviceError(*outcome.answer)) {
+        io.err << "brisko-cli " << command << ": the service refused: " << *error << '\n';
+        return true;
+    }
+    return false;
+}
+
+int runQuota(const QStringList &arguments, Io &io)
+{
+    QCommandLineParser parser;
+    const ServiceOptions service;
+    service.addTo(parser);
+    if (!parse(parser, u"quota"_s, arguments, io) || !service.apply(parser, u"quota"_s, io))
+        return UsageError;
+    if (!parser.positionalArguments().isEmpty()) {
+        io.err << "brisko-cli quota: takes no arguments\n";
+        return UsageError;
+    }
+    CliMailHost host;
+    const HostScope scope(&host);
+    host.pending = 1;
+    if (!AccountOperations::getAccountSendQuota()) {
+        io.err << "brisko-cli quota: no access key and secret key stored (account panel, or AWS_ACCESS_KEY_ID "
+                  "and AWS_SECRET_ACCESS_KEY)\n";
+        return Failure;
+    }
+    host.wait();
+    if (host.outcomes.isEmpty() || reportFailure(host.outcomes.first(), u"quota"_s, io))
+        return Failure;
+    io.out << "Max24HourSend: " << host.quota->max24.value_or(QString()) << '\n'
+           << "MaxSendRate: " << host.quota->maxRate.value_or(QString()) << '\n'
+           << "SentLast24Hours: " << host.quota->sentLast24.value_or(QString()) << '\n';
+    return Success;
+}
+
+int runStats(const QStringList &arguments, Io &io)
+{
+    QCommandLineParser parser;
+    const ServiceOptions service;
+    service.addTo(parser);
+    const QCommandLineOption html(u"html"_s, u"Print the report page instead of the service's answer."_s);
+    parser.addOption(html);
+    if (!parse(parser, u"stats"_s, arguments, io) || !service.apply(parser, u"stats"_s, io))
+        return UsageError;
+    if (!parser.positionalArguments().isEmpty()) {
+        io.err << "brisko-cli stats: takes no arguments\n";
+        return UsageError;
+    }
+    CliMailHost host;
+    const HostScope scope(&host);
+    host.pending = 1;
+    if (!AccountOperations::getAccountStatistics()) {
+        io.err << "brisko-cli stats: no secret key stored (account panel, or AWS_SECRET_ACCESS_KEY)\n";
+        return Failure;
+    }
+    host.wait();
+    if (host.outcomes.isEmpty() || reportFailure(host.outcomes.first(), u"stats"_s, io))
+        return Failure;
+    const QString text = host.statistics.value_or(QString());
+    io.out << (parser.isSet(html) ? AccountOperations::statisticsPage(text) : text);
+    return Success;
+}
+
+int runVerify(const QStringList &arguments, Io &io)
+{
+    QCommandLineParser parser;
+    const ServiceOptions service;
+    service.addTo(parser);
+    if (!parse(parser, u"verify"_s, arguments, io) || !service.apply(parser, u"verify"_s, io))
+        return UsageError;
+    const QStringList addresses = parser.positionalArguments();
+    if (addresses.isEmpty()) {
+        io.err << "brisko-cli verify: name at least one address\n";
+        return UsageError;
+    }
+    CliMailHost host;
+    const HostScope scope(&host);
+    BriskoConnector connector;
+    host.pending = int(addresses.size());
+    for (const QString &address : addresses)
+        connector.verifyEmailAddress(address);
+    host.wait();
+    int status = Success;
+    for (const QString &address : addresses) {
+        const auto outcome = std::find_if(host.outcomes.cbegin(), host.outcomes.cend(),
+                                          [&](const MailHost::RequestOutcome &o) { return o.address == address; });
+        if (outcome == host.outcomes.cend() || reportFailure(*outcome, u"verify "_s + address, io)) {
+            status = Failure;
+            continue;
+        }
+        io.out << address << ": verification mail requested\n";
+    }
+    return status;
+}
+
+int runPreview(const QStringList &arguments, Io &io)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption row(u"row"_s, u"The recipient's row, counted from 1 as 'show' numbers them."_s, u"N"_s);
+    parser.addOption(row);
+    if (!parse(parser, u"preview"_s, arguments, io))
+        return UsageError;
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1 || !parser.isSet(row)) {
+        io.err << "brisko-cli preview: name one campaign file and --row N\n";
+        return UsageError;
+    }
+    bool ok = false;
+    const int number = parser.value(row).toInt(&ok);
+    if (!ok || number < 1) {
+        io.err << "brisko-cli preview: --row needs a row number from 1\n";
+        return UsageError;
+    }
+    const QString &path = files.first();
+    const CampaignFile::ReadResult result = CampaignFile::read(path);
+    if (result.status != CampaignFile::ReadStatus::Ok) {
+        io.err << "brisko-cli preview: " << path << ": "
+               << (result.status == CampaignFile::ReadStatus::Missing ? u"no such file"_s
+                                                                      : u"not a campaign file: "_s + result.error)
+               << '\n';
+        return Failure;
+    }
+    const CampaignDocument &document = result.document;
+    const RecipientList recipients = document.recipients.value_or(RecipientList());
+    if (number > recipients.size()) {
+        io.err << "brisko-cli preview: " << path << " has " << recipients.size() << " recipients, no row " << number
+               << '\n';
+        return Failure;
+    }
+    const Recipient &record = *recipients.at(number - 1);
+    const BriskoConnector connector;
+    io.out << MimeMessage::createMessageTo(connector.doGreps(document.body.value_or(QString()), record),
+                                           connector.doGreps(document.html.value_or(QString()), record),
+                                           document.subject.value_or(QString()), document.from.value_or(QString()),
+                                           record.email(), document.replyTo, document.returnPath);
+    return Success;
+}
+
+const QString ServiceSynopsis = u"[--region R] [--endpoint URL] [--signature v4|v3] [--timeout S] [--verbose]"_s;
+
+} // namespace
+
+Command quotaCommand()
+{
+    return {u"quota"_s, ServiceSynopsis,
+            u"Print the account's sending quota: Max24HourSend, MaxSendRate, SentLast24Hours."_s, runQuota};
+}
+
+Command statsCommand()
+{
+    return {u"stats"_s, u"[--html] "_s + ServiceSynopsis,
+            u"Print the account's sending statistics (--html: as the report page)."_s, runStats};
+}
+
+Command verifyCommand()
+{
+    return {u"verify"_s, u"ADDRESS... "_s + ServiceSynopsis,
+            u"Ask the service to send a verification mail to each address."_s, runVerify};
+}
+
+Command previewCommand()
+{
+    return {u"preview"_s, u"CAMPAIGN.brisko --row N"_s,
+            u"Print the raw MIME message that recipient row N would be sent."_s, runPreview};
+}
+
+} // namespace brisko::cli
