@@ -10,5 +10,8 @@ Command quotaCommand();
 Command statsCommand();
 Command verifyCommand();
 Command previewCommand();
+Command importCommand();
+Command exportCommand();
+Command mergeCommand();
 
 } // namespace brisko::cli

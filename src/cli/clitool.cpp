@@ -15,6 +15,9 @@ QList<Command> commands()
         statsCommand(),
         verifyCommand(),
         previewCommand(),
+        importCommand(),
+        exportCommand(),
+        mergeCommand(),
     };
 }
 
