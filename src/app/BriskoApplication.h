@@ -157,6 +157,10 @@ public:
     using PathChooser = std::function<std::optional<QString>(const QString &proposed)>;
     void setSavePathChooser(PathChooser chooser) { m_saveChooser = std::move(chooser); }
     void setOpenPathChooser(PathChooser chooser) { m_openChooser = std::move(chooser); }
+    // The import panel's chosen files (none chosen: cancelled) and the export panel's path.
+    using PathsChooser = std::function<QStringList()>;
+    void setImportPathsChooser(PathsChooser chooser) { m_importChooser = std::move(chooser); }
+    void setExportPathChooser(PathChooser chooser) { m_exportChooser = std::move(chooser); }
 
 Q_SIGNALS:
     void htmlPathImported(const QString &path);
@@ -209,6 +213,8 @@ private:
 
     PathChooser m_saveChooser;
     PathChooser m_openChooser;
+    PathsChooser m_importChooser;
+    PathChooser m_exportChooser;
 };
 
 } // namespace brisko

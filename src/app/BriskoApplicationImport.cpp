@@ -2,13 +2,150 @@
 
 #include "BriskoApplication.h"
 
+#include "FennimarStrings.h"
+#include "Localization.h"
+#include "RecipientExport.h"
+#include "RecipientImport.h"
+#include "RecipientTableModel.h"
+#include "RidorIvuvud.h"
+#include "applogging.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QSignalBlocker>
+
 namespace brisko {
 
-void BriskoApplication::connectImport() {}
+void BriskoApplication::connectImport()
+{
+    const std::pair<const char *, void (BriskoApplication::*)()> actions[] = {
+        {"importListAction", &BriskoApplication::importList},
+        {"exportListAction", &BriskoApplication::exportList},
+    };
+    for (const auto &[name, slot] : actions) {
+        auto *action = m_window ? m_window->findChild<QAction *>(QLatin1StringView(name)) : nullptr;
+        if (!action)
+            continue;
+        connect(action, &QAction::triggered, this, slot);
+        action->setEnabled(true);
+    }
+}
+
+void BriskoApplication::importList()
+{
+    QStringList paths;
+    if (m_importChooser)
+        paths = m_importChooser();
+    else
+        paths = QFileDialog::getOpenFileNames(m_window, brisko::tr(QStringLiteral("ImportList…")));
+    for (const QString &path : std::as_const(paths))
+        importListFile(path);
+}
+
+void BriskoApplication::importListFile(const QString &path)
+{
+    const int answer = RidorIvuvud::showDialog(
+        QStringLiteral("What kind of file are you importing?"),
+        QStringLiteral("TSV is a text file separated with tabs, CSV is separated by commas."), QStringLiteral("CSV"),
+        QStringLiteral("TSV"), QStringLiteral("Cancel"));
+    if (answer == RidorIvuvud::ThirdButton)
+        return;
+    const auto separator =
+        answer == RidorIvuvud::SecondButton ? RecipientImport::Separator::Tab : RecipientImport::Separator::Comma;
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const RecipientImport::Result result = RecipientImport::importFile(path, separator);
+    QGuiApplication::restoreOverrideCursor();
+
+    switch (result.status) {
+    case RecipientImport::Status::Ok:
+        break;
+    case RecipientImport::Status::TooLarge:
+        qCWarning(lcApp).noquote() << "BriskoApplication.importListFile - too large:" << path;
+        RidorIvuvud::showSimpleDialog(
+            QStringLiteral("Import file is too large."),
+            QStringLiteral("The list holds more lines and columns than one import can take. Split it into smaller "
+                           "files and import them one after another."));
+        return;
+    case RecipientImport::Status::Unreadable:
+    case RecipientImport::Status::NoEmailHeading:
+        qCInfo(lcApp).noquote() << "BriskoApplication.importListFile -"
+                                << (result.status == RecipientImport::Status::Unreadable ? "could not read"
+                                                                                         : "no EMAIL heading in")
+                                << path;
+        RidorIvuvud::showSimpleDialog(
+            QStringLiteral("Import file needs column headings."),
+            QStringLiteral("The import file must have headings for columns, one of which must be 'EMAIL'."));
+        return;
+    }
+
+    setupTableColumns(result.headings);
+    m_campaign.appendRecipients(result.records);
+    const RecipientImport::Counts &counts = result.counts;
+    qCInfo(lcApp).noquote() << "BriskoApplication.importListFile -" << path << "taken" << counts.taken << "dropped"
+                            << counts.dropped() << "(no address" << counts.missingAddress << "invalid"
+                            << counts.invalidAddress << "repeated" << counts.repeatedAddress << ")";
+    importDone();
+}
 
 void BriskoApplication::setupTableColumns(const QStringList &columns)
 {
     m_campaign.setupTableColumns(columns);
+}
+
+void BriskoApplication::importDone()
+{
+    if (m_tableModel)
+        m_tableModel->reload();
+    const QStringList columns = columnNames();
+    for (QComboBox *popUp : {m_placeHoldersForHTMLPopUp, m_placeHoldersForTextPopUp}) {
+        if (!popUp)
+            continue;
+        // Refilling is no choice of the user's: nothing may be inserted meanwhile.
+        const QSignalBlocker quiet(popUp);
+        popUp->setEnabled(true);
+        popUp->clear();
+        popUp->addItem(brisko::tr(QStringLiteral("Placeholders")));
+        popUp->addItems(columns);
+        popUp->setCurrentIndex(0);
+    }
+}
+
+bool BriskoApplication::isValidEmailAddress(const std::optional<QString> &address)
+{
+    return RecipientImport::isValidEmailAddress(address);
+}
+
+void BriskoApplication::exportList()
+{
+    const QString text = exportData();
+    const QString proposed = currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))) + u".tsv"_qs;
+    std::optional<QString> chosen;
+    if (m_exportChooser) {
+        chosen = m_exportChooser(proposed);
+    } else {
+        QFileDialog panel(m_window, brisko::tr(QStringLiteral("ExportList…")));
+        panel.setAcceptMode(QFileDialog::AcceptSave);
+        panel.setNameFilter(QStringLiteral("TSV (*.tsv)"));
+        panel.setDefaultSuffix(QStringLiteral("tsv"));
+        panel.selectFile(proposed);
+        if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
+            chosen = panel.selectedFiles().constFirst();
+    }
+    if (!chosen || chosen->isEmpty())
+        return;
+    QString path = *chosen;
+    if (!path.endsWith(u".tsv", Qt::CaseInsensitive))
+        path += u".tsv"_qs;
+    if (const auto error = FennimarStrings::write(text, path))
+        qCWarning(lcApp).noquote() << "BriskoApplication.exportList - could not write" << path << *error;
+}
+
+QString BriskoApplication::exportData() const
+{
+    return RecipientExport::exportData(m_campaign.recipients(), columnNames());
 }
 
 } // namespace brisko
