@@ -130,11 +130,12 @@ struct Occurrence
 
 // The merge done in one sweep: every placeholder the template itself holds replaced at
 // once. Key-by-key replacement gives the same text unless a pass can meet a token that
-// the template did not hold, one made by an earlier pass. That takes a value holding an
-// underscore, an empty value whose removal joins underscores, placeholders of the
-// template overlapping one another, or a key containing an inserted value (or, for an
-// empty value, the two characters its removal brings together), since every such new
-// token must enclose the inserted value in its key. None when any of these may happen.
+// the template did not hold, one made by an earlier pass. That takes placeholders of the
+// template overlapping one another, an inserted value holding two underscores in a row
+// or beginning or ending with one, an empty value next to an underscore, or a key
+// containing an inserted value (or, for an empty value, the two characters its removal
+// brings together): without the others, every new token would have to enclose the
+// inserted value in its key. None when any of these may happen.
 std::optional<QString> mergeInOneSweep(const QString &text, const std::vector<qsizetype> &pairs,
                                        const Entries &entries)
 {
@@ -184,7 +185,8 @@ std::optional<QString> mergeInOneSweep(const QString &text, const std::vector<qs
         }
         signed char &state = checked[size_t(o.entry)];
         if (state == 0) {
-            bool safe = !value.contains(u'_');
+            // Single underscores inside the value never pair up with anything.
+            bool safe = !value.contains(u"__") && !value.startsWith(u'_') && !value.endsWith(u'_');
             if (safe && value.size() <= longest && keys.mayContain(value)) {
                 safe = std::none_of(entries.begin(), entries.end(),
                                     [&](const auto &entry) { return entry.first.contains(value); });
@@ -311,8 +313,11 @@ private:
     bool matchAt(Position at, QStringView token) const
     {
         const Piece *piece = &m_pieces[size_t(at.piece)];
-        if (piece->size - at.offset >= token.size())
-            return QStringView(piece->data + at.offset, token.size()) == token;
+        if (piece->size - at.offset >= token.size()) {
+            // Both begin with "__"; most places differ right after it.
+            return piece->data[at.offset + 2] == token[2] &&
+                   QStringView(piece->data + at.offset, token.size()) == token;
+        }
         qsizetype i = at.piece;
         qsizetype offset = at.offset;
         for (const QChar c : token) {
@@ -343,7 +348,8 @@ private:
     // Replaces every match of the pass by the value.
     void rebuild(const QString &value)
     {
-        std::vector<Piece> pieces;
+        std::vector<Piece> &pieces = m_spare;
+        pieces.clear();
         pieces.reserve(m_pieces.size() + m_matches.size() * 2);
         const auto keep = [&](const Piece &piece, qsizetype from, qsizetype to) {
             if (to <= from)
@@ -372,6 +378,7 @@ private:
 
     const std::vector<qsizetype> &m_pairs; // template offsets where "__" begins
     std::vector<Piece> m_pieces;           // never empty pieces
+    std::vector<Piece> m_spare;            // the next list, while a pass rebuilds it
     std::vector<std::pair<Position, Position>> m_matches;
 };
 
