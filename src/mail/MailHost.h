@@ -54,6 +54,37 @@ public:
     };
     virtual void requestEnded(const RequestOutcome &outcome) { Q_UNUSED(outcome); }
 
+    // ---- Delivery run (BriskoConnector::sendMessageToRecipients) ----
+
+    // Seconds between two messages: one divided by the account's maximum send rate. A
+    // value that is not finite and positive (rate not known yet) makes the run ask for
+    // the quota first; its answer also reaches setMax24Send().
+    virtual float timerValueForSendRate() const { return 0; }
+    // One message leaves: the bar reads `value` of `maximum` (0…N−1 over a run of N),
+    // `address` is the recipient's ("value + 1 of maximum" is the one going out).
+    virtual void sendProgress(qsizetype value, qsizetype maximum, const QString &address)
+    {
+        Q_UNUSED(value);
+        Q_UNUSED(maximum);
+        Q_UNUSED(address);
+    }
+    // The service's answer for one recipient, success or error document alike.
+    virtual void mailSendResponseFor(const QString &address, const QString &response)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(response);
+    }
+    // No answer came for one recipient (refused, reset, TLS error, no answer in time) or
+    // an HTTP error without an error document: why, as text. The message did not leave.
+    virtual void mailSendFailedFor(const QString &address, const QString &failure)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(failure);
+    }
+    // The run stopped sending: its queue ran empty or it was cancelled (none), or it could
+    // not start (why, to tell the user). Answers to messages already sent may follow.
+    virtual void sendRunEnded(const std::optional<QString> &notStartedBecause) { Q_UNUSED(notStartedBecause); }
+
 private:
     static MailHost *&slot()
     {
