@@ -166,42 +166,6 @@ private Q_SLOTS:
         QCOMPARE(countsOf(result.counts), counts);
     }
 
-    void addressTest_data()
-    {
-        QTest::addColumn<std::optional<QString>>("address");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("plain") << std::optional<QString>(u"a@b.c"_s) << true;
-        QTest::newRow("dot first") << std::optional<QString>(u".@"_s) << true;
-        QTest::newRow("no at") << std::optional<QString>(u"a.b"_s) << false;
-        QTest::newRow("no dot") << std::optional<QString>(u"a@b"_s) << false;
-        QTest::newRow("full-width at") << std::optional<QString>(u"a\uff20b.c"_s) << false;
-        QTest::newRow("empty") << std::optional<QString>(QString()) << false;
-        QTest::newRow("missing") << std::optional<QString>() << false;
-    }
-
-    void addressTest()
-    {
-        QFETCH(std::optional<QString>, address);
-        QFETCH(bool, valid);
-        QCOMPARE(RecipientImport::isValidEmailAddress(address), valid);
-        if (address)
-            QCOMPARE(RecipientImport::isValidEmailAddress(QByteArrayView(address->toUtf8())), valid);
-    }
-
-    // Every line end the files may hold gives the same records.
-    void lineEndsAgree()
-    {
-        const QByteArray lf = "EMAIL,NAME,CITY\na@x.org,A,Oslo\n\nb@x.org,B\nc@x.org,C,Rome,x\n"_ba;
-        const QStringList expected =
-            describe(RecipientImport::importText(lf, Separator::Comma).records);
-        QCOMPARE(expected.size(), 3);
-        for (const QByteArray &end : {"\r\n"_ba, "\r"_ba, "\xe2\x80\xa8"_ba, "\xc2\x85"_ba}) {
-            QByteArray other = lf;
-            other.replace("\n", end);
-            QCOMPARE(describe(RecipientImport::importText(other, Separator::Comma).records), expected);
-        }
-    }
-
     // Many addresses, each twice, some three times: the seen-address table grows and
     // still finds every repeat.
     void repeatsInALongList()
