@@ -1,9 +1,20 @@
 #pragma once
 
+#include "AccountSettings.h"
 #include "Recipient.h"
+#include "SendRun.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+
+#include <optional>
+
+class QNetworkReply;
+class QTimer;
 
 namespace brisko {
 
@@ -49,6 +60,97 @@ public:
     bool getAccountStatistics();
     bool validateLogin();
     bool verifyEmailAddress(const QString &address);
+    // ---------------------------------------------------------------------------------
+
+    // ---------------------------------------------------------------------------------
+    // Delivery run
+    //
+    // One connector runs one delivery: a repeating precise timer, paced by the shared
+    // MailHost's timerValueForSendRate(), sends one "SendRawEmail" per tick to the next
+    // record of the queue and tells the host (sendProgress: the bar reads 0…N−1); the tick
+    // that finds the queue empty ends the run (sendRunEnded). Each answer is collected per
+    // reply and handed to the host under the recipient's address (mailSendResponseFor, or
+    // mailSendFailedFor when no answer came). stopSending() ends the run at once; answers
+    // to messages already sent still arrive and are reported.
+    //
+    // Pacing: an interval of 10 ms or more sends exactly one message per tick. A shorter
+    // one ticks every 10 ms and sends as many messages per tick as keep the rate on
+    // average. An interval that is not finite and positive (rate not known yet) makes the
+    // run ask for the quota first and pace from its MaxSendRate, exactly (0.5 gives one
+    // message every 2 s); when no usable answer comes within SendRun::quotaTimeout(),
+    // nothing is sent and the host is told why (sendRunEnded with the reason).
+    //
+    // The account settings (credentials, endpoint, signing scheme) are read once, when
+    // the run starts. A request with no answer for SendRun::sendTimeout() is given up.
+    using RunInfo = SendRun::RunInfo;
+
+    // A pending-response entry: the recipient's address and the answer's bytes so far.
+    struct PendingResponse
+    {
+        QString email;
+        QByteArray response;
+    };
+
+    // Starts the run over the records in the given order (the records are shared, not
+    // copied). An empty Return-Path is kept as given; none leaves the key out.
+    void sendMessageToRecipients(const QString &message, const QString &htmlMessage, const QString &subject,
+                                 const QString &from, const RecipientList &recipients, const QString &replyTo,
+                                 const std::optional<QString> &returnPath);
+    // One step of the run: ends it when the queue is empty, otherwise sends to the first
+    // record, moves the progress on and drops the record from the queue.
+    void sendMessageWithInfo(RunInfo &info);
+    // Sends one message to one record; false when no request could be started.
+    virtual bool sendMessageToRecipient(const QString &message, const QString &htmlMessage, const QString &subject,
+                                        const QString &from, const Recipient &record, const QString &replyTo,
+                                        const std::optional<QString> &returnPath);
+    static PendingResponse responseDictForEmail(const QString &address);
+
+    // Ends the run (no further message leaves; the host hears sendRunEnded once).
+    void stopSending();
+    // The run's repeating timer; nullptr before the run starts and after it ended.
+    QTimer *timer() const;
+    virtual bool isSMTP() const { return false; }
+
+    const RunInfo &userInfo() const { return m_userInfo; }
+    // Requests sent whose answer has not been reported yet.
+    qsizetype pendingResponses() const { return m_responses.size(); }
+    // True once the run has stopped (queue empty, cancelled, or could not start).
+    bool hasStopped() const { return m_runState == RunState::Stopped; }
+    // The pacing in use; none while the rate is not known.
+    std::optional<SendRun::Pacing> pacing() const { return m_pacing; }
+    // Deletes the connector once the run has stopped and every answer is reported.
+    void releaseWhenDone();
+
+Q_SIGNALS:
+    // The run has stopped and no answer is outstanding any more.
+    void finished();
+
+private:
+    enum class RunState { Idle, AwaitingQuota, Running, Stopped };
+
+    void askQuotaForRate();
+    void quotaAnswered(QNetworkReply *reply, const QByteArray &body);
+    void startTimer(const SendRun::Pacing &pacing);
+    void sendMessage(); // one tick
+    void endRun(const std::optional<QString> &notStartedBecause);
+    void didReceiveResponse(QNetworkReply *reply);
+    void didReceiveData(QNetworkReply *reply);
+    void didFinishLoading(QNetworkReply *reply);
+    void checkFinished();
+
+    QHash<QString, PendingResponse> m_responses; // by the reply's identity ("%p")
+    QPointer<QTimer> m_sendTimer;
+    RunInfo m_userInfo;
+    AccountSettings m_settings;
+    qsizetype m_total = 0;
+    RunState m_runState = RunState::Idle;
+    std::optional<SendRun::Pacing> m_pacing;
+    QElapsedTimer m_clock;
+    qint64 m_credited = 0; // batched pacing: messages accounted for so far
+    QPointer<QNetworkReply> m_quotaReply;
+    QByteArray m_quotaData;
+    bool m_finishedSignalled = false;
+    bool m_releaseWhenDone = false;
     // ---------------------------------------------------------------------------------
 };
 

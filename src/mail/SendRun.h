@@ -1,0 +1,117 @@
+#pragma once
+
+#include "AccountSettings.h"
+#include "Recipient.h"
+#include "SesRequest.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+class QNetworkReply;
+
+namespace brisko {
+
+class BriskoConnector;
+
+// The pieces of a delivery run that do not need a connector: the run info, the request
+// for one recipient, the pacing arithmetic and the texts of failures. The run itself is
+// BriskoConnector::sendMessageToRecipients().
+namespace SendRun {
+
+// Keys of the run info dictionary.
+inline constexpr QStringView SubjectKey = u"SUBJECT";
+inline constexpr QStringView SenderKey = u"SENDER";
+inline constexpr QStringView ReplyToKey = u"REPLYTO";
+inline constexpr QStringView ReturnPathKey = u"RETURNPATH";
+inline constexpr QStringView BodyKey = u"BODY";
+inline constexpr QStringView HtmlMessageKey = u"HTMLMESSAGE";
+inline constexpr QStringView RecipientsKey = u"RECIPIENTS";
+
+// One run's message fields and its queue. The queue holds the campaign's own records,
+// not copies; it shrinks by one record per message sent, so after a cancel it holds the
+// records not yet sent.
+struct RunInfo
+{
+    QString subject;                   // SUBJECT
+    QString sender;                    // SENDER
+    QString replyTo;                   // REPLYTO
+    std::optional<QString> returnPath; // RETURNPATH, absent when none was given
+    QString body;                      // BODY: the plain-text template
+    QString htmlMessage;               // HTMLMESSAGE: the HTML template
+    RecipientList recipients;          // RECIPIENTS: the queue, in the given order
+
+    // The same as a dictionary under the keys above; RECIPIENTS is the list of addresses.
+    QVariantMap dictionary() const;
+};
+
+// The "SendRawEmail" request for one recipient: both templates merged with the record,
+// the raw message addressed to the record's "EMAIL", its Base64 form, signed as the
+// settings say. Pure: usable from any thread.
+SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info, const Recipient &record,
+                                 const QDateTime &now = QDateTime::currentDateTimeUtc());
+
+// How a run is paced for an interval between two messages.
+struct Pacing
+{
+    double rate = 0;      // messages per second
+    int tickMs = 0;       // the repeating timer's interval
+    bool batched = false; // several messages per tick, as many as keep the rate on average
+};
+
+// Below this interval one tick carries several messages.
+inline constexpr int ShortestTickMs = 10;
+
+// None unless the interval is finite and positive. An interval of at least 10 ms gives
+// one message per tick, the tick rounded up to whole milliseconds so that the rate is
+// never exceeded; a shorter one gives 10 ms ticks, batched.
+std::optional<Pacing> pacingFor(double intervalSeconds);
+
+// Batched pacing: how many messages are due `elapsedMs` after the start at `rate` per
+// second. The first tick comes one tick after the start.
+qint64 messagesDueAt(double rate, qint64 elapsedMs);
+
+// A request that has had no answer for this long counts as failed in transport. 60 s
+// unless set (tests and brisko-cli --timeout set it).
+void setSendTimeout(int milliseconds);
+int sendTimeout();
+
+// How long a run waits for the quota answer it asks for when the send rate is not known.
+// 10 s unless set.
+void setQuotaTimeout(int milliseconds);
+int quotaTimeout();
+
+// The MaxSendRate of a quota answer as a number; none when the answer is an error
+// document or has no such field or it is not a number.
+std::optional<double> maxSendRate(const QString &answer);
+
+// How one recipient's answer is recorded: 1 and "Success!" for an answer that is not an
+// error document; -1 for one that is ("ErrorResponse" anywhere in it), with the text
+// between its first "<Message>" and the last "</Message>" after that, or none (the
+// address keeps its earlier text) when there is no such element.
+struct Outcome
+{
+    int code = 0;
+    std::optional<QString> status;
+};
+inline constexpr QStringView SuccessStatus = u"Success!";
+Outcome outcomeForResponse(const QString &response);
+// A message that never left: -1 with the reason as the status.
+Outcome outcomeForFailure(const QString &failure);
+
+// How a finished reply ended.
+struct ReplyEnd
+{
+    std::optional<QString> answer; // the document, when the service answered
+    QString failure;               // otherwise why not: transport error, timeout, HTTP error
+};
+// Reads a finished reply whose body so far is `body`. An HTTP error status whose body is
+// not an error document ("ErrorResponse") counts as a failure ("HTTP 503 Service
+// Unavailable"), so that no such answer is taken for success.
+ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs);
+
+} // namespace SendRun
+
+} // namespace brisko
