@@ -13,5 +13,6 @@ Command previewCommand();
 Command importCommand();
 Command exportCommand();
 Command mergeCommand();
+Command sendCommand();
 
 } // namespace brisko::cli

@@ -18,6 +18,7 @@ QList<Command> commands()
         importCommand(),
         exportCommand(),
         mergeCommand(),
+        sendCommand(),
     };
 }
 

@@ -158,7 +158,14 @@ ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs)
         const QString reason = QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute)
                                                        .toByteArray())
                                    .trimmed();
-        return {std::nullopt, reason.isEmpty() ? u"HTTP %1"_s.arg(code) : u"HTTP %1 %2"_s.arg(code).arg(reason)};
+        QString failure = reason.isEmpty() ? u"HTTP %1"_s.arg(code) : u"HTTP %1 %2"_s.arg(code).arg(reason);
+        // What the server said, if anything, on one line and in short.
+        QString said = MimeMessage::withoutLineBreaks(text).simplified();
+        if (said.size() > 200)
+            said = said.left(200) + u'…';
+        if (!said.isEmpty())
+            failure += u": "_s + said;
+        return {std::nullopt, failure};
     }
     return {text, QString()};
 }
@@ -229,9 +236,13 @@ void BriskoConnector::askQuotaForRate()
     m_quotaReply = reply;
     m_quotaData.clear();
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] { m_quotaData.clear(); });
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { m_quotaData += reply->readAll(); });
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (reply->isOpen())
+            m_quotaData += reply->readAll();
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        m_quotaData += reply->readAll();
+        if (reply->isOpen())
+            m_quotaData += reply->readAll();
         quotaAnswered(reply, m_quotaData);
     });
     // The whole wait is bounded, not only the silence between two bytes.
@@ -370,7 +381,7 @@ void BriskoConnector::didReceiveResponse(QNetworkReply *reply)
 void BriskoConnector::didReceiveData(QNetworkReply *reply)
 {
     const auto entry = m_responses.find(identity(reply));
-    if (entry != m_responses.end())
+    if (entry != m_responses.end() && reply->isOpen())
         entry->response += reply->readAll();
 }
 
@@ -380,10 +391,11 @@ void BriskoConnector::didFinishLoading(QNetworkReply *reply)
     const auto entry = m_responses.find(identity(reply));
     if (entry == m_responses.end())
         return;
-    const PendingResponse pending = *entry;
+    PendingResponse pending = *entry;
     m_responses.erase(entry);
-    const SendRun::ReplyEnd end =
-        SendRun::replyEnd(reply, pending.response + reply->readAll(), SendRun::sendTimeout());
+    if (reply->isOpen())
+        pending.response += reply->readAll();
+    const SendRun::ReplyEnd end = SendRun::replyEnd(reply, pending.response, SendRun::sendTimeout());
     MailHost *host = MailHost::shared();
     if (!host) {
         qCWarning(lcMail).noquote() << u"SendRawEmail answer for %1 dropped: no host"_s.arg(pending.email);
@@ -417,7 +429,7 @@ void BriskoConnector::endRun(const std::optional<QString> &notStartedBecause)
         reply->abort();
     }
     if (notStartedBecause)
-        qCWarning(lcMail).noquote() << *notStartedBecause;
+        qCInfo(lcMail).noquote() << *notStartedBecause;
     if (MailHost *host = MailHost::shared())
         host->sendRunEnded(notStartedBecause);
     checkFinished();

@@ -355,7 +355,8 @@ void TestSendRun::transportFailures_data()
     QTest::newRow("dropped") << u"dropped"_s << u"closed"_s;
     QTest::newRow("no answer") << u"stall"_s << u"No answer within 0.4 seconds"_s;
     QTest::newRow("silent server") << u"silent"_s << u"No answer within 0.4 seconds"_s;
-    QTest::newRow("HTTP error without a document") << u"http503"_s << u"HTTP 503 Whatever"_s;
+    QTest::newRow("HTTP error without a document") << u"http503"_s
+                                                     << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s;
 }
 
 // A message that never left is reported as failed with the reason, and its entry goes.

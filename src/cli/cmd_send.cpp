@@ -1,0 +1,450 @@
+// brisko-cli send: the delivery run without a window. The same connector, pacing and
+// outcome rules as the window's send command; progress on standard error, one line per
+// recipient's outcome on standard output.
+
+#include "AccountSettings.h"
+#include "BriskoConnector.h"
+#include "CampaignFile.h"
+#include "FennimarStrings.h"
+#include "MailHost.h"
+#include "SendRun.h"
+#include "clicommands.h"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace brisko::cli {
+
+namespace {
+
+// The conventional status of a program stopped by SIGINT.
+constexpr int Interrupted = 130;
+
+// ---- Ctrl-C: the handler only writes a byte to a pipe; the event loop reads it. ----
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+class InterruptWatch
+{
+public:
+    explicit InterruptWatch(std::function<void()> onSignal)
+    {
+        if (::pipe(g_signalPipe) != 0)
+            return;
+        for (const int fd : g_signalPipe)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                         [onSignal = std::move(onSignal)] {
+                             char buffer[16];
+                             while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+                             }
+                             onSignal();
+                         });
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_previous);
+        m_installed = true;
+    }
+    ~InterruptWatch()
+    {
+        if (m_installed)
+            ::sigaction(SIGINT, &m_previous, nullptr);
+        m_notifier.reset();
+        for (int &fd : g_signalPipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    }
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_previous = {};
+    bool m_installed = false;
+};
+
+// ---- Progress and outcomes ----
+
+QString clock(double seconds)
+{
+    const qlonglong total = qlonglong(std::ceil(std::max(0.0, seconds)));
+    const QChar zero = u'0';
+    if (total >= 3600)
+        return u"%1:%2:%3"_s.arg(total / 3600).arg(total / 60 % 60, 2, 10, zero).arg(total % 60, 2, 10, zero);
+    return u"%1:%2"_s.arg(total / 60).arg(total % 60, 2, 10, zero);
+}
+
+class CliSendHost : public MailHost
+{
+public:
+    CliSendHost(Io &io, std::optional<double> rate, bool barOnTerminal)
+        : m_io(io), m_rate(rate), m_bar(barOnTerminal)
+    {
+    }
+
+    void setMax24Send(const std::optional<QString> &, const std::optional<QString> &maxRate,
+                      const std::optional<QString> &) override
+    {
+        clearBar();
+        m_io.err << "brisko-cli send: the account's MaxSendRate is " << maxRate.value_or(u"(none)"_s) << '\n';
+        m_io.err.flush();
+    }
+    void statisticsResponse(const QString &) override {}
+    void showLoginFailure(const QString &, const std::optional<QString> &) override {}
+
+    float timerValueForSendRate() const override { return m_rate ? float(1.0 / *m_rate) : 0.0f; }
+
+    void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override
+    {
+        if (!m_clock.isValid())
+            m_clock.start();
+        m_sent = value + 1;
+        m_maximum = maximum;
+        m_address = address;
+        if (m_bar) {
+            drawBar();
+        } else {
+            m_io.err << "sending " << m_sent << " of " << maximum << ": " << address << '\n';
+            m_io.err.flush();
+        }
+    }
+
+    void mailSendResponseFor(const QString &address, const QString &response) override
+    {
+        const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
+        QString text = outcome.status.value_or(QString());
+        if (!outcome.status) {
+            // No <Message>: name the error by its code rather than print nothing.
+            text = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s);
+        }
+        report(address, outcome.code == 1, text);
+    }
+
+    void mailSendFailedFor(const QString &address, const QString &failure) override
+    {
+        report(address, false, failure);
+    }
+
+    void sendRunEnded(const std::optional<QString> &notStartedBecause) override
+    {
+        clearBar();
+        m_ended = true;
+        if (notStartedBecause) {
+            m_notStarted = true;
+            m_io.err << "brisko-cli send: " << *notStartedBecause << '\n';
+        }
+        m_io.err.flush();
+    }
+
+    qsizetype accepted() const { return m_accepted; }
+    qsizetype failed() const { return m_failed; }
+    qsizetype sent() const { return m_sent; }
+    bool notStarted() const { return m_notStarted; }
+    void setPacingRate(std::function<double()> rate) { m_pacingRate = std::move(rate); }
+
+private:
+    void report(const QString &address, bool accepted, const QString &text)
+    {
+        (accepted ? m_accepted : m_failed) += 1;
+        clearBar();
+        m_io.out << address << '\t' << (accepted ? "accepted" : "failed") << '\t'
+                 << oneLine(text) << '\n';
+        m_io.out.flush();
+        if (m_bar && !m_ended)
+            drawBar();
+    }
+
+    // Outcome lines stay one line each.
+    static QString oneLine(const QString &text)
+    {
+        QString line = text;
+        line.replace(u'\r', u' ').replace(u'\n', u' ').replace(u'\t', u' ');
+        return line;
+    }
+
+    void drawBar()
+    {
+        constexpr int Width = 28;
+        const qsizetype done = m_sent;
+        const int filled = m_maximum > 0 ? int(Width * done / m_maximum) : Width;
+        const double elapsed = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
+        const double pacing = m_pacingRate();
+        const double rate = elapsed > 0.5 && done > 1 ? (done - 1) / elapsed : pacing;
+        const double left = pacing > 0 ? (m_maximum - done) / pacing : 0;
+        QString line = u"\r["_s + QString(filled, u'#') + QString(Width - filled, u'-') + u"] "_s;
+        line += u"%1/%2  %3/s  %4 left  %5"_s.arg(done).arg(m_maximum).arg(rate, 0, 'f', 1).arg(clock(left), m_address);
+        m_io.err << line << "\x1b[K";
+        m_io.err.flush();
+        m_barShown = true;
+    }
+
+    void clearBar()
+    {
+        if (!m_barShown)
+            return;
+        m_io.err << "\r\x1b[K";
+        m_io.err.flush();
+        m_barShown = false;
+    }
+
+    Io &m_io;
+    std::optional<double> m_rate;
+    bool m_bar;
+    bool m_barShown = false;
+    bool m_ended = false;
+    bool m_notStarted = false;
+    std::function<double()> m_pacingRate = [] { return 0.0; };
+    QElapsedTimer m_clock;
+    qsizetype m_sent = 0;
+    qsizetype m_maximum = 0;
+    QString m_address;
+    qsizetype m_accepted = 0;
+    qsizetype m_failed = 0;
+};
+
+struct HostScope
+{
+    explicit HostScope(MailHost *host) { MailHost::setShared(host); }
+    ~HostScope() { MailHost::setShared(nullptr); }
+};
+
+// "1,4-9" as row indices from 0, ascending and without repeats; none (after saying why)
+// when the text is wrong or names a row the campaign lacks.
+std::optional<QList<qsizetype>> parseRows(const QString &text, qsizetype count, Io &io)
+{
+    std::set<qsizetype> rows;
+    const QStringList parts = text.split(u',', Qt::SkipEmptyParts);
+    if (parts.isEmpty()) {
+        io.err << "brisko-cli send: --rows needs row numbers, e.g. 1,4-9\n";
+        return std::nullopt;
+    }
+    for (const QString &part : parts) {
+        const QStringList ends = part.trimmed().split(u'-');
+        bool okFirst = false;
+        bool okLast = false;
+        const qsizetype first = ends.value(0).trimmed().toLongLong(&okFirst);
+        const qsizetype last = ends.size() == 2 ? ends.value(1).trimmed().toLongLong(&okLast) : first;
+        if (ends.size() > 2 || !okFirst || (ends.size() == 2 && !okLast) || first < 1 || last < first) {
+            io.err << "brisko-cli send: --rows: '" << part.trimmed() << "' is not a row number or a range like 4-9\n";
+            return std::nullopt;
+        }
+        if (last > count) {
+            io.err << "brisko-cli send: --rows: the campaign has " << count << " recipients, no row " << last << '\n';
+            return std::nullopt;
+        }
+        for (qsizetype row = first; row <= last; ++row)
+            rows.insert(row - 1);
+    }
+    return QList<qsizetype>(rows.cbegin(), rows.cend());
+}
+
+// Asks a yes/no question on the terminal; true only for "y" or "yes".
+bool confirm(Io &io, const QString &question)
+{
+    io.err << question << " [y/N] ";
+    io.err.flush();
+    QTextStream in(stdin);
+    const QString answer = in.readLine().trimmed().toLower();
+    return answer == u"y" || answer == u"yes";
+}
+
+int runSend(const QStringList &arguments, Io &io)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption rowsOption(u"rows"_s, u"Send only these rows, counted from 1 (e.g. 1,4-9)."_s,
+                                        u"ROWS"_s);
+    const QCommandLineOption rateOption(u"rate"_s, u"Messages per second, without asking for the quota."_s,
+                                        u"N"_s);
+    const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
+    const QCommandLineOption region(u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s);
+    const QCommandLineOption endpoint(u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s,
+                                      u"URL"_s);
+    const QCommandLineOption signature(u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s,
+                                       u"v4|v3"_s);
+    const QCommandLineOption timeout(u"timeout"_s, u"Count a message as failed after this many seconds without an "
+                                                   u"answer (60)."_s,
+                                     u"SECONDS"_s);
+    const QCommandLineOption verbose(u"verbose"_s, u"Log each request to standard error."_s);
+    parser.addOptions({rowsOption, rateOption, yesOption, region, endpoint, signature, timeout, verbose});
+    if (!parser.parse(QStringList{u"brisko-cli send"_s} + arguments)) {
+        io.err << "brisko-cli send: " << parser.errorText() << '\n';
+        return UsageError;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        io.err << "brisko-cli send: name one campaign file\n";
+        return UsageError;
+    }
+
+    AccountSettings::Overrides overrides;
+    overrides.useEnvironment = true;
+    if (parser.isSet(region))
+        overrides.region = parser.value(region);
+    if (parser.isSet(endpoint)) {
+        const QUrl url(parser.value(endpoint));
+        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty()) {
+            io.err << "brisko-cli send: --endpoint needs an http or https URL\n";
+            return UsageError;
+        }
+        overrides.endpoint = parser.value(endpoint);
+    }
+    if (parser.isSet(signature)) {
+        overrides.signatureVersion = AccountSettings::signatureVersionFromString(parser.value(signature));
+        if (!overrides.signatureVersion) {
+            io.err << "brisko-cli send: --signature is v4 or v3\n";
+            return UsageError;
+        }
+    }
+    if (parser.isSet(timeout)) {
+        bool ok = false;
+        const double seconds = parser.value(timeout).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 86400) {
+            io.err << "brisko-cli send: --timeout needs a positive number of seconds\n";
+            return UsageError;
+        }
+        SendRun::setSendTimeout(int(seconds * 1000));
+    }
+    std::optional<double> rate;
+    if (parser.isSet(rateOption)) {
+        bool ok = false;
+        rate = parser.value(rateOption).toDouble(&ok);
+        if (!ok || !std::isfinite(*rate) || !(*rate > 0)) {
+            io.err << "brisko-cli send: --rate needs a number of messages per second above 0\n";
+            return UsageError;
+        }
+    }
+    AccountSettings::setOverrides(overrides);
+    if (!parser.isSet(verbose))
+        QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
+
+    const QString &path = files.first();
+    const CampaignFile::ReadResult result = CampaignFile::read(path);
+    if (result.status != CampaignFile::ReadStatus::Ok) {
+        io.err << "brisko-cli send: " << path << ": "
+               << (result.status == CampaignFile::ReadStatus::Missing ? u"no such file"_s
+                                                                      : u"not a campaign file: "_s + result.error)
+               << '\n';
+        return Failure;
+    }
+    const CampaignDocument &document = result.document;
+    const RecipientList all = document.recipients.value_or(RecipientList());
+    RecipientList recipients = all;
+    if (parser.isSet(rowsOption)) {
+        const auto rows = parseRows(parser.value(rowsOption), all.size(), io);
+        if (!rows)
+            return UsageError;
+        recipients.clear();
+        for (const qsizetype row : *rows)
+            recipients.append(all.at(row));
+    }
+
+    const AccountSettings settings = AccountSettings::load();
+    if (!settings.accessKey) {
+        io.err << "brisko-cli send: no access key stored (account panel, or AWS_ACCESS_KEY_ID and "
+                  "AWS_SECRET_ACCESS_KEY)\n";
+        return Failure;
+    }
+
+    const QString subject = document.subject.value_or(QString());
+    if (!parser.isSet(yesOption)) {
+        if (!::isatty(STDIN_FILENO)) {
+            io.err << "brisko-cli send: standard input is not a terminal, so nothing can be confirmed: "
+                      "add --yes to send\n";
+            return UsageError;
+        }
+        const QString first = u"Send \"%1\" to %2 recipient%3 through %4?"_s.arg(subject)
+                                  .arg(recipients.size())
+                                  .arg(recipients.size() == 1 ? QString() : u"s"_s)
+                                  .arg(settings.endpointInUse());
+        if (!confirm(io, first)
+            || !confirm(io, u"Are you sure? Sending starts at once; sent messages cannot be recalled."_s)) {
+            io.err << "brisko-cli send: nothing sent\n";
+            return Failure;
+        }
+    }
+
+    CliSendHost host(io, rate, ::isatty(STDERR_FILENO));
+    const HostScope scope(&host);
+    QEventLoop loop;
+    BriskoConnector connector;
+    // Known once the run paces (after the quota answer when it asks for one).
+    host.setPacingRate([&connector] { return connector.pacing() ? connector.pacing()->rate : 0.0; });
+    bool interrupted = false;
+    bool abandoned = false;
+    QObject::connect(&connector, &BriskoConnector::finished, &loop, &QEventLoop::quit);
+    const InterruptWatch watch([&] {
+        if (interrupted) {
+            // A second Ctrl-C stops waiting for the answers.
+            abandoned = true;
+            loop.quit();
+            return;
+        }
+        interrupted = true;
+        connector.stopSending();
+        if (connector.pendingResponses() > 0) {
+            io.err << "brisko-cli send: interrupted: waiting for " << connector.pendingResponses()
+                   << " answer(s) in flight (Ctrl-C again to stop waiting)\n";
+            io.err.flush();
+        }
+    });
+
+    connector.sendMessageToRecipients(document.body.value_or(QString()), document.html.value_or(QString()), subject,
+                                      document.from.value_or(QString()), recipients,
+                                      document.replyTo.value_or(QString()), document.returnPath);
+    if (!connector.hasStopped() || connector.pendingResponses() > 0)
+        loop.exec();
+
+    const qsizetype unanswered = connector.pendingResponses();
+    const qsizetype notSent = connector.userInfo().recipients.size();
+    io.err << "brisko-cli send: " << host.accepted() << " accepted, " << host.failed() << " failed";
+    if (unanswered > 0)
+        io.err << ", " << unanswered << " without an answer";
+    if (notSent > 0)
+        io.err << ", " << notSent << " not sent";
+    io.err << " (of " << recipients.size() << ")\n";
+    io.err.flush();
+    if (interrupted || abandoned)
+        return Interrupted;
+    if (host.notStarted() || host.accepted() != recipients.size() || host.failed() > 0)
+        return Failure;
+    return Success;
+}
+
+} // namespace
+
+Command sendCommand()
+{
+    return {u"send"_s,
+            u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--region R] [--endpoint URL] "
+            u"[--signature v4|v3] [--timeout S] [--verbose]"_s,
+            u"Send the campaign to every recipient (or to --rows), paced at the account's send rate."_s, runSend};
+}
+
+} // namespace brisko::cli
