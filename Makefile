@@ -18,6 +18,7 @@ run: release
 	$(BUILD_RELEASE)/bin/brisko $(ARGS)
 
 test-build: deps
+	@if command -v npm >/dev/null 2>&1 && [ ! -d tests/e2e/node_modules ]; then cd tests/e2e && npm ci --no-audit --no-fund --loglevel=error; fi
 	cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRISKO_BUILD_BENCH=OFF
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 
