@@ -64,10 +64,14 @@ BriskoApplication::BriskoApplication(int &argc, char **argv) : QApplication(argc
     m_localizer = std::make_unique<Localizer>();
     m_localizer->install();
     setup();
+    // Answers of the account requests come back to the application object.
+    MailHost::setShared(this);
 }
 
 BriskoApplication::~BriskoApplication()
 {
+    if (MailHost::shared() == this)
+        MailHost::setShared(nullptr);
     FennimarNotifications::removeDistributedObserver(this);
     delete m_window;
     setLocalizeFunction({});
@@ -287,8 +291,10 @@ void BriskoApplication::connectInterface()
 
 void BriskoApplication::applicationDidFinishLaunching()
 {
-    // The quota request joins with the account code; with no access key stored there is
-    // nothing to ask, and the quota line keeps its first text.
+    // With no access key stored there is nothing to ask, and the quota line keeps its
+    // first text.
+    if (hasAuthInfo())
+        checkQuota();
     updateHTMLPreview();
     if (isForAppStore() && m_checkForUpdatesItem) {
         const QList<QObject *> owners = m_checkForUpdatesItem->associatedObjects();

@@ -2,6 +2,7 @@
 
 #include "Campaign.h"
 #include "FennimarNotifications.h"
+#include "MailHost.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -32,7 +33,7 @@ class RecipientTableModel;
 
 // The application object: owns the campaign, the window and its panels, and is the
 // target of every menu and button action.
-class BriskoApplication : public QApplication, public DistributedObserver
+class BriskoApplication : public QApplication, public DistributedObserver, public MailHost
 {
     Q_OBJECT
 
@@ -120,6 +121,11 @@ public:
     float timerValueForSendRate() const;
     void verifyItems();
     void showStatistics();
+    // The mail library's answers (MailHost).
+    void setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
+                      const std::optional<QString> &sentLast24) override;
+    void statisticsResponse(const QString &text) override;
+    void showLoginFailure(const QString &heading, const std::optional<QString> &message) override;
 
     // Delivery (BriskoApplicationDelivery.cpp)
     void deliver();
@@ -152,6 +158,7 @@ public:
     QLabel *progressTextField() const { return m_progressPanelText; }
     QDialog *authPanel() const { return m_authPanel; }
     QDialog *statisticsPanel() const { return m_statisticsPanel; }
+    QWebEngineView *statisticsWebview() const { return m_statisticsWebview; }
 
     // Seams for tests: the save and open panels' answers.
     using PathChooser = std::function<std::optional<QString>(const QString &proposed)>;
@@ -177,6 +184,9 @@ private:
     void connectTable();
     void connectEditor();
     void connectAccount();
+    void fillAuthPanel();
+    bool authPanelIsValid();
+    void storeAuthPanel();
     void connectDelivery();
     void refreshFieldsFromCampaign();
     void editAction(const char *slot);

@@ -2,8 +2,336 @@
 
 #include "BriskoApplication.h"
 
+#include "AccountOperations.h"
+#include "AccountSettings.h"
+#include "BriskoConnector.h"
+#include "FennimarUserDefaults.h"
+#include "QuotaLine.h"
+#include "RidorIvuvud.h"
+#include "applogging.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTimer>
+#include <QUrl>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <climits>
+
+using namespace Qt::StringLiterals;
+
 namespace brisko {
 
-void BriskoApplication::connectAccount() {}
+namespace {
+
+// Items of the panel's signature pop-up, in the interface file's order.
+constexpr int SignatureV4Item = 0;
+constexpr int SignatureV3Item = 1;
+
+template<typename T>
+T *panelChild(QDialog *panel, const char *name)
+{
+    return panel ? panel->findChild<T *>(QLatin1StringView(name)) : nullptr;
+}
+
+// The integer at the start of the text, read the way the platform reads one: leading
+// white space skipped, an optional sign, then decimal digits up to the first other
+// character. No digits give 0; values beyond the range stop at its ends.
+int leadingInteger(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text.at(i) == u'-' || text.at(i) == u'+')) {
+        negative = text.at(i) == u'-';
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            break;
+        value = std::min<qint64>(value * 10 + (c - u'0'), qint64(INT_MAX) + 1);
+    }
+    if (negative)
+        return value > INT_MAX ? INT_MIN : int(-value);
+    return value > INT_MAX ? INT_MAX : int(value);
+}
+
+// An endpoint the requests can go to: empty (the region's standard endpoint) or a full
+// http or https address with a host.
+bool isUsableEndpoint(const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"https" || scheme == u"http") && !url.host().isEmpty();
+}
+
+// An SMTP port: empty (the default) or a number from 1 to 65535.
+std::optional<int> smtpPortFrom(const QString &text, bool *valid)
+{
+    *valid = true;
+    if (text.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        *valid = false;
+        return std::nullopt;
+    }
+    return port;
+}
+
+} // namespace
+
+void BriskoApplication::connectAccount()
+{
+    QMainWindow *w = m_window;
+    const std::pair<const char *, void (BriskoApplication::*)()> actions[] = {
+        {"accountSettingsAction", &BriskoApplication::showAuthPanel},
+        {"checkQuotaAction", &BriskoApplication::checkQuota},
+        {"statisticsAction", &BriskoApplication::showStatistics},
+        {"verifyAction", &BriskoApplication::verifyItems},
+    };
+    for (const auto &[name, slot] : actions) {
+        if (auto *action = w->findChild<QAction *>(QLatin1StringView(name))) {
+            connect(action, &QAction::triggered, this, slot);
+            action->setEnabled(true);
+        }
+    }
+
+    if (auto *regions = panelChild<QComboBox>(m_authPanel, "regionPopUp")) {
+        regions->clear();
+        regions->addItems(AccountSettings::sesRegions());
+    }
+    if (auto *buttons = panelChild<QDialogButtonBox>(m_authPanel, "authButtons"))
+        connect(buttons, &QDialogButtonBox::accepted, this, &BriskoApplication::authDoneAction);
+
+    // The report is the service's text made into a page: nothing in it runs, and it
+    // fetches nothing from elsewhere.
+    if (m_statisticsWebview) {
+        QWebEngineSettings *settings = m_statisticsWebview->settings();
+        settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    }
+}
+
+// ---- Account panel --------------------------------------------------------------------
+
+void BriskoApplication::showAuthPanel()
+{
+    fillAuthPanel();
+    RidorIvuvud::startASheet(m_authPanel, m_window, this);
+    if (auto *field = panelChild<QLineEdit>(m_authPanel, "accessKeyField"))
+        field->setFocus();
+}
+
+void BriskoApplication::fillAuthPanel()
+{
+    const AccountSettings settings = AccountSettings::load();
+    const auto setText = [this](const char *name, const QString &text) {
+        if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
+            field->setText(text);
+    };
+    setText("accessKeyField", settings.accessKey.value_or(QString()));
+    setText("secretKeyField", settings.secretKey.value_or(QString()));
+    setText("endpointField", settings.endpoint);
+    setText("smtp_host", settings.smtpHost);
+    setText("smtp_port", QString::number(settings.smtpPort));
+    setText("smtp_user", settings.smtpUser);
+    setText("smtp_pass", settings.smtpPassword);
+
+    if (auto *regions = panelChild<QComboBox>(m_authPanel, "regionPopUp")) {
+        // A region stored by hand that the list does not know stays choosable.
+        int index = regions->findText(settings.region);
+        if (index < 0) {
+            regions->addItem(settings.region);
+            index = regions->count() - 1;
+        }
+        regions->setCurrentIndex(index);
+    }
+    if (auto *signature = panelChild<QComboBox>(m_authPanel, "signaturePopUp")) {
+        signature->setCurrentIndex(settings.signatureVersion == AccountSettings::SignatureVersion::V3
+                                       ? SignatureV3Item
+                                       : SignatureV4Item);
+    }
+}
+
+bool BriskoApplication::authPanelIsValid()
+{
+    auto *endpoint = panelChild<QLineEdit>(m_authPanel, "endpointField");
+    if (endpoint && !isUsableEndpoint(endpoint->text().trimmed())) {
+        RidorIvuvud::showSimpleDialog(u"The endpoint is not a web address."_s,
+                                      u"Enter a full address beginning with https:// or http://, for example "
+                                      "https://email.eu-west-1.amazonaws.com, or leave the field empty to use the "
+                                      "standard endpoint of the region."_s,
+                                      std::nullopt, true);
+        endpoint->setFocus();
+        endpoint->selectAll();
+        return false;
+    }
+    auto *port = panelChild<QLineEdit>(m_authPanel, "smtp_port");
+    bool valid = true;
+    if (port)
+        smtpPortFrom(port->text().trimmed(), &valid);
+    if (!valid) {
+        RidorIvuvud::showSimpleDialog(u"The SMTP port is not a port number."_s,
+                                      u"Enter a number from 1 to 65535, or leave the field empty to use port 25."_s,
+                                      std::nullopt, true);
+        port->setFocus();
+        port->selectAll();
+        return false;
+    }
+    return true;
+}
+
+void BriskoApplication::storeAuthPanel()
+{
+    AccountSettings settings = AccountSettings::load();
+    const auto text = [this](const char *name) -> std::optional<QString> {
+        if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
+            return field->text();
+        return std::nullopt;
+    };
+    // A cleared key field means no key: the account is then not set up.
+    const auto key = [&text](const char *name) -> std::optional<QString> {
+        const auto value = text(name);
+        return value && !value->isEmpty() ? value : std::nullopt;
+    };
+    settings.accessKey = key("accessKeyField");
+    settings.secretKey = key("secretKeyField");
+    if (const auto endpoint = text("endpointField"))
+        settings.endpoint = endpoint->trimmed();
+    if (auto *regions = panelChild<QComboBox>(m_authPanel, "regionPopUp"); regions && regions->currentIndex() >= 0)
+        settings.region = regions->currentText();
+    if (auto *signature = panelChild<QComboBox>(m_authPanel, "signaturePopUp")) {
+        settings.signatureVersion = signature->currentIndex() == SignatureV3Item ? AccountSettings::SignatureVersion::V3
+                                                                                 : AccountSettings::SignatureVersion::V4;
+    }
+    if (const auto host = text("smtp_host"))
+        settings.smtpHost = host->trimmed();
+    if (const auto port = text("smtp_port")) {
+        bool valid = true;
+        settings.smtpPort = smtpPortFrom(port->trimmed(), &valid).value_or(AccountSettings().smtpPort);
+    }
+    if (const auto user = text("smtp_user"))
+        settings.smtpUser = *user;
+    if (const auto password = text("smtp_pass"))
+        settings.smtpPassword = *password;
+    settings.save();
+    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3"_s.arg(
+        settings.region, settings.endpointInUse(), AccountSettings::signatureVersionName(settings.signatureVersion));
+}
+
+void BriskoApplication::authDoneAction()
+{
+    if (!m_authPanel)
+        return;
+    // Leave the field being typed in, as a click on the done button would.
+    if (QWidget *focus = m_authPanel->focusWidget())
+        focus->clearFocus();
+    if (!authPanelIsValid())
+        return;
+    storeAuthPanel();
+    RidorIvuvud::stopASheet(m_authPanel);
+    BriskoConnector().validateLogin();
+}
+
+void BriskoApplication::showLoginFailure(const QString &heading, const std::optional<QString> &message)
+{
+    // Shown from the event loop, not from inside the network answer.
+    QTimer::singleShot(0, this, [heading, message] { RidorIvuvud::showSimpleDialog(heading, message); });
+}
+
+// ---- Credentials -----------------------------------------------------------------------
+
+bool BriskoApplication::hasAuthInfo() const
+{
+    return FennimarUserDefaults::objectForKey(AccountSettings::AccessKeyKey.toString()).isValid();
+}
+
+void BriskoApplication::showNoAuthWarning()
+{
+    const int choice = RidorIvuvud::showDialog(u"NoAuthInfo_Head"_s, u"NoAuthInfo_Sub"_s, u"SetupAuth..."_s,
+                                               u"Cancel"_s, std::nullopt, std::nullopt, std::nullopt, true);
+    if (choice == RidorIvuvud::FirstButton)
+        showAuthPanel();
+}
+
+// ---- Quota and send rate ---------------------------------------------------------------
+
+void BriskoApplication::checkQuota()
+{
+    BriskoConnector().getAccountSendQuota();
+}
+
+void BriskoApplication::setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
+                                     const std::optional<QString> &sentLast24)
+{
+    QuotaLine::hide(m_quotaField);
+    setSendRateWithString(maxRate.value_or(QString()));
+    const StyledText line = QuotaLine::build(max24, maxRate, sentLast24);
+    QuotaLine::fadeIn(m_quotaField, line);
+}
+
+void BriskoApplication::setSendRateWithString(const QString &rate)
+{
+    m_sendRate = leadingInteger(rate);
+    qCInfo(lcApp).noquote() << u"Set send rate to %1, making timer val of: %2"_s.arg(
+        rate, QString::number(double(timerValueForSendRate()), 'f', 6));
+}
+
+float BriskoApplication::timerValueForSendRate() const
+{
+    return 1.0f / float(sendRate());
+}
+
+// ---- Verification ----------------------------------------------------------------------
+
+void BriskoApplication::verifyItems()
+{
+    const RecipientList selected = selectedRecipients();
+    if (selected.isEmpty())
+        return;
+    const int choice =
+        RidorIvuvud::showDialog(u"SendVerificationMessages_Head"_s, u"SendVerificationMessages_Sub"_s, u"Send"_s,
+                                u"Cancel"_s, std::nullopt, std::nullopt, std::nullopt, true);
+    // Only "Send" goes on; "Cancel" or a dialog closed otherwise sends nothing.
+    if (choice != RidorIvuvud::FirstButton)
+        return;
+    BriskoConnector connector;
+    for (const RecipientPtr &record : selected)
+        connector.verifyEmailAddress(record ? record->email() : QString());
+    RidorIvuvud::showSimpleDialog(u"UserWillGetVerificationMail_Head"_s, u"UserWillGetVerificationMail_Sub"_s,
+                                  std::nullopt, true, false);
+}
+
+// ---- Statistics ------------------------------------------------------------------------
+
+void BriskoApplication::showStatistics()
+{
+    if (m_statisticsPanel) {
+        m_statisticsPanel->show();
+        m_statisticsPanel->raise();
+        m_statisticsPanel->activateWindow();
+    }
+    BriskoConnector().getAccountStatistics();
+}
+
+void BriskoApplication::statisticsResponse(const QString &text)
+{
+    if (!m_statisticsWebview)
+        return;
+    m_statisticsWebview->setHtml(AccountOperations::statisticsPage(text), QUrl());
+}
 
 } // namespace brisko
