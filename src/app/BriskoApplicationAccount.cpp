@@ -170,11 +170,7 @@ bool BriskoApplication::authPanelIsValid()
 {
     auto *endpoint = panelChild<QLineEdit>(m_authPanel, "endpointField");
     if (endpoint && !isUsableEndpoint(endpoint->text().trimmed())) {
-        RidorIvuvud::showSimpleDialog(u"The endpoint is not a web address."_s,
-                                      u"Enter a full address beginning with https:// or http://, for example "
-                                      "https://email.eu-west-1.amazonaws.com, or leave the field empty to use the "
-                                      "standard endpoint of the region."_s,
-                                      std::nullopt, true);
+        RidorIvuvud::showSimpleDialog(u"EndpointInvalid_Head"_s, u"EndpointInvalid_Sub"_s, std::nullopt, true);
         endpoint->setFocus();
         endpoint->selectAll();
         return false;
@@ -184,9 +180,7 @@ bool BriskoApplication::authPanelIsValid()
     if (port)
         smtpPortFrom(port->text().trimmed(), &valid);
     if (!valid) {
-        RidorIvuvud::showSimpleDialog(u"The SMTP port is not a port number."_s,
-                                      u"Enter a number from 1 to 65535, or leave the field empty to use port 25."_s,
-                                      std::nullopt, true);
+        RidorIvuvud::showSimpleDialog(u"SMTPPortInvalid_Head"_s, u"SMTPPortInvalid_Sub"_s, std::nullopt, true);
         port->setFocus();
         port->selectAll();
         return false;

@@ -64,11 +64,8 @@ void BriskoApplication::importListFile(const QString &path)
         break;
     case RecipientImport::Status::TooLarge:
         qCWarning(lcApp).noquote() << "BriskoApplication.importListFile - too large:" << path;
-        // Looked up like other texts; the English text is its own key.
-        RidorIvuvud::showSimpleDialog(
-            brisko::tr(QStringLiteral("Import file is too large.")),
-            brisko::tr(QStringLiteral("The list holds more lines and columns than one import can take. Split it "
-                                      "into smaller files and import them one after another.")));
+        RidorIvuvud::showSimpleDialog(brisko::tr(QStringLiteral("ImportTooLarge_Head")),
+                                      brisko::tr(QStringLiteral("ImportTooLarge_Sub")));
         return;
     case RecipientImport::Status::Unreadable:
     case RecipientImport::Status::NoEmailHeading:
