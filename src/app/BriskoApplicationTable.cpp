@@ -115,6 +115,13 @@ void BriskoApplication::connectTable()
         QHeaderView *rows = m_listView->verticalHeader();
         rows->setSectionResizeMode(QHeaderView::Fixed);
         rows->setDefaultSectionSize(m_listView->fontMetrics().height() + 6);
+        // Whole rows are selected, so no column heading is ever shown selected. The
+        // headings still ask whether their columns are selected when they repaint, which
+        // the table's selection answers by testing row after row; they get a selection
+        // of their own that stays empty.
+        QHeaderView *headings = m_listView->horizontalHeader();
+        headings->setHighlightSections(false);
+        headings->setSelectionModel(new QItemSelectionModel(m_tableModel, headings));
         m_listView->setIconSize(QSize(16, 16));
     }
 
