@@ -81,7 +81,8 @@ public:
     // nothing is sent and the host is told why (sendRunEnded with the reason).
     //
     // The account settings (credentials, endpoint, signing scheme) are read once, when
-    // the run starts. A request with no answer for SendRun::sendTimeout() is given up.
+    // the run starts. A request with no answer for SendRun::sendTimeout() is given up. A
+    // tick that finds SendRun::maxInFlight() answers outstanding sends nothing.
     using RunInfo = SendRun::RunInfo;
 
     // A pending-response entry: the recipient's address and the answer's bytes so far.

@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -27,6 +28,7 @@ namespace {
 
 int g_sendTimeoutMs = 60000;
 int g_quotaTimeoutMs = 10000;
+int g_maxInFlight = 128;
 
 QString seconds(int milliseconds)
 {
@@ -103,6 +105,16 @@ void setSendTimeout(int milliseconds)
 int sendTimeout()
 {
     return g_sendTimeoutMs;
+}
+
+void setMaxInFlight(int requests)
+{
+    g_maxInFlight = std::max(1, requests);
+}
+
+int maxInFlight()
+{
+    return g_maxInFlight;
 }
 
 void setQuotaTimeout(int milliseconds)
@@ -311,6 +323,11 @@ void BriskoConnector::sendMessage()
 {
     if (m_runState != RunState::Running)
         return;
+    const auto saturated = [this] { return m_responses.size() >= SendRun::maxInFlight(); };
+    if (!m_userInfo.recipients.isEmpty() && saturated()) {
+        qCInfo(lcMail).noquote() << u"%1 answers outstanding: no message this tick"_s.arg(m_responses.size());
+        return;
+    }
     // One step per tick; it ends the run when it finds the queue empty.
     if (!m_pacing || !m_pacing->batched || m_userInfo.recipients.isEmpty()) {
         sendMessageWithInfo(m_userInfo);
@@ -323,7 +340,8 @@ void BriskoConnector::sendMessage()
     const qint64 most = qint64(std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0)) * 2;
     if (due - m_credited > most)
         m_credited = due - most;
-    for (; m_credited < due && !m_userInfo.recipients.isEmpty() && m_runState == RunState::Running; ++m_credited)
+    for (; m_credited < due && !m_userInfo.recipients.isEmpty() && m_runState == RunState::Running && !saturated();
+         ++m_credited)
         sendMessageWithInfo(m_userInfo);
 }
 

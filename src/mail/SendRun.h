@@ -78,6 +78,13 @@ qint64 messagesDueAt(double rate, qint64 elapsedMs);
 void setSendTimeout(int milliseconds);
 int sendTimeout();
 
+// At most this many requests of a run wait for their answers at once; a tick that finds
+// that many outstanding sends nothing and the run goes on at the next tick. This bounds
+// the memory a slow or stalled service can tie up (each request holds its whole message).
+// 128 unless set.
+void setMaxInFlight(int requests);
+int maxInFlight();
+
 // How long a run waits for the quota answer it asks for when the send rate is not known.
 // 10 s unless set.
 void setQuotaTimeout(int milliseconds);

@@ -143,6 +143,8 @@ private Q_SLOTS:
     void unknownRateAsksQuotaFirst_data();
     void unknownRateAsksQuotaFirst();
     void batchedHighRate();
+    void outstandingAnswersAreBounded_data();
+    void outstandingAnswersAreBounded();
     void pacing_data();
     void pacing();
     void outcomes_data();
@@ -175,6 +177,7 @@ void TestSendRun::init()
     MailHost::setShared(&m_host);
     SendRun::setSendTimeout(60000);
     SendRun::setQuotaTimeout(10000);
+    SendRun::setMaxInFlight(128);
 }
 
 void TestSendRun::cleanup()
@@ -478,6 +481,38 @@ void TestSendRun::batchedHighRate()
         QCOMPARE(m_host.progress.at(n).value, n);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
     QCOMPARE(m_host.responses.size(), 60);
+}
+
+void TestSendRun::outstandingAnswersAreBounded_data()
+{
+    QTest::addColumn<float>("interval");
+    QTest::newRow("one per tick") << 0.02f;
+    QTest::newRow("batched") << 0.001f;
+}
+
+// A slow service holds back the run instead of piling up requests: no more than the
+// limit wait at once, and the run still sends everyone in the end.
+void TestSendRun::outstandingAnswersAreBounded()
+{
+    QFETCH(float, interval);
+    SendRun::setMaxInFlight(3);
+    m_server->setAnswer({200, SendAnswer, 1, 0, 300});
+    m_host.interval = interval;
+    BriskoConnector connector;
+    QSignalSpy finished(&connector, &BriskoConnector::finished);
+    qsizetype most = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &connector, [&] { most = std::max(most, connector.pendingResponses()); });
+    watch.start(1);
+    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(7), QString(), std::nullopt);
+    QTest::qWait(200);
+    QCOMPARE(m_host.progress.size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    SendRun::setMaxInFlight(128);
+    QCOMPARE(most, 3);
+    QCOMPARE(m_host.responses.size(), 7);
+    for (int n = 0; n < 7; ++n)
+        QCOMPARE(m_host.progress.at(n).value, n);
 }
 
 void TestSendRun::pacing_data()
