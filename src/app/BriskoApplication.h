@@ -27,6 +27,7 @@ class QWebEngineView;
 
 namespace brisko {
 
+class BriskoConnector;
 class InterfaceLoader;
 class Localizer;
 class RecipientTableModel;
@@ -133,6 +134,11 @@ public:
     void deliverSelectedMessages();
     void cancelSend();
     void mailSendResponseFor(const QString &address, const QString &response);
+    void mailSendFailedFor(const QString &address, const QString &failure) override;
+    void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override;
+    void sendRunEnded(const std::optional<QString> &notStartedBecause) override;
+    // The connector of the latest run; none before the first.
+    BriskoConnector *briskocon() const;
 
     Campaign &campaign() { return m_campaign; }
     const QHash<QString, QString> &miscData() const { return m_miscData; }
@@ -188,6 +194,7 @@ private:
     bool authPanelIsValid();
     void storeAuthPanel();
     void connectDelivery();
+    void startDeliveryRun(const RecipientList &list);
     void refreshFieldsFromCampaign();
     void editAction(const char *slot);
     void showAbout();
@@ -218,6 +225,8 @@ private:
     QPointer<QDialog> m_progressPanel;
     QProgressBar *m_progressPanelBar = nullptr;
     QLabel *m_progressPanelText = nullptr;
+    QLabel *m_progressPanelCount = nullptr;
+    QPointer<BriskoConnector> m_briskocon;
     QPointer<QDialog> m_statisticsPanel;
     QWebEngineView *m_statisticsWebview = nullptr;
 
