@@ -46,15 +46,17 @@ const QString Columns[] = {u"EMAIL"_s,   u"FIRSTNAME"_s, u"LASTNAME"_s, u"CITY"_
 
 QString makeHtml()
 {
-    QString html = u"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>News for __FIRSTNAME__</title>\n"
-                   u"<style>.main_table { width: 600px; }</style></head>\n<body>\n"_s;
+    QString html =
+        u"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>News for __FIRSTNAME__</title>\n"
+        u"<style>.main_table { width: 600px; }</style></head>\n<body>\n"_s;
     int paragraph = 0;
     while (html.size() < 20 * 1024 - 200) {
-        html += QStringLiteral("<table class=\"main_table\"><tr><td><p>Dear __%1__, this is paragraph %3 of our "
-                               "monthly letter, with news from __%2__ and an offer valid until the end of the "
-                               "month.</p></td></tr></table>\n")
-                    .arg(Columns[paragraph % 10], Columns[(paragraph * 7 + 3) % 10])
-                    .arg(paragraph);
+        html +=
+            QStringLiteral("<table class=\"main_table\"><tr><td><p>Dear __%1__, this is paragraph %3 of our "
+                           "monthly letter, with news from __%2__ and an offer valid until the end of the "
+                           "month.</p></td></tr></table>\n")
+                .arg(Columns[paragraph % 10], Columns[(paragraph * 7 + 3) % 10])
+                .arg(paragraph);
         ++paragraph;
     }
     return html + u"<p>Sent to __EMAIL__.</p>\n</body></html>\n"_s;
@@ -161,12 +163,14 @@ struct ServerThread
     {
         server.moveToThread(&thread);
         thread.start();
-        QMetaObject::invokeMethod(&server, [this] { server.start(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &server, [this] { server.start(); }, Qt::BlockingQueuedConnection);
     }
     ~ServerThread()
     {
         // The server and its sockets go in their own thread.
-        QMetaObject::invokeMethod(&server, [this] { qDeleteAll(server.children()); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &server, [this] { qDeleteAll(server.children()); }, Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
     }
@@ -304,7 +308,8 @@ struct RunResult
 
 // A run at `rate` per second over `count` recipients, stopped after `limitMs` (0: runs to
 // its end); waits for every answer.
-RunResult paceRun(double rate, int count, int limitMs, bool keepTimes, const QString &text, const QString &html)
+RunResult paceRun(double rate, int count, int limitMs, bool keepTimes, const QString &text,
+                  const QString &html)
 {
     ServerThread server;
     AccountSettings::Overrides overrides;
@@ -326,7 +331,8 @@ RunResult paceRun(double rate, int count, int limitMs, bool keepTimes, const QSt
     result.baseKb = residentKb();
     result.peakKb = result.baseKb;
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { result.peakKb = std::max(result.peakKb, residentKb()); });
+    QObject::connect(&sampler, &QTimer::timeout,
+                     [&] { result.peakKb = std::max(result.peakKb, residentKb()); });
     sampler.start(100);
 
     {
@@ -341,7 +347,8 @@ RunResult paceRun(double rate, int count, int limitMs, bool keepTimes, const QSt
         QTimer report;
         if (qEnvironmentVariableIsSet("BENCH_SEND_VERBOSE")) {
             QObject::connect(&report, &QTimer::timeout, [&] {
-                std::fprintf(stderr, "%6.1f s: %lld started, %lld answered, %lld in flight, resident %.1f MB\n",
+                std::fprintf(stderr,
+                             "%6.1f s: %lld started, %lld answered, %lld in flight, resident %.1f MB\n",
                              elapsed.nsecsElapsed() / 1e9, qlonglong(host.started),
                              qlonglong(host.accepted + host.failed), qlonglong(connector.pendingResponses()),
                              residentKb() / 1024.0);
@@ -407,8 +414,8 @@ bool benchMemory()
     const bool good = growthMb < 50 && r.accepted == count;
     std::printf("memory: %d recipients at %.0f/s in %.1f s: %lld accepted, %lld failed; resident %.1f MB "
                 "before, %.1f MB at most, %.1f MB after: growth %.1f MB (target < 50) %s\n",
-                count, rate, r.seconds, qlonglong(r.accepted), qlonglong(r.failed), r.baseKb / 1024.0, r.peakKb / 1024.0,
-                r.endKb / 1024.0, growthMb, good ? "ok" : "MISSED");
+                count, rate, r.seconds, qlonglong(r.accepted), qlonglong(r.failed), r.baseKb / 1024.0,
+                r.peakKb / 1024.0, r.endKb / 1024.0, growthMb, good ? "ok" : "MISSED");
     return good;
 }
 

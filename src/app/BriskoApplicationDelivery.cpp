@@ -48,9 +48,10 @@ void BriskoApplication::deliver()
         return;
     }
     const bool rowsSelected = !selectedRecipients().isEmpty();
-    const int first = RidorIvuvud::showDialog(
-        u"SURETOSEND"_s, u"SURETOSEND_BODY"_s, u"Send"_s, u"Cancel"_s,
-        rowsSelected ? std::optional<QString>(u"SendSelected"_s) : std::nullopt, std::nullopt, std::nullopt, true);
+    const int first =
+        RidorIvuvud::showDialog(u"SURETOSEND"_s, u"SURETOSEND_BODY"_s, u"Send"_s, u"Cancel"_s,
+                                rowsSelected ? std::optional<QString>(u"SendSelected"_s) : std::nullopt,
+                                std::nullopt, std::nullopt, true);
     // Only an explicit Send goes on: a dialog closed any other way sends nothing.
     if (first != RidorIvuvud::FirstButton && first != RidorIvuvud::ThirdButton)
         return;
@@ -87,7 +88,9 @@ void BriskoApplication::deliverSelectedMessages()
 void BriskoApplication::startDeliveryRun(const RecipientList &list)
 {
     // The message as it stands now; edits made during the run do not reach it.
-    const auto text = [](QLineEdit *field, const QString &fallback) { return field ? field->text() : fallback; };
+    const auto text = [](QLineEdit *field, const QString &fallback) {
+        return field ? field->text() : fallback;
+    };
     const QString body = m_bodyView ? m_bodyView->toPlainText() : m_campaign.body();
     const QString html = m_htmlView ? m_htmlView->toPlainText() : m_campaign.html();
     const QString subject = text(m_subjectField, m_campaign.subject());

@@ -173,8 +173,7 @@ private:
     {
         (accepted ? m_accepted : m_failed) += 1;
         clearBar();
-        m_io.out << address << '\t' << (accepted ? "accepted" : "failed") << '\t'
-                 << oneLine(text) << '\n';
+        m_io.out << address << '\t' << (accepted ? "accepted" : "failed") << '\t' << oneLine(text) << '\n';
         m_io.out.flush();
         if (m_bar && !m_ended)
             drawBar();
@@ -198,7 +197,10 @@ private:
         const double rate = elapsed > 0.5 && done > 1 ? (done - 1) / elapsed : pacing;
         const double left = pacing > 0 ? (m_maximum - done) / pacing : 0;
         QString line = u"\r["_s + QString(filled, u'#') + QString(Width - filled, u'-') + u"] "_s;
-        line += u"%1/%2  %3/s  %4 left  %5"_s.arg(done).arg(m_maximum).arg(rate, 0, 'f', 1).arg(clock(left), m_address);
+        line += u"%1/%2  %3/s  %4 left  %5"_s.arg(done)
+                    .arg(m_maximum)
+                    .arg(rate, 0, 'f', 1)
+                    .arg(clock(left), m_address);
         m_io.err << line << "\x1b[K";
         m_io.err.flush();
         m_barShown = true;
@@ -251,11 +253,13 @@ std::optional<QList<qsizetype>> parseRows(const QString &text, qsizetype count, 
         const qsizetype first = ends.value(0).trimmed().toLongLong(&okFirst);
         const qsizetype last = ends.size() == 2 ? ends.value(1).trimmed().toLongLong(&okLast) : first;
         if (ends.size() > 2 || !okFirst || (ends.size() == 2 && !okLast) || first < 1 || last < first) {
-            io.err << "brisko-cli send: --rows: '" << part.trimmed() << "' is not a row number or a range like 4-9\n";
+            io.err << "brisko-cli send: --rows: '" << part.trimmed()
+                   << "' is not a row number or a range like 4-9\n";
             return std::nullopt;
         }
         if (last > count) {
-            io.err << "brisko-cli send: --rows: the campaign has " << count << " recipients, no row " << last << '\n';
+            io.err << "brisko-cli send: --rows: the campaign has " << count << " recipients, no row " << last
+                   << '\n';
             return std::nullopt;
         }
         for (qsizetype row = first; row <= last; ++row)
@@ -284,12 +288,13 @@ int runSend(const QStringList &arguments, Io &io)
                                         u"N"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
     const QCommandLineOption region(u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s);
-    const QCommandLineOption endpoint(u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s,
-                                      u"URL"_s);
+    const QCommandLineOption endpoint(u"endpoint"_s,
+                                      u"Service URL instead of the region's standard endpoint."_s, u"URL"_s);
     const QCommandLineOption signature(u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s,
                                        u"v4|v3"_s);
-    const QCommandLineOption timeout(u"timeout"_s, u"Count a message as failed after this many seconds without an "
-                                                   u"answer (60)."_s,
+    const QCommandLineOption timeout(u"timeout"_s,
+                                     u"Count a message as failed after this many seconds without an "
+                                     u"answer (60)."_s,
                                      u"SECONDS"_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Log each request to standard error."_s);
     parser.addOptions({rowsOption, rateOption, yesOption, region, endpoint, signature, timeout, verbose});
@@ -348,8 +353,9 @@ int runSend(const QStringList &arguments, Io &io)
     const CampaignFile::ReadResult result = CampaignFile::read(path);
     if (result.status != CampaignFile::ReadStatus::Ok) {
         io.err << "brisko-cli send: " << path << ": "
-               << (result.status == CampaignFile::ReadStatus::Missing ? u"no such file"_s
-                                                                      : u"not a campaign file: "_s + result.error)
+               << (result.status == CampaignFile::ReadStatus::Missing
+                       ? u"no such file"_s
+                       : u"not a campaign file: "_s + result.error)
                << '\n';
         return Failure;
     }
@@ -383,8 +389,8 @@ int runSend(const QStringList &arguments, Io &io)
                                   .arg(recipients.size())
                                   .arg(recipients.size() == 1 ? QString() : u"s"_s)
                                   .arg(settings.endpointInUse());
-        if (!confirm(io, first)
-            || !confirm(io, u"Are you sure? Sending starts at once; sent messages cannot be recalled."_s)) {
+        if (!confirm(io, first) ||
+            !confirm(io, u"Are you sure? Sending starts at once; sent messages cannot be recalled."_s)) {
             io.err << "brisko-cli send: nothing sent\n";
             return Failure;
         }
@@ -415,8 +421,8 @@ int runSend(const QStringList &arguments, Io &io)
         }
     });
 
-    connector.sendMessageToRecipients(document.body.value_or(QString()), document.html.value_or(QString()), subject,
-                                      document.from.value_or(QString()), recipients,
+    connector.sendMessageToRecipients(document.body.value_or(QString()), document.html.value_or(QString()),
+                                      subject, document.from.value_or(QString()), recipients,
                                       document.replyTo.value_or(QString()), document.returnPath);
     if (!connector.hasStopped() || connector.pendingResponses() > 0)
         loop.exec();
@@ -444,7 +450,8 @@ Command sendCommand()
     return {u"send"_s,
             u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--region R] [--endpoint URL] "
             u"[--signature v4|v3] [--timeout S] [--verbose]"_s,
-            u"Send the campaign to every recipient (or to --rows), paced at the account's send rate."_s, runSend};
+            u"Send the campaign to every recipient (or to --rows), paced at the account's send rate."_s,
+            runSend};
 }
 
 } // namespace brisko::cli

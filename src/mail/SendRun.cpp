@@ -32,7 +32,8 @@ int g_maxInFlight = 128;
 
 QString seconds(int milliseconds)
 {
-    return milliseconds % 1000 == 0 ? QString::number(milliseconds / 1000) : QString::number(milliseconds / 1000.0);
+    return milliseconds % 1000 == 0 ? QString::number(milliseconds / 1000)
+                                    : QString::number(milliseconds / 1000.0);
 }
 
 } // namespace
@@ -55,21 +56,21 @@ QVariantMap RunInfo::dictionary() const
     return map;
 }
 
-SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info, const Recipient &record,
-                                 const QDateTime &now)
+SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info,
+                                 const Recipient &record, const QDateTime &now)
 {
     // The merge of BriskoConnector::doGreps, with the record's entries taken once for both bodies.
     QList<std::pair<QString, QString>> entries;
     record.forEach([&](const QString &key, const QString &value) { entries.emplace_back(key, value); });
     const QString address = record.email();
     const QString message = MimeMessage::createMessageTo(
-        PlaceholderMerge::merge(info.body, entries), PlaceholderMerge::merge(info.htmlMessage, entries), info.subject,
-        info.sender, address, info.replyTo, info.returnPath);
+        PlaceholderMerge::merge(info.body, entries), PlaceholderMerge::merge(info.htmlMessage, entries),
+        info.subject, info.sender, address, info.replyTo, info.returnPath);
     // build() escapes the values for the settings' signing scheme.
-    return SesRequest::build(settings, u"SendRawEmail"_s,
-                             {{u"Destinations.member.1"_s, address},
-                              {u"RawMessage.Data"_s, MimeMessage::rawMessageData(message)}},
-                             now);
+    return SesRequest::build(
+        settings, u"SendRawEmail"_s,
+        {{u"Destinations.member.1"_s, address}, {u"RawMessage.Data"_s, MimeMessage::rawMessageData(message)}},
+        now);
 }
 
 std::optional<Pacing> pacingFor(double intervalSeconds)
@@ -131,7 +132,8 @@ std::optional<double> maxSendRate(const QString &answer)
 {
     if (answer.contains(u"ErrorResponse"))
         return std::nullopt;
-    const std::optional<QString> text = FennimarStrings::stringBetween(u"<MaxSendRate>"_s, u"</MaxSendRate>"_s, answer);
+    const std::optional<QString> text =
+        FennimarStrings::stringBetween(u"<MaxSendRate>"_s, u"</MaxSendRate>"_s, answer);
     if (!text)
         return std::nullopt;
     bool ok = false;
@@ -167,9 +169,9 @@ ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs)
     const QString text = QString::fromUtf8(body);
     const int code = status.toInt();
     if ((code < 200 || code > 299) && !text.contains(u"ErrorResponse")) {
-        const QString reason = QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute)
-                                                       .toByteArray())
-                                   .trimmed();
+        const QString reason =
+            QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray())
+                .trimmed();
         QString failure = reason.isEmpty() ? u"HTTP %1"_s.arg(code) : u"HTTP %1 %2"_s.arg(code).arg(reason);
         // What the server said, if anything, on one line and in short.
         QString said = MimeMessage::withoutLineBreaks(text).simplified();
@@ -242,8 +244,8 @@ void BriskoConnector::askQuotaForRate()
     m_runState = RunState::AwaitingQuota;
     qCInfo(lcMail) << "send rate not known: asking for the quota before sending";
     const SesRequest::Request request = SesRequest::build(m_settings, u"GetSendQuota"_s, {});
-    QNetworkReply *reply =
-        AccountOperations::networkAccessManager()->post(request.networkRequest(SendRun::quotaTimeout()), request.body);
+    QNetworkReply *reply = AccountOperations::networkAccessManager()->post(
+        request.networkRequest(SendRun::quotaTimeout()), request.body);
     reply->setParent(this);
     m_quotaReply = reply;
     m_quotaData.clear();
@@ -272,8 +274,8 @@ void BriskoConnector::quotaAnswered(QNetworkReply *reply, const QByteArray &body
         return;
     const SendRun::ReplyEnd end = SendRun::replyEnd(reply, body, SendRun::quotaTimeout());
     if (!end.answer) {
-        endRun(u"The send rate is not known and the quota request got no answer (%1), so nothing was sent."_s.arg(
-            end.failure));
+        endRun(u"The send rate is not known and the quota request got no answer (%1), so nothing was sent."_s
+                   .arg(end.failure));
         return;
     }
     const QString &answer = *end.answer;
@@ -281,8 +283,9 @@ void BriskoConnector::quotaAnswered(QNetworkReply *reply, const QByteArray &body
     if (answer.contains(u"ErrorResponse")) {
         const QString message =
             FennimarStrings::stringBetween(u"<Message>"_s, u"</Message>"_s, answer).value_or(u"no message"_s);
-        endRun(u"The send rate is not known and the service refused the quota request (%1), so nothing was sent."_s
-                   .arg(message));
+        endRun(
+            u"The send rate is not known and the service refused the quota request (%1), so nothing was sent."_s
+                .arg(message));
         return;
     }
     const auto field = [&answer](const QString &name) {
@@ -340,7 +343,8 @@ void BriskoConnector::sendMessage()
     const qint64 most = qint64(std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0)) * 2;
     if (due - m_credited > most)
         m_credited = due - most;
-    for (; m_credited < due && !m_userInfo.recipients.isEmpty() && m_runState == RunState::Running && !saturated();
+    for (; m_credited < due && !m_userInfo.recipients.isEmpty() && m_runState == RunState::Running &&
+           !saturated();
          ++m_credited)
         sendMessageWithInfo(m_userInfo);
 }
@@ -363,13 +367,14 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
 }
 
 bool BriskoConnector::sendMessageToRecipient(const QString &message, const QString &htmlMessage,
-                                             const QString &subject, const QString &from, const Recipient &record,
-                                             const QString &replyTo, const std::optional<QString> &returnPath)
+                                             const QString &subject, const QString &from,
+                                             const Recipient &record, const QString &replyTo,
+                                             const std::optional<QString> &returnPath)
 {
     const RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}};
     const SesRequest::Request request = SendRun::buildRequest(m_settings, one, record);
-    QNetworkReply *reply =
-        AccountOperations::networkAccessManager()->post(request.networkRequest(SendRun::sendTimeout()), request.body);
+    QNetworkReply *reply = AccountOperations::networkAccessManager()->post(
+        request.networkRequest(SendRun::sendTimeout()), request.body);
     if (!reply) {
         qCWarning(lcMail).noquote() << u"no request could be started for %1"_s.arg(record.email());
         return false;

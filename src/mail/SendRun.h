@@ -50,7 +50,8 @@ struct RunInfo
 // The "SendRawEmail" request for one recipient: both templates merged with the record,
 // the raw message addressed to the record's "EMAIL", its Base64 form, signed as the
 // settings say. Pure: usable from any thread.
-SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info, const Recipient &record,
+SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info,
+                                 const Recipient &record,
                                  const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 // How a run is paced for an interval between two messages.

@@ -172,14 +172,20 @@ void TestDelivery::cleanup()
 
 void TestDelivery::cleanupTestCase()
 {
-    for (QStringView key : {AccountSettings::AccessKeyKey, AccountSettings::SecretKeyKey, AccountSettings::EndpointKey})
+    for (QStringView key :
+         {AccountSettings::AccessKeyKey, AccountSettings::SecretKeyKey, AccountSettings::EndpointKey})
         setPreference(key, std::nullopt);
 }
 
 void TestDelivery::loadList(int count, const QString &domain)
 {
-    CampaignDocument document{u"Hello __NAME__"_s, u"ann@example.com"_s, u"Dear __NAME__"_s,
-                              u"<p>Dear __NAME__</p>"_s, QString(), QString(), QStringList{u"EMAIL"_s, u"NAME"_s},
+    CampaignDocument document{u"Hello __NAME__"_s,
+                              u"ann@example.com"_s,
+                              u"Dear __NAME__"_s,
+                              u"<p>Dear __NAME__</p>"_s,
+                              QString(),
+                              QString(),
+                              QStringList{u"EMAIL"_s, u"NAME"_s},
                               RecipientList()};
     RecipientList list;
     const QStringList names = {u"one"_s, u"two"_s, u"three"_s, u"four"_s, u"five"_s};
@@ -210,15 +216,16 @@ void TestDelivery::confirmations_data()
     QTest::newRow("no selection: two buttons, whole list")
         << QList<int>() << QStringList{u"Send"_s, u"Send"_s} << u"Send|Cancel"_s << all;
     QTest::newRow("selection: three buttons, selected rows")
-        << QList<int>{0, 2} << QStringList{u"Send to Selected"_s, u"Send"_s} << u"Send|Cancel|Send to Selected"_s
-        << QStringList{u"one@example.com"_s, u"three@example.com"_s};
+        << QList<int>{0, 2} << QStringList{u"Send to Selected"_s, u"Send"_s}
+        << u"Send|Cancel|Send to Selected"_s << QStringList{u"one@example.com"_s, u"three@example.com"_s};
     QTest::newRow("selection, but Send: whole list")
         << QList<int>{1} << QStringList{u"Send"_s, u"Send"_s} << u"Send|Cancel|Send to Selected"_s << all;
-    QTest::newRow("cancel at the first") << QList<int>() << QStringList{u"Cancel"_s} << u"Send|Cancel"_s
-                                         << QStringList();
-    QTest::newRow("cancel at the final") << QList<int>() << QStringList{u"Send"_s, u"Cancel"_s}
-                                         << u"Send|Cancel"_s << QStringList();
-    QTest::newRow("escape at the first") << QList<int>() << QStringList() << u"Send|Cancel"_s << QStringList();
+    QTest::newRow("cancel at the first")
+        << QList<int>() << QStringList{u"Cancel"_s} << u"Send|Cancel"_s << QStringList();
+    QTest::newRow("cancel at the final")
+        << QList<int>() << QStringList{u"Send"_s, u"Cancel"_s} << u"Send|Cancel"_s << QStringList();
+    QTest::newRow("escape at the first")
+        << QList<int>() << QStringList() << u"Send|Cancel"_s << QStringList();
 }
 
 void TestDelivery::confirmations()
@@ -321,9 +328,10 @@ void TestDelivery::outcomesInTheTable_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("toolTip");
     QTest::newRow("accepted") << 200 << SendAnswer << 1 << u"Success!"_s;
-    QTest::newRow("service error")
-        << 400 << FakeSesServer::errorDocument(u"MessageRejected"_s, u"Email address is not verified."_s) << -1
-        << u"Email address is not verified."_s;
+    QTest::newRow("service error") << 400
+                                   << FakeSesServer::errorDocument(u"MessageRejected"_s,
+                                                                   u"Email address is not verified."_s)
+                                   << -1 << u"Email address is not verified."_s;
     QTest::newRow("error without message keeps the earlier text")
         << 400 << FakeSesServer::errorDocument(u"Throttling"_s, std::nullopt) << -1 << u"Earlier text"_s;
     QTest::newRow("transport failure") << 0 << QByteArray() << -1 << u"Connection refused"_s;
@@ -385,11 +393,13 @@ void TestDelivery::cancelKeepsAnswersInFlight()
     QVERIFY(app()->briskocon() != cancelled);
     QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 5000);
 
-    const QStringList addresses = {u"one@cancel.example.com"_s, u"two@cancel.example.com"_s, u"three@cancel.example.com"_s};
+    const QStringList addresses = {u"one@cancel.example.com"_s, u"two@cancel.example.com"_s,
+                                   u"three@cancel.example.com"_s};
     for (int n = 0; n < sent; ++n)
         QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(addresses.at(n)), std::optional<int>(1), 5000);
     QCOMPARE(app()->campaign().response(u"four@cancel.example.com"_s), std::nullopt); // never sent
-    QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(u"five@cancel.example.com"_s), std::optional<int>(1), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(u"five@cancel.example.com"_s), std::optional<int>(1),
+                              5000);
     QTRY_VERIFY_WITH_TIMEOUT(cancelled.isNull(), 5000); // gone once its last answer was in
     QCOMPARE(m_server->requests().size(), sent + 1);
 }
@@ -397,7 +407,8 @@ void TestDelivery::cancelKeepsAnswersInFlight()
 void TestDelivery::unknownRateAsksQuotaFirst()
 {
     app()->setSendRateWithString(u"0"_s);
-    m_server->setAnswerFor(u"GetSendQuota"_s, {200, FakeSesServer::quotaDocument(u"200.0"_s, u"10.0"_s, u"0.0"_s)});
+    m_server->setAnswerFor(u"GetSendQuota"_s,
+                           {200, FakeSesServer::quotaDocument(u"200.0"_s, u"10.0"_s, u"0.0"_s)});
     Answerer answerer;
     answerer.answer({u"Send"_s, u"Send"_s});
     app()->deliver();
@@ -405,7 +416,8 @@ void TestDelivery::unknownRateAsksQuotaFirst()
     QCOMPARE(m_server->requests().first().action(), u"GetSendQuota"_s);
     QCOMPARE(sentAddresses().size(), 3);
     QCOMPARE(app()->sendRate(), 10); // the answer reached the account side too
-    QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(u"three@example.com"_s), std::optional<int>(1), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(u"three@example.com"_s), std::optional<int>(1),
+                              5000);
 }
 
 void TestDelivery::unusableQuotaTellsWhy()

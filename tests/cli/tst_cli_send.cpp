@@ -137,23 +137,23 @@ void TestCliSend::outcomesAndStatus_data()
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<int>("exitStatus");
     const QStringList all = {u"one@example.com"_s, u"two@example.com"_s, u"three@example.com"_s};
-    QTest::newRow("every recipient accepted") << QStringList() << 200 << SendAnswer << all
-                                              << u"accepted\tSuccess!"_s << 0;
-    QTest::newRow("rows in row order") << QStringList{u"--rows"_s, u"3,1"_s} << 200 << SendAnswer
-                                       << QStringList{u"one@example.com"_s, u"three@example.com"_s}
-                                       << u"accepted\tSuccess!"_s << 0;
+    QTest::newRow("every recipient accepted")
+        << QStringList() << 200 << SendAnswer << all << u"accepted\tSuccess!"_s << 0;
+    QTest::newRow("rows in row order")
+        << QStringList{u"--rows"_s, u"3,1"_s} << 200 << SendAnswer
+        << QStringList{u"one@example.com"_s, u"three@example.com"_s} << u"accepted\tSuccess!"_s << 0;
     QTest::newRow("a range") << QStringList{u"--rows"_s, u"2-3"_s} << 200 << SendAnswer
                              << QStringList{u"two@example.com"_s, u"three@example.com"_s}
                              << u"accepted\tSuccess!"_s << 0;
-    QTest::newRow("service refuses")
-        << QStringList() << 400
-        << FakeSesServer::errorDocument(u"MessageRejected"_s, u"Email address is not verified."_s) << all
-        << u"failed\tEmail address is not verified."_s << 1;
+    QTest::newRow("service refuses") << QStringList() << 400
+                                     << FakeSesServer::errorDocument(u"MessageRejected"_s,
+                                                                     u"Email address is not verified."_s)
+                                     << all << u"failed\tEmail address is not verified."_s << 1;
     QTest::newRow("error document without message")
         << QStringList() << 400 << FakeSesServer::errorDocument(u"Throttling"_s, std::nullopt) << all
         << u"failed\tThrottling"_s << 1;
-    QTest::newRow("HTTP error without document") << QStringList() << 500 << QByteArray("oops") << all
-                                                 << u"failed\tHTTP 500 Whatever: oops"_s << 1;
+    QTest::newRow("HTTP error without document")
+        << QStringList() << 500 << QByteArray("oops") << all << u"failed\tHTTP 500 Whatever: oops"_s << 1;
 }
 
 void TestCliSend::outcomesAndStatus()
@@ -166,8 +166,8 @@ void TestCliSend::outcomesAndStatus()
     QFETCH(int, exitStatus);
     m_server.setAnswer({answerStatus, answer});
     const Run run = cli(QStringList{u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"20"_s, u"--endpoint"_s,
-                                    m_server.endpoint()}
-                        + extra);
+                                    m_server.endpoint()} +
+                        extra);
     QCOMPARE(run.status, exitStatus);
     QStringList expected;
     for (const QString &address : addresses)
@@ -179,8 +179,9 @@ void TestCliSend::outcomesAndStatus()
         progress.append(u"sending %1 of %2: %3"_s.arg(n + 1).arg(addresses.size()).arg(addresses.at(n)));
     const QStringList err = run.err.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(err.mid(0, progress.size()), progress);
-    QVERIFY2(err.last().startsWith(u"brisko-cli send: %1 accepted"_s.arg(exitStatus == 0 ? addresses.size() : 0)),
-             qPrintable(run.err));
+    QVERIFY2(
+        err.last().startsWith(u"brisko-cli send: %1 accepted"_s.arg(exitStatus == 0 ? addresses.size() : 0)),
+        qPrintable(run.err));
 
     QCOMPARE(m_server.requests().size(), addresses.size());
     for (qsizetype n = 0; n < addresses.size(); ++n) {
@@ -223,15 +224,15 @@ void TestCliSend::wrongOptions_data()
     QTest::newRow("missing file") << QStringList{u"send"_s, u"/nonexistent/x.brisko"_s, u"--yes"_s} << 1
                                   << u"no such file"_s;
     QTest::newRow("rate 0") << QStringList{u"send"_s, c, u"--yes"_s, u"--rate"_s, u"0"_s} << 2 << u"--rate"_s;
-    QTest::newRow("rate not a number") << QStringList{u"send"_s, c, u"--yes"_s, u"--rate"_s, u"fast"_s} << 2
-                                       << u"--rate"_s;
+    QTest::newRow("rate not a number")
+        << QStringList{u"send"_s, c, u"--yes"_s, u"--rate"_s, u"fast"_s} << 2 << u"--rate"_s;
     QTest::newRow("row 0") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"0"_s} << 2 << u"'0'"_s;
-    QTest::newRow("row past the end") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"1,4"_s} << 2
-                                      << u"no row 4"_s;
+    QTest::newRow("row past the end")
+        << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"1,4"_s} << 2 << u"no row 4"_s;
     QTest::newRow("backwards range") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"3-2"_s} << 2
                                      << u"'3-2'"_s;
-    QTest::newRow("rows not numbers") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"a-b"_s} << 2
-                                      << u"'a-b'"_s;
+    QTest::newRow("rows not numbers")
+        << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"a-b"_s} << 2 << u"'a-b'"_s;
     QTest::newRow("signature") << QStringList{u"send"_s, c, u"--yes"_s, u"--signature"_s, u"v5"_s} << 2
                                << u"--signature"_s;
     QTest::newRow("endpoint") << QStringList{u"send"_s, c, u"--yes"_s, u"--endpoint"_s, u"ftp://x"_s} << 2
@@ -254,22 +255,24 @@ void TestCliSend::wrongOptions()
 // Without --rate the run first asks for the quota and paces from its MaxSendRate.
 void TestCliSend::asksQuotaWithoutRate()
 {
-    m_server.setAnswerFor(u"GetSendQuota"_s, {200, FakeSesServer::quotaDocument(u"200.0"_s, u"20.0"_s, u"0.0"_s)});
+    m_server.setAnswerFor(u"GetSendQuota"_s,
+                          {200, FakeSesServer::quotaDocument(u"200.0"_s, u"20.0"_s, u"0.0"_s)});
     const Run run = cli({u"send"_s, m_campaign, u"--yes"_s, u"--endpoint"_s, m_server.endpoint()});
     QCOMPARE(run.status, 0);
     QVERIFY2(run.err.contains(u"MaxSendRate is 20.0"_s), qPrintable(run.err));
     QStringList actions;
     for (const RecordedRequest &request : m_server.requests())
         actions.append(request.action());
-    QCOMPARE(actions, (QStringList{u"GetSendQuota"_s, u"SendRawEmail"_s, u"SendRawEmail"_s, u"SendRawEmail"_s}));
+    QCOMPARE(actions,
+             (QStringList{u"GetSendQuota"_s, u"SendRawEmail"_s, u"SendRawEmail"_s, u"SendRawEmail"_s}));
 }
 
 void TestCliSend::noAccessKey()
 {
     const QString home = m_dir.filePath(u"empty-home"_s);
     QVERIFY(QDir().mkpath(home));
-    const Run run = cli({u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"5"_s, u"--endpoint"_s, m_server.endpoint()},
-                        home);
+    const Run run = cli(
+        {u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"5"_s, u"--endpoint"_s, m_server.endpoint()}, home);
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(u"no access key"_s), qPrintable(run.err));
     QVERIFY(m_server.requests().isEmpty());
@@ -284,8 +287,8 @@ void TestCliSend::interruptWaitsForAnswersInFlight()
     QProcess process;
     process.setProcessEnvironment(environment(QString()));
     QSignalSpy finished(&process, &QProcess::finished);
-    process.start(qEnvironmentVariable("BRISKO_CLI"), {u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"10"_s,
-                                                       u"--endpoint"_s, m_server.endpoint()});
+    process.start(qEnvironmentVariable("BRISKO_CLI"), {u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s,
+                                                       u"10"_s, u"--endpoint"_s, m_server.endpoint()});
     QVERIFY(process.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= 3, 10000);
     ::kill(pid_t(process.processId()), SIGINT);
@@ -293,7 +296,8 @@ void TestCliSend::interruptWaitsForAnswersInFlight()
     const int sent = int(m_server.requests().size());
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 130);
-    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     QVERIFY2(sent < 10, qPrintable(QString::number(sent)));
     QCOMPARE(lines.size(), sent); // every message that left got its answer printed
     for (const QString &line : lines)

@@ -106,7 +106,8 @@ RecipientList people(int count, const QString &domain = u"example.com"_s)
 {
     RecipientList list;
     for (int n = 1; n <= count; ++n)
-        list.append(makeRecipient({{u"EMAIL"_s, u"person%1@%2"_s.arg(n).arg(domain)}, {u"NAME"_s, u"Person %1"_s.arg(n)}}));
+        list.append(makeRecipient(
+            {{u"EMAIL"_s, u"person%1@%2"_s.arg(n).arg(domain)}, {u"NAME"_s, u"Person %1"_s.arg(n)}}));
     return list;
 }
 
@@ -246,8 +247,10 @@ void TestSendRun::requestOnTheWire_data()
 {
     QTest::addColumn<AccountSettings::SignatureVersion>("version");
     QTest::addColumn<QByteArray>("authorizationHeader");
-    QTest::newRow("signature version 4") << AccountSettings::SignatureVersion::V4 << QByteArray("Authorization");
-    QTest::newRow("AWS3-HTTPS") << AccountSettings::SignatureVersion::V3 << QByteArray("X-Amzn-Authorization");
+    QTest::newRow("signature version 4")
+        << AccountSettings::SignatureVersion::V4 << QByteArray("Authorization");
+    QTest::newRow("AWS3-HTTPS") << AccountSettings::SignatureVersion::V3
+                                << QByteArray("X-Amzn-Authorization");
 }
 
 // One SendRawEmail per recipient, signed as the account says, with both bodies merged, the
@@ -259,7 +262,8 @@ void TestSendRun::requestOnTheWire()
     store(AccountSettings::SignatureVersionKey, AccountSettings::signatureVersionName(version));
     m_host.interval = 0.02f;
     BriskoConnector connector;
-    const RecipientList list = {makeRecipient({{u"EMAIL"_s, u"jane+news@example.com"_s}, {u"NAME"_s, u"Jane & Co"_s}})};
+    const RecipientList list = {
+        makeRecipient({{u"EMAIL"_s, u"jane+news@example.com"_s}, {u"NAME"_s, u"Jane & Co"_s}})};
     connector.sendMessageToRecipients(u"Hi __NAME__, __MISSING__ stays"_s, u"<p>__NAME__ / __EMAIL__</p>"_s,
                                       u"Subject __NAME__"_s, u"from@example.com"_s, list, QString(),
                                       u"bounces@example.com"_s);
@@ -294,8 +298,8 @@ void TestSendRun::cancelBetweenTicks()
     QCOMPARE(m_host.ended.size(), 1);
     QCOMPARE(connector.timer(), nullptr);
     QCOMPARE(connector.userInfo().recipients.size(), 2); // the records not yet sent
-    QVERIFY(m_host.responses.isEmpty());                  // the answer takes 300 ms
-    QCOMPARE(finished.size(), 0);                         // one answer outstanding
+    QVERIFY(m_host.responses.isEmpty());                 // the answer takes 300 ms
+    QCOMPARE(finished.size(), 0);                        // one answer outstanding
 
     QTRY_COMPARE_WITH_TIMEOUT(m_host.responses.size(), 1, 5000);
     QCOMPARE(m_host.responses.first().first, u"person1@example.com"_s);
@@ -312,11 +316,13 @@ void TestSendRun::duplicatesBothSentAndReported()
     m_host.interval = 0.02f;
     BriskoConnector connector;
     QSignalSpy finished(&connector, &BriskoConnector::finished);
-    const RecipientList list = {makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
-                                makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
-    m_server->setAnswer({400, FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s)});
-    connector.sendMessageToRecipients(u"To __NAME__"_s, QString(), u"S"_s, u"f@example.com"_s, list, QString(),
-                                      std::nullopt);
+    const RecipientList list = {
+        makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
+        makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
+    m_server->setAnswer(
+        {400, FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s)});
+    connector.sendMessageToRecipients(u"To __NAME__"_s, QString(), u"S"_s, u"f@example.com"_s, list,
+                                      QString(), std::nullopt);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
     QCOMPARE(m_server->requests().size(), 2);
     QVERIFY(decodedMessage(m_server->requests().at(0)).contains(u"To First"_s));
@@ -344,7 +350,8 @@ void TestSendRun::answerInPiecesReportedOnce()
     m_host.interval = 0.02f;
     BriskoConnector connector;
     QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(1), QString(), std::nullopt);
+    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(1), QString(),
+                                      std::nullopt);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
     QCOMPARE(m_host.responses.size(), 1);
     QCOMPARE(m_host.responses.first().second.toUtf8(), SendAnswer);
@@ -358,8 +365,8 @@ void TestSendRun::transportFailures_data()
     QTest::newRow("dropped") << u"dropped"_s << u"closed"_s;
     QTest::newRow("no answer") << u"stall"_s << u"No answer within 0.4 seconds"_s;
     QTest::newRow("silent server") << u"silent"_s << u"No answer within 0.4 seconds"_s;
-    QTest::newRow("HTTP error without a document") << u"http503"_s
-                                                     << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s;
+    QTest::newRow("HTTP error without a document")
+        << u"http503"_s << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s;
 }
 
 // A message that never left is reported as failed with the reason, and its entry goes.
@@ -388,7 +395,8 @@ void TestSendRun::transportFailures()
     m_host.interval = 0.02f;
     BriskoConnector connector;
     QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(), std::nullopt);
+    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(),
+                                      std::nullopt);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
     QCOMPARE(connector.pendingResponses(), 0);
     QVERIFY(m_host.responses.isEmpty());
@@ -413,7 +421,8 @@ void TestSendRun::unknownRateAsksQuotaFirst_data()
     QTest::newRow("rate 14") << infinite << u"14.0"_s << 72 << QString();
     QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << u"0.5"_s << 2000 << QString();
     QTest::newRow("rate 0 in the answer") << infinite << u"0.0"_s << 0 << u"MaxSendRate: 0.0"_s;
-    QTest::newRow("error answer") << infinite << u"error"_s << 0 << u"The security token included is invalid."_s;
+    QTest::newRow("error answer") << infinite << u"error"_s << 0
+                                  << u"The security token included is invalid."_s;
     QTest::newRow("no answer in time") << infinite << u"stall"_s << 0 << u"no answer"_s;
 }
 
@@ -426,18 +435,20 @@ void TestSendRun::unknownRateAsksQuotaFirst()
     SendRun::setQuotaTimeout(400);
     m_host.interval = interval;
     if (answer == u"error") {
-        m_server->setAnswerFor(u"GetSendQuota"_s,
-                               {403, FakeSesServer::errorDocument(u"InvalidClientTokenId"_s,
-                                                                  u"The security token included is invalid."_s)});
+        m_server->setAnswerFor(u"GetSendQuota"_s, {403, FakeSesServer::errorDocument(
+                                                            u"InvalidClientTokenId"_s,
+                                                            u"The security token included is invalid."_s)});
     } else if (answer == u"stall") {
-        m_server->setAnswerFor(u"GetSendQuota"_s, {200, FakeSesServer::quotaDocument(u"1"_s, u"1"_s, u"1"_s), 1, 0,
-                                                   3000});
+        m_server->setAnswerFor(u"GetSendQuota"_s,
+                               {200, FakeSesServer::quotaDocument(u"1"_s, u"1"_s, u"1"_s), 1, 0, 3000});
     } else {
-        m_server->setAnswerFor(u"GetSendQuota"_s, {200, FakeSesServer::quotaDocument(u"200.0"_s, answer, u"0.0"_s)});
+        m_server->setAnswerFor(u"GetSendQuota"_s,
+                               {200, FakeSesServer::quotaDocument(u"200.0"_s, answer, u"0.0"_s)});
     }
     BriskoConnector connector;
     QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(), std::nullopt);
+    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(),
+                                      std::nullopt);
     QCOMPARE(connector.timer(), nullptr); // no timer before the rate is known
     if (tickMs > 0) {
         QTRY_VERIFY_WITH_TIMEOUT(connector.timer(), 5000);
@@ -447,7 +458,8 @@ void TestSendRun::unknownRateAsksQuotaFirst()
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
         QVERIFY(m_host.ended.first().why);
-        QVERIFY2(m_host.ended.first().why->contains(why, Qt::CaseInsensitive), qPrintable(*m_host.ended.first().why));
+        QVERIFY2(m_host.ended.first().why->contains(why, Qt::CaseInsensitive),
+                 qPrintable(*m_host.ended.first().why));
         QVERIFY(m_host.progress.isEmpty());
         QCOMPARE(finished.size(), 1);
     }
@@ -502,9 +514,11 @@ void TestSendRun::outstandingAnswersAreBounded()
     QSignalSpy finished(&connector, &BriskoConnector::finished);
     qsizetype most = 0;
     QTimer watch;
-    connect(&watch, &QTimer::timeout, &connector, [&] { most = std::max(most, connector.pendingResponses()); });
+    connect(&watch, &QTimer::timeout, &connector,
+            [&] { most = std::max(most, connector.pendingResponses()); });
     watch.start(1);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(7), QString(), std::nullopt);
+    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(7), QString(),
+                                      std::nullopt);
     QTest::qWait(200);
     QCOMPARE(m_host.progress.size(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
@@ -556,9 +570,9 @@ void TestSendRun::outcomes_data()
     QTest::addColumn<std::optional<QString>>("status");
     QTest::newRow("success") << QString::fromUtf8(SendAnswer) << 1 << std::optional<QString>(u"Success!"_s);
     QTest::newRow("empty answer") << QString() << 1 << std::optional<QString>(u"Success!"_s);
-    QTest::newRow("error with message")
-        << QString::fromUtf8(FakeSesServer::errorDocument(u"MessageRejected"_s, u"Email address is not verified."_s))
-        << -1 << std::optional<QString>(u"Email address is not verified."_s);
+    QTest::newRow("error with message") << QString::fromUtf8(FakeSesServer::errorDocument(
+                                               u"MessageRejected"_s, u"Email address is not verified."_s))
+                                        << -1 << std::optional<QString>(u"Email address is not verified."_s);
     QTest::newRow("error without message")
         << QString::fromUtf8(FakeSesServer::errorDocument(u"Throttling"_s, std::nullopt)) << -1
         << std::optional<QString>();
