@@ -1,7 +1,7 @@
 // The window's send command against the stand-in service: the two confirmations (two or
 // three buttons), the progress sheet and its texts, cancel, the outcomes in the table
-// (also those arriving after the sheet closed), and the quota asked for when the send
-// rate is not known.
+// (also those arriving after the sheet closed), and the message when sending cannot
+// start because the send rate stays unknown.
 
 // The stand-in service is shared with the mail tests.
 #include "../mail/FakeSesServer.cpp"
@@ -132,7 +132,6 @@ private Q_SLOTS:
     void outcomesInTheTable_data();
     void outcomesInTheTable();
     void cancelKeepsAnswersInFlight();
-    void unknownRateAsksQuotaFirst();
     void unusableQuotaTellsWhy();
 
 private:
@@ -334,6 +333,9 @@ void TestDelivery::outcomesInTheTable_data()
                                    << -1 << u"Email address is not verified."_s;
     QTest::newRow("error without message keeps the earlier text")
         << 400 << FakeSesServer::errorDocument(u"Throttling"_s, std::nullopt) << -1 << u"Earlier text"_s;
+    QTest::newRow("message up to the last closing tag")
+        << 400 << QByteArray("<ErrorResponse><Message>a</Message> b</Message></ErrorResponse>") << -1
+        << u"a</Message> b"_s;
     QTest::newRow("transport failure") << 0 << QByteArray() << -1 << u"Connection refused"_s;
 }
 
@@ -402,22 +404,6 @@ void TestDelivery::cancelKeepsAnswersInFlight()
                               5000);
     QTRY_VERIFY_WITH_TIMEOUT(cancelled.isNull(), 5000); // gone once its last answer was in
     QCOMPARE(m_server->requests().size(), sent + 1);
-}
-
-void TestDelivery::unknownRateAsksQuotaFirst()
-{
-    app()->setSendRateWithString(u"0"_s);
-    m_server->setAnswerFor(u"GetSendQuota"_s,
-                           {200, FakeSesServer::quotaDocument(u"200.0"_s, u"10.0"_s, u"0.0"_s)});
-    Answerer answerer;
-    answerer.answer({u"Send"_s, u"Send"_s});
-    app()->deliver();
-    QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 5000);
-    QCOMPARE(m_server->requests().first().action(), u"GetSendQuota"_s);
-    QCOMPARE(sentAddresses().size(), 3);
-    QCOMPARE(app()->sendRate(), 10); // the answer reached the account side too
-    QTRY_COMPARE_WITH_TIMEOUT(app()->campaign().response(u"three@example.com"_s), std::optional<int>(1),
-                              5000);
 }
 
 void TestDelivery::unusableQuotaTellsWhy()

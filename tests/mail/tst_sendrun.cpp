@@ -1,6 +1,6 @@
 // The paced send loop against the stand-in service: ticks, progress and the end of a run,
 // cancelling, duplicates, answers in pieces, transport failures, the quota asked for when
-// the rate is not known, batched high rates, and how answers become outcomes.
+// the rate is not known, batched high rates and the bound on answers outstanding.
 
 #include "BriskoConnector.h"
 #include "FakeSesServer.h"
@@ -9,7 +9,6 @@
 #include "SendRun.h"
 
 #include <QLoggingCategory>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -18,8 +17,6 @@
 
 using namespace Qt::StringLiterals;
 using namespace brisko;
-
-Q_DECLARE_METATYPE(AccountSettings::SignatureVersion)
 
 namespace {
 
@@ -133,8 +130,6 @@ private Q_SLOTS:
 
     void runOfN_data();
     void runOfN();
-    void requestOnTheWire_data();
-    void requestOnTheWire();
     void cancelBetweenTicks();
     void duplicatesBothSentAndReported();
     void answerInPiecesReportedOnce_data();
@@ -148,11 +143,16 @@ private Q_SLOTS:
     void outstandingAnswersAreBounded();
     void pacing_data();
     void pacing();
-    void outcomes_data();
-    void outcomes();
 
 private:
-    void startRun(BriskoConnector &connector, const RecipientList &list, QSignalSpy *&ticks);
+    // One run with its spies; the tick spy exists once the run has a timer.
+    struct Run
+    {
+        BriskoConnector connector;
+        QSignalSpy finished{&connector, &BriskoConnector::finished};
+        std::unique_ptr<QSignalSpy> ticks;
+    };
+    std::unique_ptr<Run> start(const RecipientList &list);
 
     std::unique_ptr<FakeSesServer> m_server;
     RunHost m_host;
@@ -175,6 +175,7 @@ void TestSendRun::init()
     store(AccountSettings::EndpointKey, m_server->endpoint());
     store(AccountSettings::SignatureVersionKey, u"v4"_s);
     m_host = RunHost();
+    m_host.interval = 0.02f;
     MailHost::setShared(&m_host);
     SendRun::setSendTimeout(60000);
     SendRun::setQuotaTimeout(10000);
@@ -187,44 +188,51 @@ void TestSendRun::cleanup()
     m_server.reset();
 }
 
-void TestSendRun::startRun(BriskoConnector &connector, const RecipientList &list, QSignalSpy *&ticks)
+std::unique_ptr<TestSendRun::Run> TestSendRun::start(const RecipientList &list)
 {
-    connector.sendMessageToRecipients(u"Hello __NAME__"_s, u"<p>Hello <b>__NAME__</b></p>"_s, u"Greetings"_s,
-                                      u"Sender <sender@example.com>"_s, list, u"replies@example.com"_s,
-                                      std::nullopt);
-    QVERIFY(connector.timer());
-    ticks = new QSignalSpy(connector.timer(), &QTimer::timeout);
-    m_host.ticks = ticks;
+    auto run = std::make_unique<Run>();
+    run->connector.sendMessageToRecipients(u"Hello __NAME__"_s, u"<p>Hello <b>__NAME__</b></p>"_s,
+                                           u"Greetings"_s, u"Sender <sender@example.com>"_s, list,
+                                           u"replies@example.com"_s, std::nullopt);
+    if (run->connector.timer()) {
+        run->ticks = std::make_unique<QSignalSpy>(run->connector.timer(), &QTimer::timeout);
+        m_host.ticks = run->ticks.get();
+    }
+    return run;
 }
 
 void TestSendRun::runOfN_data()
 {
     QTest::addColumn<int>("count");
-    QTest::newRow("empty list") << 0;
-    QTest::newRow("one recipient") << 1;
-    QTest::newRow("three recipients") << 3;
+    QTest::addColumn<QString>("signature");
+    QTest::addColumn<QByteArray>("authorizationHeader");
+    QTest::newRow("empty list") << 0 << u"v4"_s << QByteArray();
+    QTest::newRow("one recipient") << 1 << u"v4"_s << QByteArray("Authorization");
+    QTest::newRow("three, AWS3-HTTPS") << 3 << u"v3"_s << QByteArray("X-Amzn-Authorization");
 }
 
-// N recipients leave at ticks 1…N with the bar at 0…N−1; tick N+1 ends the run.
+// N recipients leave at ticks 1…N with the bar at 0…N−1; tick N+1 ends the run. Each
+// request is signed as the account says and carries the merged bodies for its recipient.
 void TestSendRun::runOfN()
 {
     QFETCH(int, count);
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    QSignalSpy *ticks = nullptr;
+    QFETCH(QString, signature);
+    QFETCH(QByteArray, authorizationHeader);
+    store(AccountSettings::SignatureVersionKey, signature);
+    m_host.interval = 0.05f;
     const RecipientList list = people(count);
-    startRun(connector, list, ticks);
-    std::unique_ptr<QSignalSpy> owner(ticks);
-    QCOMPARE(connector.timer()->interval(), 50);
-    QVERIFY(connector.timer()->isSingleShot() == false);
-    QCOMPARE(connector.timer()->timerType(), Qt::PreciseTimer);
-    QCOMPARE(connector.userInfo().recipients.size(), count); // nothing leaves before the first tick
-    QVERIFY(m_host.progress.isEmpty());
+    const auto run = start(list);
+    QTimer *timer = run->connector.timer();
+    QVERIFY(timer);
+    QCOMPARE(timer->interval(), 50);
+    QVERIFY(!timer->isSingleShot());
+    QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+    QVERIFY(m_host.progress.isEmpty()); // nothing leaves before the first tick
 
     QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
     QCOMPARE(m_host.ended.first().tick, count + 1);
     QCOMPARE(m_host.ended.first().why, std::nullopt);
-    QCOMPARE(connector.timer(), nullptr);
+    QCOMPARE(run->connector.timer(), nullptr);
     QCOMPARE(m_host.progress.size(), count);
     for (int n = 0; n < count; ++n) {
         QCOMPARE(m_host.progress.at(n).tick, n + 1);
@@ -232,54 +240,19 @@ void TestSendRun::runOfN()
         QCOMPARE(m_host.progress.at(n).maximum, count);
         QCOMPARE(m_host.progress.at(n).address, list.at(n)->email());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+    QCOMPARE(run->connector.pendingResponses(), 0);
     QCOMPARE(m_host.responses.size(), count);
-    for (const auto &[address, response] : std::as_const(m_host.responses))
-        QCOMPARE(response.toUtf8(), SendAnswer);
     QCOMPARE(m_server->requests().size(), count);
-    QCOMPARE(connector.pendingResponses(), 0);
-    // The records are the campaign's own, and the run does not change them.
-    for (int n = 0; n < count; ++n)
-        QCOMPARE(list.at(n)->valueOr(u"NAME"_s), u"Person %1"_s.arg(n + 1));
-}
-
-void TestSendRun::requestOnTheWire_data()
-{
-    QTest::addColumn<AccountSettings::SignatureVersion>("version");
-    QTest::addColumn<QByteArray>("authorizationHeader");
-    QTest::newRow("signature version 4")
-        << AccountSettings::SignatureVersion::V4 << QByteArray("Authorization");
-    QTest::newRow("AWS3-HTTPS") << AccountSettings::SignatureVersion::V3
-                                << QByteArray("X-Amzn-Authorization");
-}
-
-// One SendRawEmail per recipient, signed as the account says, with both bodies merged, the
-// recipient in Destinations.member.1 and in the To line, Return-Path only when given.
-void TestSendRun::requestOnTheWire()
-{
-    QFETCH(AccountSettings::SignatureVersion, version);
-    QFETCH(QByteArray, authorizationHeader);
-    store(AccountSettings::SignatureVersionKey, AccountSettings::signatureVersionName(version));
-    m_host.interval = 0.02f;
-    BriskoConnector connector;
-    const RecipientList list = {
-        makeRecipient({{u"EMAIL"_s, u"jane+news@example.com"_s}, {u"NAME"_s, u"Jane & Co"_s}})};
-    connector.sendMessageToRecipients(u"Hi __NAME__, __MISSING__ stays"_s, u"<p>__NAME__ / __EMAIL__</p>"_s,
-                                      u"Subject __NAME__"_s, u"from@example.com"_s, list, QString(),
-                                      u"bounces@example.com"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 5000);
-    const RecordedRequest request = m_server->requests().first();
-    QCOMPARE(request.action(), u"SendRawEmail"_s);
-    QVERIFY(!request.header(authorizationHeader).isEmpty());
-    QCOMPARE(request.form().value(u"Destinations.member.1"_s), u"jane+news@example.com"_s);
-    const QString message = decodedMessage(request);
-    QVERIFY2(message.contains(u"\nTo: jane+news@example.com\n"_s), qPrintable(message));
-    QVERIFY(message.contains(u"Subject: Subject __NAME__\n"_s)); // headers are not merged
-    QVERIFY(message.contains(u"Return-Path: bounces@example.com\n"_s));
-    QVERIFY(!message.contains(u"Reply-To:"_s));
-    QVERIFY(message.contains(u"Hi Jane & Co, __MISSING__ stays"_s));
-    QVERIFY(message.contains(u"<p>Jane & Co / jane+news@example.com</p>"_s));
-    QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
+    for (int n = 0; n < count; ++n) {
+        const RecordedRequest request = m_server->requests().at(n);
+        QVERIFY(!request.header(authorizationHeader).isEmpty());
+        QCOMPARE(request.form().value(u"Destinations.member.1"_s), list.at(n)->email());
+        const QString message = decodedMessage(request);
+        QVERIFY(message.contains(u"\nTo: %1\n"_s.arg(list.at(n)->email())));
+        QVERIFY(message.contains(u"<p>Hello <b>Person %1</b></p>"_s.arg(n + 1)));
+        QCOMPARE(m_host.responses.at(n).second.toUtf8(), SendAnswer);
+    }
 }
 
 // A cancel between ticks sends nothing more; the answer to the message already sent
@@ -288,45 +261,34 @@ void TestSendRun::cancelBetweenTicks()
 {
     m_server->setAnswer({200, SendAnswer, 1, 0, 300});
     m_host.interval = 0.1f;
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    QSignalSpy *ticks = nullptr;
-    startRun(connector, people(3), ticks);
-    std::unique_ptr<QSignalSpy> owner(ticks);
+    const auto run = start(people(3));
     QTRY_COMPARE_WITH_TIMEOUT(m_host.progress.size(), 1, 5000);
-    connector.stopSending();
+    run->connector.stopSending();
     QCOMPARE(m_host.ended.size(), 1);
-    QCOMPARE(connector.timer(), nullptr);
-    QCOMPARE(connector.userInfo().recipients.size(), 2); // the records not yet sent
-    QVERIFY(m_host.responses.isEmpty());                 // the answer takes 300 ms
-    QCOMPARE(finished.size(), 0);                        // one answer outstanding
+    QCOMPARE(run->connector.timer(), nullptr);
+    QCOMPARE(run->connector.userInfo().recipients.size(), 2); // the records not yet sent
+    QVERIFY(m_host.responses.isEmpty());                      // the answer takes 300 ms
+    QCOMPARE(run->finished.size(), 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(m_host.responses.size(), 1, 5000);
     QCOMPARE(m_host.responses.first().first, u"person1@example.com"_s);
-    QCOMPARE(finished.size(), 1);
+    QCOMPARE(run->finished.size(), 1);
     QTest::qWait(350);
     QCOMPARE(m_server->requests().size(), 1);
-    QCOMPARE(m_host.progress.size(), 1);
-    connector.stopSending(); // a second cancel changes nothing
+    run->connector.stopSending(); // a second cancel changes nothing
     QCOMPARE(m_host.ended.size(), 1);
 }
 
 void TestSendRun::duplicatesBothSentAndReported()
 {
-    m_host.interval = 0.02f;
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    const RecipientList list = {
-        makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
-        makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
     m_server->setAnswer(
         {400, FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s)});
-    connector.sendMessageToRecipients(u"To __NAME__"_s, QString(), u"S"_s, u"f@example.com"_s, list,
-                                      QString(), std::nullopt);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    const auto run = start({makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
+                            makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})});
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
     QCOMPARE(m_server->requests().size(), 2);
-    QVERIFY(decodedMessage(m_server->requests().at(0)).contains(u"To First"_s));
-    QVERIFY(decodedMessage(m_server->requests().at(1)).contains(u"To Second"_s));
+    QVERIFY(decodedMessage(m_server->requests().at(0)).contains(u"Hello First"_s));
+    QVERIFY(decodedMessage(m_server->requests().at(1)).contains(u"Hello Second"_s));
     QCOMPARE(m_host.responses.size(), 2);
     for (const auto &[address, response] : std::as_const(m_host.responses)) {
         QCOMPARE(address, u"same@example.com"_s);
@@ -347,12 +309,8 @@ void TestSendRun::answerInPiecesReportedOnce()
     CannedAnswer answer{200, SendAnswer, 5, 40};
     answer.chunked = chunked;
     m_server->setAnswer(answer);
-    m_host.interval = 0.02f;
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(1), QString(),
-                                      std::nullopt);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
+    const auto run = start(people(1));
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
     QCOMPARE(m_host.responses.size(), 1);
     QCOMPARE(m_host.responses.first().second.toUtf8(), SendAnswer);
 }
@@ -363,7 +321,7 @@ void TestSendRun::transportFailures_data()
     QTest::addColumn<QString>("failure");
     QTest::newRow("refused") << u"refused"_s << u"Connection refused"_s;
     QTest::newRow("dropped") << u"dropped"_s << u"closed"_s;
-    QTest::newRow("no answer") << u"stall"_s << u"No answer within 0.4 seconds"_s;
+    QTest::newRow("answer stops halfway") << u"stall"_s << u"No answer within 0.4 seconds"_s;
     QTest::newRow("silent server") << u"silent"_s << u"No answer within 0.4 seconds"_s;
     QTest::newRow("HTTP error without a document")
         << u"http503"_s << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s;
@@ -376,10 +334,11 @@ void TestSendRun::transportFailures()
     QFETCH(QString, failure);
     SendRun::setSendTimeout(400);
     DroppingServer dropping;
+    QTcpServer closed;
     if (kind == u"refused") {
-        QTcpServer closed;
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         store(AccountSettings::EndpointKey, u"http://127.0.0.1:%1"_s.arg(closed.serverPort()));
+        closed.close();
     } else if (kind == u"dropped") {
         QVERIFY(dropping.listen());
         store(AccountSettings::EndpointKey, dropping.endpoint());
@@ -392,15 +351,10 @@ void TestSendRun::transportFailures()
     } else {
         m_server->setAnswer({503, "<html>Service Unavailable</html>"});
     }
-    m_host.interval = 0.02f;
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(),
-                                      std::nullopt);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
-    QCOMPARE(connector.pendingResponses(), 0);
+    const auto run = start(people(2));
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+    QCOMPARE(run->connector.pendingResponses(), 0);
     QVERIFY(m_host.responses.isEmpty());
-    QCOMPARE(m_host.failures.size(), 2);
     QStringList addresses;
     for (const auto &[address, text] : std::as_const(m_host.failures)) {
         addresses.append(address);
@@ -414,59 +368,52 @@ void TestSendRun::transportFailures()
 void TestSendRun::unknownRateAsksQuotaFirst_data()
 {
     QTest::addColumn<float>("interval");
-    QTest::addColumn<QString>("answer"); // "stall" for none
-    QTest::addColumn<int>("tickMs");     // 0: nothing may be sent
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("tickMs"); // 0: nothing may be sent
     QTest::addColumn<QString>("why");
     const float infinite = std::numeric_limits<float>::infinity();
-    QTest::newRow("rate 14") << infinite << u"14.0"_s << 72 << QString();
-    QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << u"0.5"_s << 2000 << QString();
-    QTest::newRow("rate 0 in the answer") << infinite << u"0.0"_s << 0 << u"MaxSendRate: 0.0"_s;
-    QTest::newRow("error answer") << infinite << u"error"_s << 0
-                                  << u"The security token included is invalid."_s;
-    QTest::newRow("no answer in time") << infinite << u"stall"_s << 0 << u"no answer"_s;
+    const auto quota = [](const QString &rate) {
+        return FakeSesServer::quotaDocument(u"200.0"_s, rate, u"0.0"_s);
+    };
+    QTest::newRow("rate 14") << infinite << 200 << quota(u"14.0"_s) << 72 << QString();
+    QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << 200 << quota(u"0.5"_s) << 2000 << QString();
+    QTest::newRow("rate 0 in the answer") << infinite << 200 << quota(u"0.0"_s) << 0 << u"MaxSendRate: 0.0"_s;
+    QTest::newRow("error answer") << infinite << 403
+                                  << FakeSesServer::errorDocument(u"InvalidClientTokenId"_s, u"Bad token."_s)
+                                  << 0 << u"Bad token."_s;
+    QTest::newRow("no answer in time") << infinite << -1 << quota(u"1.0"_s) << 0 << u"no answer"_s;
 }
 
+// With the rate not known the run asks for the quota and paces from it, or sends nothing
+// and says why.
 void TestSendRun::unknownRateAsksQuotaFirst()
 {
     QFETCH(float, interval);
-    QFETCH(QString, answer);
+    QFETCH(int, status);
+    QFETCH(QByteArray, answer);
     QFETCH(int, tickMs);
     QFETCH(QString, why);
     SendRun::setQuotaTimeout(400);
     m_host.interval = interval;
-    if (answer == u"error") {
-        m_server->setAnswerFor(u"GetSendQuota"_s, {403, FakeSesServer::errorDocument(
-                                                            u"InvalidClientTokenId"_s,
-                                                            u"The security token included is invalid."_s)});
-    } else if (answer == u"stall") {
-        m_server->setAnswerFor(u"GetSendQuota"_s,
-                               {200, FakeSesServer::quotaDocument(u"1"_s, u"1"_s, u"1"_s), 1, 0, 3000});
-    } else {
-        m_server->setAnswerFor(u"GetSendQuota"_s,
-                               {200, FakeSesServer::quotaDocument(u"200.0"_s, answer, u"0.0"_s)});
-    }
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(2), QString(),
-                                      std::nullopt);
-    QCOMPARE(connector.timer(), nullptr); // no timer before the rate is known
+    m_server->setAnswerFor(u"GetSendQuota"_s,
+                           {status < 0 ? 200 : status, answer, 1, 0, status < 0 ? 3000 : 0});
+    const auto run = start(people(2));
+    QCOMPARE(run->connector.timer(), nullptr); // no timer before the rate is known
     if (tickMs > 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(connector.timer(), 5000);
-        QCOMPARE(connector.timer()->interval(), tickMs);
-        QCOMPARE(m_host.quotaRates, QStringList{answer}); // the host sees the answer too
-        connector.stopSending();
+        QTRY_VERIFY_WITH_TIMEOUT(run->connector.timer(), 5000);
+        QCOMPARE(run->connector.timer()->interval(), tickMs);
+        QCOMPARE(m_host.quotaRates.size(), 1); // the host hears the answer too
+        run->connector.stopSending();
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
-        QVERIFY(m_host.ended.first().why);
-        QVERIFY2(m_host.ended.first().why->contains(why, Qt::CaseInsensitive),
-                 qPrintable(*m_host.ended.first().why));
-        QVERIFY(m_host.progress.isEmpty());
-        QCOMPARE(finished.size(), 1);
+        const QString reason = m_host.ended.first().why.value_or(QString());
+        QVERIFY2(reason.contains(why, Qt::CaseInsensitive), qPrintable(reason));
+        QCOMPARE(run->finished.size(), 1);
     }
-    QCOMPARE(m_server->requests().first().action(), u"GetSendQuota"_s);
     QTest::qWait(50);
-    for (const RecordedRequest &request : m_server->requests())
-        QCOMPARE(request.action(), u"GetSendQuota"_s);
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(m_server->requests().first().action(), u"GetSendQuota"_s);
 }
 
 // Above a hundred messages a second, ticks carry several messages and the rate holds on
@@ -474,24 +421,17 @@ void TestSendRun::unknownRateAsksQuotaFirst()
 void TestSendRun::batchedHighRate()
 {
     m_host.interval = 0.002f; // 500 per second
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
-    QSignalSpy *ticks = nullptr;
-    startRun(connector, people(60), ticks);
-    std::unique_ptr<QSignalSpy> owner(ticks);
-    QVERIFY(connector.pacing() && connector.pacing()->batched);
-    QCOMPARE(connector.timer()->interval(), 10);
     QElapsedTimer clock;
     clock.start();
+    const auto run = start(people(60));
+    QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
+    QCOMPARE(run->connector.timer()->interval(), 10);
     QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
-    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(clock.elapsed() >= 115, qPrintable(QString::number(clock.elapsed()))); // not before 120 ms
     QCOMPARE(m_host.progress.size(), 60);
-    QVERIFY2(elapsed >= 115, qPrintable(QString::number(elapsed))); // 60 at 500/s: not before 120 ms
     QVERIFY2(m_host.ended.first().tick < 40, qPrintable(QString::number(m_host.ended.first().tick)));
     QVERIFY(m_host.ended.first().tick > m_host.progress.last().tick);
-    for (int n = 0; n < 60; ++n)
-        QCOMPARE(m_host.progress.at(n).value, n);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
     QCOMPARE(m_host.responses.size(), 60);
 }
 
@@ -502,27 +442,23 @@ void TestSendRun::outstandingAnswersAreBounded_data()
     QTest::newRow("batched") << 0.001f;
 }
 
-// A slow service holds back the run instead of piling up requests: no more than the
-// limit wait at once, and the run still sends everyone in the end.
+// A slow service holds the run back instead of piling up requests: no more than the
+// limit wait at once, and the run still sends to everyone in the end.
 void TestSendRun::outstandingAnswersAreBounded()
 {
     QFETCH(float, interval);
     SendRun::setMaxInFlight(3);
     m_server->setAnswer({200, SendAnswer, 1, 0, 300});
     m_host.interval = interval;
-    BriskoConnector connector;
-    QSignalSpy finished(&connector, &BriskoConnector::finished);
+    const auto run = start(people(7));
     qsizetype most = 0;
     QTimer watch;
-    connect(&watch, &QTimer::timeout, &connector,
-            [&] { most = std::max(most, connector.pendingResponses()); });
+    connect(&watch, &QTimer::timeout, this,
+            [&] { most = std::max(most, run->connector.pendingResponses()); });
     watch.start(1);
-    connector.sendMessageToRecipients(u"b"_s, u"h"_s, u"s"_s, u"f@example.com"_s, people(7), QString(),
-                                      std::nullopt);
     QTest::qWait(200);
     QCOMPARE(m_host.progress.size(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 5000);
-    SendRun::setMaxInFlight(128);
+    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
     QCOMPARE(most, 3);
     QCOMPARE(m_host.responses.size(), 7);
     for (int n = 0; n < 7; ++n)
@@ -535,13 +471,10 @@ void TestSendRun::pacing_data()
     QTest::addColumn<int>("tickMs"); // 0: no usable pacing
     QTest::addColumn<bool>("batched");
     QTest::newRow("1 per second") << 1.0 << 1000 << false;
-    QTest::newRow("50 per second") << 0.02 << 20 << false;
     QTest::newRow("14 per second rounds the tick up") << double(1.0f / 14.0f) << 72 << false;
     QTest::newRow("100 per second") << 0.01 << 10 << false;
     QTest::newRow("1000 per second") << 0.001 << 10 << true;
     QTest::newRow("rate 0") << std::numeric_limits<double>::infinity() << 0 << false;
-    QTest::newRow("zero interval") << 0.0 << 0 << false;
-    QTest::newRow("negative") << -1.0 << 0 << false;
     QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 0 << false;
 }
 
@@ -556,39 +489,8 @@ void TestSendRun::pacing()
         return;
     QCOMPARE(pacing->tickMs, tickMs);
     QCOMPARE(pacing->batched, batched);
-    // Never faster than the rate: one tick's worth fits the interval.
-    if (!batched)
-        QVERIFY(pacing->tickMs / 1000.0 >= interval - 1e-9);
-    else
+    if (batched)
         QCOMPARE(SendRun::messagesDueAt(pacing->rate, 10000), 10000);
-}
-
-void TestSendRun::outcomes_data()
-{
-    QTest::addColumn<QString>("response");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<std::optional<QString>>("status");
-    QTest::newRow("success") << QString::fromUtf8(SendAnswer) << 1 << std::optional<QString>(u"Success!"_s);
-    QTest::newRow("empty answer") << QString() << 1 << std::optional<QString>(u"Success!"_s);
-    QTest::newRow("error with message") << QString::fromUtf8(FakeSesServer::errorDocument(
-                                               u"MessageRejected"_s, u"Email address is not verified."_s))
-                                        << -1 << std::optional<QString>(u"Email address is not verified."_s);
-    QTest::newRow("error without message")
-        << QString::fromUtf8(FakeSesServer::errorDocument(u"Throttling"_s, std::nullopt)) << -1
-        << std::optional<QString>();
-    QTest::newRow("message up to the last closing tag")
-        << u"<ErrorResponse><Message>a</Message> b</Message></ErrorResponse>"_s << -1
-        << std::optional<QString>(u"a</Message> b"_s);
-}
-
-void TestSendRun::outcomes()
-{
-    QFETCH(QString, response);
-    QFETCH(int, code);
-    QFETCH(std::optional<QString>, status);
-    const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
-    QCOMPARE(outcome.code, code);
-    QCOMPARE(outcome.status, status);
 }
 
 QTEST_GUILESS_MAIN(TestSendRun)
