@@ -91,7 +91,7 @@ private:
 
 // ---- Progress and outcomes ----
 
-QString clock(double seconds)
+QString timeText(double seconds)
 {
     const qlonglong total = qlonglong(std::ceil(std::max(0.0, seconds)));
     const QChar zero = u'0';
@@ -200,7 +200,7 @@ private:
         line += u"%1/%2  %3/s  %4 left  %5"_s.arg(done)
                     .arg(m_maximum)
                     .arg(rate, 0, 'f', 1)
-                    .arg(clock(left), m_address);
+                    .arg(timeText(left), m_address);
         m_io.err << line << "\x1b[K";
         m_io.err.flush();
         m_barShown = true;
