@@ -234,18 +234,25 @@ QByteArray dateStamp(const QDateTime &time)
 
 QByteArray percentEncode(const QByteArray &bytes)
 {
+    // Runs over whole raw messages, so it sizes the result once and writes into it.
     static constexpr char hex[] = "0123456789ABCDEF";
-    QByteArray result;
-    result.reserve(bytes.size() * 3);
+    auto unreserved = [](unsigned char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+            || c == '_' || c == '~';
+    };
+    qsizetype size = 0;
+    for (const char ch : bytes)
+        size += unreserved(static_cast<unsigned char>(ch)) ? 1 : 3;
+    QByteArray result(size, Qt::Uninitialized);
+    char *out = result.data();
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-            || c == '_' || c == '~') {
-            result.append(char(c));
+        if (unreserved(c)) {
+            *out++ = char(c);
         } else {
-            result.append('%');
-            result.append(hex[c >> 4]);
-            result.append(hex[c & 0xF]);
+            *out++ = '%';
+            *out++ = hex[c >> 4];
+            *out++ = hex[c & 0xF];
         }
     }
     return result;
