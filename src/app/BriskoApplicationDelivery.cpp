@@ -150,7 +150,7 @@ void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBec
 {
     RidorIvuvud::stopASheet(m_progressPanel);
     if (notStartedBecause)
-        RidorIvuvud::showSimpleDialog(brisko::tr(u"Sending did not start."_s), *notStartedBecause);
+        RidorIvuvud::showSimpleDialog(brisko::tr(u"SendNotStarted_Head"_s), *notStartedBecause);
 }
 
 } // namespace brisko
