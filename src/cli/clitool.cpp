@@ -1,6 +1,9 @@
 #include "clitool.h"
 
+#include "CampaignFile.h"
 #include "clicommands.h"
+
+#include <QCommandLineParser>
 
 #include <QCoreApplication>
 
@@ -20,6 +23,32 @@ QList<Command> commands()
         mergeCommand(),
         sendCommand(),
     };
+}
+
+bool parseArguments(QCommandLineParser &parser, const QString &command, const QStringList &arguments, Io &io)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (!parser.parse(QStringList{QStringLiteral("brisko-cli ") + command} + arguments)) {
+        io.err << "brisko-cli " << command << ": " << parser.errorText() << '\n';
+        return false;
+    }
+    return true;
+}
+
+std::optional<CampaignDocument> readCampaign(const QString &command, const QString &path, Io &io)
+{
+    CampaignFile::ReadResult result = CampaignFile::read(path);
+    switch (result.status) {
+    case CampaignFile::ReadStatus::Ok:
+        return std::move(result.document);
+    case CampaignFile::ReadStatus::Missing:
+        io.err << "brisko-cli " << command << ": " << path << ": no such file\n";
+        return std::nullopt;
+    case CampaignFile::ReadStatus::Invalid:
+        break;
+    }
+    io.err << "brisko-cli " << command << ": " << path << ": not a campaign file: " << result.error << '\n';
+    return std::nullopt;
 }
 
 namespace {

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "Campaign.h"
+
 #include <QStringList>
 #include <QTextStream>
 
 #include <functional>
+#include <optional>
+
+class QCommandLineParser;
 
 namespace brisko::cli {
 
@@ -29,6 +34,14 @@ struct Command
     QString summary;  // one line
     std::function<int(const QStringList &arguments, Io &io)> run;
 };
+
+// Parses one subcommand's arguments ("--word" and "-word" both long options); says
+// why on standard error and returns false when they are wrong.
+bool parseArguments(QCommandLineParser &parser, const QString &command, const QStringList &arguments, Io &io);
+
+// Reads a campaign file for a subcommand; says why on standard error and returns
+// none when the file is missing or is not a campaign.
+std::optional<CampaignDocument> readCampaign(const QString &command, const QString &path, Io &io);
 
 // Every subcommand, in the order --help lists them.
 QList<Command> commands();

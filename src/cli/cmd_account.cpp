@@ -113,15 +113,6 @@ struct ServiceOptions
     }
 };
 
-bool parse(QCommandLineParser &parser, const QString &name, const QStringList &arguments, Io &io)
-{
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(QStringList{u"brisko-cli "_s + name} + arguments)) {
-        io.err << "brisko-cli " << name << ": " << parser.errorText() << '\n';
-        return false;
-    }
-    return true;
-}
 
 // "Code: Message" of an error document, or none when the text is not one.
 std::optional<QString> serviceError(const QString &answer)
@@ -153,7 +144,7 @@ int runQuota(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     const ServiceOptions service;
     service.addTo(parser);
-    if (!parse(parser, u"quota"_s, arguments, io) || !service.apply(parser, u"quota"_s, io))
+    if (!parseArguments(parser, u"quota"_s, arguments, io) || !service.apply(parser, u"quota"_s, io))
         return UsageError;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli quota: takes no arguments\n";
@@ -183,7 +174,7 @@ int runStats(const QStringList &arguments, Io &io)
     service.addTo(parser);
     const QCommandLineOption html(u"html"_s, u"Print the report page instead of the service's answer."_s);
     parser.addOption(html);
-    if (!parse(parser, u"stats"_s, arguments, io) || !service.apply(parser, u"stats"_s, io))
+    if (!parseArguments(parser, u"stats"_s, arguments, io) || !service.apply(parser, u"stats"_s, io))
         return UsageError;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli stats: takes no arguments\n";
@@ -209,7 +200,7 @@ int runVerify(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     const ServiceOptions service;
     service.addTo(parser);
-    if (!parse(parser, u"verify"_s, arguments, io) || !service.apply(parser, u"verify"_s, io))
+    if (!parseArguments(parser, u"verify"_s, arguments, io) || !service.apply(parser, u"verify"_s, io))
         return UsageError;
     const QStringList addresses = parser.positionalArguments();
     if (addresses.isEmpty()) {
@@ -241,7 +232,7 @@ int runPreview(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     const QCommandLineOption row(u"row"_s, u"The recipient's row, counted from 1 as 'show' numbers them."_s, u"N"_s);
     parser.addOption(row);
-    if (!parse(parser, u"preview"_s, arguments, io))
+    if (!parseArguments(parser, u"preview"_s, arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1 || !parser.isSet(row)) {
@@ -255,15 +246,10 @@ int runPreview(const QStringList &arguments, Io &io)
         return UsageError;
     }
     const QString &path = files.first();
-    const CampaignFile::ReadResult result = CampaignFile::read(path);
-    if (result.status != CampaignFile::ReadStatus::Ok) {
-        io.err << "brisko-cli preview: " << path << ": "
-               << (result.status == CampaignFile::ReadStatus::Missing ? u"no such file"_s
-                                                                      : u"not a campaign file: "_s + result.error)
-               << '\n';
+    const std::optional<CampaignDocument> campaign = readCampaign(u"preview"_s, path, io);
+    if (!campaign)
         return Failure;
-    }
-    const CampaignDocument &document = result.document;
+    const CampaignDocument &document = *campaign;
     const RecipientList recipients = document.recipients.value_or(RecipientList());
     if (number > recipients.size()) {
         io.err << "brisko-cli preview: " << path << " has " << recipients.size() << " recipients, no row " << number

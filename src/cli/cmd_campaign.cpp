@@ -16,17 +16,6 @@ namespace brisko::cli {
 
 namespace {
 
-// Parses a subcommand's arguments; on failure prints why and returns false.
-bool parse(QCommandLineParser &parser, const QString &name, const QStringList &arguments, Io &io)
-{
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(QStringList{QStringLiteral("brisko-cli ") + name} + arguments)) {
-        io.err << "brisko-cli " << name << ": " << parser.errorText() << '\n';
-        return false;
-    }
-    return true;
-}
-
 void printText(QTextStream &out, const char *label, const std::optional<QString> &text)
 {
     out << label << (text ? *text : QStringLiteral("(not in the file)")) << '\n';
@@ -34,16 +23,10 @@ void printText(QTextStream &out, const char *label, const std::optional<QString>
 
 int showCampaign(const QString &path, bool json, Io &io)
 {
-    const CampaignFile::ReadResult result = CampaignFile::read(path);
-    if (result.status == CampaignFile::ReadStatus::Missing) {
-        io.err << "brisko-cli show: " << path << ": no such file\n";
+    const std::optional<CampaignDocument> campaign = readCampaign(u"show"_qs, path, io);
+    if (!campaign)
         return Failure;
-    }
-    if (result.status == CampaignFile::ReadStatus::Invalid) {
-        io.err << "brisko-cli show: " << path << ": not a campaign file: " << result.error << '\n';
-        return Failure;
-    }
-    const CampaignDocument &document = result.document;
+    const CampaignDocument &document = *campaign;
     if (json) {
         io.out << QString::fromUtf8(QJsonDocument(toJson(document)).toJson(QJsonDocument::Indented));
         return Success;
@@ -92,7 +75,7 @@ int runShow(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print the campaign as JSON.")});
     parser.addOption({QStringLiteral("raw"), QStringLiteral("Print the root object of any keyed archive as JSON.")});
-    if (!parse(parser, QStringLiteral("show"), arguments, io))
+    if (!parseArguments(parser, QStringLiteral("show"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {
@@ -130,7 +113,7 @@ int runCreate(const QStringList &arguments, Io &io)
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("JSON file in the shape 'show --json' prints."), QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Replace an existing file."));
     parser.addOptions({subject, from, replyTo, returnPath, text, html, json, force});
-    if (!parse(parser, QStringLiteral("create"), arguments, io))
+    if (!parseArguments(parser, QStringLiteral("create"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {

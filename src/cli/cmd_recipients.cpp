@@ -14,15 +14,6 @@ namespace brisko::cli {
 
 namespace {
 
-bool parse(QCommandLineParser &parser, const QString &name, const QStringList &arguments, Io &io)
-{
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(QStringList{QStringLiteral("brisko-cli ") + name} + arguments)) {
-        io.err << "brisko-cli " << name << ": " << parser.errorText() << '\n';
-        return false;
-    }
-    return true;
-}
 
 // Loads a campaign file into a campaign model. A missing file is allowed only when
 // missingIsEmpty is set (the campaign then starts empty, as the window does at launch).
@@ -53,7 +44,7 @@ int runImport(const QStringList &arguments, Io &io)
     const QCommandLineOption csv(QStringLiteral("csv"), QStringLiteral("Fields are separated by commas."));
     const QCommandLineOption tsv(QStringLiteral("tsv"), QStringLiteral("Fields are separated by tabs."));
     parser.addOptions({csv, tsv});
-    if (!parse(parser, QStringLiteral("import"), arguments, io))
+    if (!parseArguments(parser, QStringLiteral("import"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 2) {
@@ -129,7 +120,7 @@ int runImport(const QStringList &arguments, Io &io)
 int runExport(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    if (!parse(parser, QStringLiteral("export"), arguments, io))
+    if (!parseArguments(parser, QStringLiteral("export"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 2) {
@@ -154,7 +145,7 @@ int runMerge(const QStringList &arguments, Io &io)
     const QCommandLineOption row(QStringLiteral("row"), QStringLiteral("The recipient's row, counting from 1."),
                                  QStringLiteral("N"));
     parser.addOption(row);
-    if (!parse(parser, QStringLiteral("merge"), arguments, io))
+    if (!parseArguments(parser, QStringLiteral("merge"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1 || !parser.isSet(row)) {

@@ -281,7 +281,6 @@ bool confirm(Io &io, const QString &question)
 int runSend(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption rowsOption(u"rows"_s, u"Send only these rows, counted from 1 (e.g. 1,4-9)."_s,
                                         u"ROWS"_s);
     const QCommandLineOption rateOption(u"rate"_s, u"Messages per second, without asking for the quota."_s,
@@ -298,10 +297,8 @@ int runSend(const QStringList &arguments, Io &io)
                                      u"SECONDS"_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Log each request to standard error."_s);
     parser.addOptions({rowsOption, rateOption, yesOption, region, endpoint, signature, timeout, verbose});
-    if (!parser.parse(QStringList{u"brisko-cli send"_s} + arguments)) {
-        io.err << "brisko-cli send: " << parser.errorText() << '\n';
+    if (!parseArguments(parser, u"send"_s, arguments, io))
         return UsageError;
-    }
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {
         io.err << "brisko-cli send: name one campaign file\n";
@@ -350,16 +347,10 @@ int runSend(const QStringList &arguments, Io &io)
         QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
 
     const QString &path = files.first();
-    const CampaignFile::ReadResult result = CampaignFile::read(path);
-    if (result.status != CampaignFile::ReadStatus::Ok) {
-        io.err << "brisko-cli send: " << path << ": "
-               << (result.status == CampaignFile::ReadStatus::Missing
-                       ? u"no such file"_s
-                       : u"not a campaign file: "_s + result.error)
-               << '\n';
+    const std::optional<CampaignDocument> campaign = readCampaign(u"send"_s, path, io);
+    if (!campaign)
         return Failure;
-    }
-    const CampaignDocument &document = result.document;
+    const CampaignDocument &document = *campaign;
     const RecipientList all = document.recipients.value_or(RecipientList());
     RecipientList recipients = all;
     if (parser.isSet(rowsOption)) {
