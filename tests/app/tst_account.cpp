@@ -2,6 +2,7 @@
 // Endpoint setting): the account panel and its login check, the quota at launch, the
 // quota line and send rate, verification of selected rows and the statistics report.
 
+#include "AppTestMain.h"
 #include "AccountSettings.h"
 #include "BriskoApplication.h"
 #include "FennimarUserDefaults.h"
@@ -634,15 +635,6 @@ void TestAccount::statisticsPageShowsDataPoints()
     }
 }
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    TestAccount test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN_NOT_LAUNCHED(TestAccount)
 
 #include "tst_account.moc"

@@ -2,6 +2,7 @@
 // the title, the sibling notification, campaign files, recent campaigns and the
 // unsaved-changes question.
 
+#include "AppTestMain.h"
 #include "BriskoApplication.h"
 #include "CampaignFile.h"
 #include "DialogDriver.h"
@@ -442,16 +443,6 @@ void TestApplication::checkForUpdatesEntryIsRemoved()
         QVERIFY2(!menu->actions().contains(item), qPrintable(menu->objectName()));
 }
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    application.applicationDidFinishLaunching();
-    TestApplication test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN(TestApplication)
 
 #include "tst_application.moc"

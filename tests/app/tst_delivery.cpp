@@ -4,6 +4,7 @@
 // start because the send rate stays unknown.
 
 // The stand-in service is shared with the mail tests.
+#include "AppTestMain.h"
 #include "../mail/FakeSesServer.cpp"
 
 #include "AccountSettings.h"
@@ -420,16 +421,6 @@ void TestDelivery::unusableQuotaTellsWhy()
     QVERIFY(sentAddresses().isEmpty());
 }
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    application.applicationDidFinishLaunching();
-    TestDelivery test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN(TestDelivery)
 
 #include "tst_delivery.moc"

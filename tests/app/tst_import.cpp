@@ -2,6 +2,7 @@
 // the refusal message, several files in order, the table's columns, both placeholder
 // lists, bad files, and the export panel.
 
+#include "AppTestMain.h"
 #include "BriskoApplication.h"
 #include "DialogDriver.h"
 
@@ -256,16 +257,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    application.applicationDidFinishLaunching();
-    TestImport test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN(TestImport)
 
 #include "tst_import.moc"

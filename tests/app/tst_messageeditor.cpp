@@ -1,6 +1,7 @@
 // The message editors at window level: wrapping, the mark-up commands, the placeholder
 // pull-downs, the live HTML preview and the HTML hand-over.
 
+#include "AppTestMain.h"
 #include "BriskoApplication.h"
 
 #include <QAction>
@@ -230,16 +231,6 @@ void TestMessageEditor::importHTMLPath()
     QVERIFY(previewShows(expected));
 }
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    application.applicationDidFinishLaunching();
-    TestMessageEditor test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN(TestMessageEditor)
 
 #include "tst_messageeditor.moc"

@@ -1,6 +1,7 @@
 // The recipient table at window level: cells, outcomes, editing, adding, removing,
 // searching and the row-number cell.
 
+#include "AppTestMain.h"
 #include "BriskoApplication.h"
 #include "BriskoRowCounterCell.h"
 #include "FennimarImaging.h"
@@ -302,16 +303,6 @@ void TestRecipientTable::rowCounterCell()
     QVERIFY(qAbs(BriskoRowCounterCell::coloursFor(text).text.redF() - greys.at(2)) < 0.01);
 }
 
-int main(int argc, char **argv)
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    BriskoApplication application(argc, argv);
-    if (!application.loadInterface())
-        return 1;
-    application.applicationDidFinishLaunching();
-    TestRecipientTable test;
-    return QTest::qExec(&test, argc, argv);
-}
+BRISKO_APP_TEST_MAIN(TestRecipientTable)
 
 #include "tst_recipienttable.moc"
