@@ -16,243 +16,172 @@ class TestFennimarArrays : public QObject
     Q_OBJECT
 
 private slots:
-    void objectAtIndex_data();
-    void objectAtIndex();
-    void dictionaryInArray();
-    void removeStringsFrom_data();
-    void removeStringsFrom();
-    void uniqueAndEqual_data();
-    void uniqueAndEqual();
-    void splitArray_data();
-    void splitArray();
-    void moveObjectAtIndex_data();
-    void moveObjectAtIndex();
-    void moveObjectAtIndexRejectsBadRows_data();
-    void moveObjectAtIndexRejectsBadRows();
-    void millionRecordsStayLinear();
-    void tabSeparatedFile_data();
-    void tabSeparatedFile();
-    void keyForValueAndRemoval();
+    void objectAtIndex()
+    {
+        const QStringList abc{u"a"_s, u"b"_s, u"c"_s};
+        const std::optional<QString> none, c = u"c"_s;
+        QCOMPARE(FennimarArrays::objectAtIndex(2, abc), c);
+        QCOMPARE(FennimarArrays::objectAtIndex(3, abc), none);
+        QCOMPARE(FennimarArrays::objectAtIndex(-1, abc), none);
+        QCOMPARE(FennimarArrays::objectAtIndex(2, abc, u"default"_s), u"c"_s);
+        QCOMPARE(FennimarArrays::objectAtIndex(3, abc, u"default"_s), u"default"_s);
+        QCOMPARE(FennimarArrays::objectAtIndex(-1, abc, u"default"_s), u"default"_s);
+        QCOMPARE(FennimarArrays::objectAtIndex(0, QStringList()), std::nullopt);
+    }
+
+    void dictionaryInArray()
+    {
+        const QVariantMap anna{{u"EMAIL"_s, u"anna@example.com"_s}, {u"ID"_s, 1}};
+        const QVariantMap bob{{u"EMAIL"_s, u"bob@example.com"_s}, {u"ID"_s, u"1"_s}};
+        const QList<QVariantMap> records{anna, bob};
+        QCOMPARE(FennimarArrays::dictionaryInArray(records, u"ID"_s, u"1"_s), bob); // the number 1 is not "1"
+        QCOMPARE(FennimarArrays::dictionaryInArray(records, u"EMAIL"_s, u"BOB@example.com"_s), std::nullopt);
+
+        const auto first = std::make_shared<StringMap>(StringMap{{u"EMAIL"_s, u"x@y"_s}});
+        const QList<std::shared_ptr<StringMap>> shared{nullptr, first, std::make_shared<StringMap>(*first)};
+        QCOMPARE(FennimarArrays::dictionaryInArray(shared, u"EMAIL"_s, u"x@y"_s).value(), first);
+    }
+
+    void removeStringsFrom_data()
+    {
+        QTest::addColumn<QStringList>("array");
+        QTest::addColumn<QString>("affix");
+        QTest::addColumn<bool>("trim");
+        QTest::addColumn<QStringList>("withoutPrefix");
+        QTest::addColumn<QStringList>("withoutSuffix");
+        const QStringList lines{u"  #a"_s, u"\n#b"_s, u"#c"_s, u"d#"_s};
+        const QStringList withoutSuffix{u"  #a"_s, u"\n#b"_s, u"#c"_s};
+        QTest::newRow("untrimmed") << lines << u"#"_s << false << QStringList{u"  #a"_s, u"\n#b"_s, u"d#"_s}
+                                   << withoutSuffix;
+        QTest::newRow("trimmed") << lines << u"#"_s << true << QStringList{u"d#"_s} << withoutSuffix;
+        QTest::newRow("empty affix matches nothing")
+            << QStringList{u"a"_s, QString()} << QString() << true << QStringList{u"a"_s, QString()}
+            << QStringList{u"a"_s, QString()};
+    }
+
+    void removeStringsFrom()
+    {
+        QFETCH(QStringList, array);
+        QFETCH(QString, affix);
+        QFETCH(bool, trim);
+        QFETCH(QStringList, withoutPrefix);
+        QFETCH(QStringList, withoutSuffix);
+        QStringList list = array;
+        FennimarArrays::removeStringsFromWithPrefix(list, affix, trim);
+        QCOMPARE(list, withoutPrefix);
+        list = array;
+        FennimarArrays::removeStringsFromWithSuffix(list, affix);
+        QCOMPARE(list, withoutSuffix);
+    }
+
+    void uniqueEqualAndSplit()
+    {
+        QCOMPARE(
+            FennimarArrays::findUniqueObjectsInArray(QStringList{u"b"_s, u"a"_s, u"b"_s, u"A"_s, u"a"_s}),
+            (QStringList{u"b"_s, u"a"_s, u"A"_s})); // first-seen order
+        QVERIFY(FennimarArrays::areAllObjectsEqual(QStringList{u"x"_s, u"x"_s}));
+        QVERIFY(!FennimarArrays::areAllObjectsEqual(QStringList()));
+        QVERIFY(!FennimarArrays::areAllObjectsEqual(QStringList{u"x"_s, u"X"_s}));
+        const QList<int> five{0, 1, 2, 3, 4};
+        QCOMPARE(FennimarArrays::splitArray(five, 2), (QList<QList<int>>{{0, 2, 4}, {1, 3}}));
+        QCOMPARE(FennimarArrays::splitArray(five, 7), (QList<QList<int>>{{0}, {1}, {2}, {3}, {4}, {}, {}}));
+        QCOMPARE(FennimarArrays::splitArray(five, 0), QList<QList<int>>());
+    }
+
+    void moveObjectAtIndex_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("message"); // empty: none logged
+        QTest::newRow("0 to 2") << 0 << 2 << u"BAC"_s << QString();
+        QTest::newRow("0 to 3 (the end)") << 0 << 3 << u"BCA"_s << QString();
+        QTest::newRow("2 to 0") << 2 << 0 << u"CAB"_s << QString();
+        QTest::newRow("just after itself") << 1 << 2 << u"ABC"_s << QString();
+        QTest::newRow("negative source")
+            << -1 << 0 << u"ABC"_s << u"FennimarArrays.moveObjectAtIndex: rowToMove < 0"_s;
+        QTest::newRow("source past the end")
+            << 3 << 0 << u"ABC"_s << u"FennimarArrays.moveObjectAtIndex: rowToMove > ([ma count] - 1)"_s;
+        QTest::newRow("destination past the end")
+            << 0 << 4 << u"ABC"_s << u"FennimarArrays.moveObjectAtIndex: destination 4 outside 0...3"_s;
+    }
+
+    void moveObjectAtIndex()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, expected);
+        QFETCH(QString, message);
+        QList<QChar> list{u'A', u'B', u'C'};
+        if (!message.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(message));
+        FennimarArrays::moveObjectAtIndex(from, to, list);
+        QCOMPARE(QString(list.constData(), list.size()), expected);
+
+        QStringList named{u"A"_s, u"B"_s, u"C"_s, u"D"_s};
+        FennimarArrays::moveObjectToAfter(u"A"_s, u"C"_s, named);
+        FennimarArrays::moveObjectToBefore(u"D"_s, u"B"_s, named);
+        QCOMPARE(named.join(QString()), u"DBCA"_s);
+    }
+
+    // A million recipients: anything quadratic here would run for hours.
+    void millionRecordsStayLinear()
+    {
+        constexpr int count = 1'000'000;
+        QStringList addresses;
+        addresses.reserve(count);
+        for (int i = 0; i < count; ++i)
+            addresses.append(u"user%1@example.com"_s.arg(i % (count / 2)));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(FennimarArrays::findUniqueObjectsInArray(addresses).size(), count / 2);
+        QCOMPARE(FennimarArrays::doesString(u"USER499999@EXAMPLE.COM"_s, addresses, true), count / 2 - 1);
+        QHash<QString, QString> statuses;
+        for (int i = 0; i < count; i += 2)
+            statuses.insert(u"r%1"_s.arg(i), i % 4 ? u"Success!"_s : u"Throttling"_s);
+        FennimarDictionaries::removeKeysForObject(u"Throttling"_s, statuses);
+        QCOMPARE(statuses.size(), count / 4);
+        QVERIFY2(clock.elapsed() < 60'000, "over a minute for a million records");
+    }
+
+    void tabSeparatedFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<StringMap>("expected");
+        QTest::newRow("later line replaces, lines without tab skipped")
+            << QByteArray("a\t1\nb\na\t2\tz") << StringMap{{u"a"_s, u"2"_s}};
+        QTest::newRow("carriage return stays in the value")
+            << QByteArray("k\tv\r\nk2\t\r\n") << StringMap{{u"k"_s, u"v\r"_s}, {u"k2"_s, u"\r"_s}};
+        QTest::newRow("UTF-16 with mark")
+            << QByteArray::fromHex("fffe610009006200") << StringMap{{u"a"_s, u"b"_s}};
+    }
+
+    void tabSeparatedFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(StringMap, expected);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(u"table.txt"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        QCOMPARE(FennimarDictionaries::dictionaryFromTabSeparatedFile(file.fileName()), expected);
+        QCOMPARE(FennimarDictionaries::dictionaryFromTabSeparatedFile(dir.filePath(u"missing"_s)),
+                 StringMap());
+    }
+
+    void keyForValueAndRemoval()
+    {
+        QVariantMap responses{{u"c@x"_s, -1}, {u"a@x"_s, 1}, {u"b@x"_s, -1}};
+        QCOMPARE(FennimarDictionaries::keyForValue(-1, responses), std::optional<QString>(u"b@x"_s));
+        QCOMPARE(FennimarDictionaries::keyForValue(7, responses), std::nullopt);
+        QCOMPARE(FennimarDictionaries::keysinDictionary(responses, u"b"_s), QStringList{u"b@x"_s});
+        QCOMPARE(FennimarDictionaries::filterObjectsFromDictionary(responses, {u"a@x"_s, u"z"_s}),
+                 (QVariantMap{{u"a@x"_s, 1}}));
+        FennimarDictionaries::removeKeysForObject(-1, responses);
+        QCOMPARE(responses, (QVariantMap{{u"a@x"_s, 1}}));
+    }
 };
-
-void TestFennimarArrays::objectAtIndex_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<std::optional<QString>>("expected");
-    QTest::newRow("last") << 2 << std::optional<QString>(u"c"_s);
-    QTest::newRow("one past the end") << 3 << std::optional<QString>();
-    QTest::newRow("minus one") << -1 << std::optional<QString>();
-}
-
-void TestFennimarArrays::objectAtIndex()
-{
-    QFETCH(int, index);
-    QFETCH(std::optional<QString>, expected);
-    const QStringList abc{u"a"_s, u"b"_s, u"c"_s};
-    QCOMPARE(FennimarArrays::objectAtIndex(index, abc), expected);
-    QCOMPARE(FennimarArrays::objectAtIndex(index, abc, u"default"_s), expected.value_or(u"default"_s));
-    QCOMPARE(FennimarArrays::objectAtIndex(0, QStringList()), std::nullopt);
-}
-
-void TestFennimarArrays::dictionaryInArray()
-{
-    const QVariantMap anna{{u"EMAIL"_s, u"anna@example.com"_s}, {u"ID"_s, 1}};
-    const QVariantMap bob{{u"EMAIL"_s, u"bob@example.com"_s}, {u"ID"_s, u"1"_s}};
-    const QList<QVariantMap> records{anna, bob};
-    QCOMPARE(FennimarArrays::dictionaryInArray(records, u"ID"_s, u"1"_s), bob); // the number 1 is not "1"
-    QCOMPARE(FennimarArrays::dictionaryInArray(records, u"EMAIL"_s, u"BOB@example.com"_s), std::nullopt);
-
-    const auto first = std::make_shared<StringMap>(StringMap{{u"EMAIL"_s, u"x@y"_s}});
-    const QList<std::shared_ptr<StringMap>> shared{nullptr, first, std::make_shared<StringMap>(*first)};
-    QCOMPARE(FennimarArrays::dictionaryInArray(shared, u"EMAIL"_s, u"x@y"_s).value(), first);
-}
-
-void TestFennimarArrays::removeStringsFrom_data()
-{
-    QTest::addColumn<QStringList>("array");
-    QTest::addColumn<QString>("affix");
-    QTest::addColumn<bool>("trim");
-    QTest::addColumn<QStringList>("withoutPrefix");
-    QTest::addColumn<QStringList>("withoutSuffix");
-    QTest::newRow("comments") << QStringList{u"#a"_s, u"#b"_s, u"c"_s} << u"#"_s << false << QStringList{u"c"_s}
-                              << QStringList{u"#a"_s, u"#b"_s, u"c"_s};
-    QTest::newRow("indented, untrimmed") << QStringList{u"  #a"_s, u"b#"_s} << u"#"_s << false
-                                         << QStringList{u"  #a"_s, u"b#"_s} << QStringList{u"  #a"_s};
-    QTest::newRow("indented, trimmed") << QStringList{u"  #a"_s, u"\n#b"_s, u"c"_s} << u"#"_s << true
-                                       << QStringList{u"c"_s} << QStringList{u"  #a"_s, u"\n#b"_s, u"c"_s};
-    QTest::newRow("empty affix matches nothing") << QStringList{u"a"_s, QString()} << QString() << true
-                                                 << QStringList{u"a"_s, QString()} << QStringList{u"a"_s, QString()};
-}
-
-void TestFennimarArrays::removeStringsFrom()
-{
-    QFETCH(QStringList, array);
-    QFETCH(QString, affix);
-    QFETCH(bool, trim);
-    QFETCH(QStringList, withoutPrefix);
-    QFETCH(QStringList, withoutSuffix);
-    QStringList list = array;
-    FennimarArrays::removeStringsFromWithPrefix(list, affix, trim);
-    QCOMPARE(list, withoutPrefix);
-    list = array;
-    FennimarArrays::removeStringsFromWithSuffix(list, affix);
-    QCOMPARE(list, withoutSuffix);
-}
-
-void TestFennimarArrays::uniqueAndEqual_data()
-{
-    QTest::addColumn<QStringList>("array");
-    QTest::addColumn<QStringList>("unique");
-    QTest::addColumn<bool>("allEqual");
-    QTest::newRow("empty") << QStringList() << QStringList() << false;
-    QTest::newRow("two equal") << QStringList{u"x"_s, u"x"_s} << QStringList{u"x"_s} << true;
-    QTest::newRow("first-seen order") << QStringList{u"b"_s, u"a"_s, u"b"_s, u"A"_s, u"a"_s}
-                                      << QStringList{u"b"_s, u"a"_s, u"A"_s} << false;
-}
-
-void TestFennimarArrays::uniqueAndEqual()
-{
-    QFETCH(QStringList, array);
-    QFETCH(QStringList, unique);
-    QFETCH(bool, allEqual);
-    QCOMPARE(FennimarArrays::findUniqueObjectsInArray(array), unique);
-    QCOMPARE(FennimarArrays::areAllObjectsEqual(array), allEqual);
-}
-
-void TestFennimarArrays::splitArray_data()
-{
-    QTest::addColumn<int>("parts");
-    QTest::addColumn<QList<QList<int>>>("expected");
-    QTest::newRow("five into two") << 2 << QList<QList<int>>{{0, 2, 4}, {1, 3}};
-    QTest::newRow("more parts than elements") << 7 << QList<QList<int>>{{0}, {1}, {2}, {3}, {4}, {}, {}};
-    QTest::newRow("into none") << 0 << QList<QList<int>>{};
-}
-
-void TestFennimarArrays::splitArray()
-{
-    QFETCH(int, parts);
-    QFETCH(QList<QList<int>>, expected);
-    QCOMPARE(FennimarArrays::splitArray(QList<int>{0, 1, 2, 3, 4}, parts), expected);
-}
-
-void TestFennimarArrays::moveObjectAtIndex_data()
-{
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("0 to 2") << 0 << 2 << u"BAC"_s;
-    QTest::newRow("0 to 3 (the end)") << 0 << 3 << u"BCA"_s;
-    QTest::newRow("2 to 0") << 2 << 0 << u"CAB"_s;
-    QTest::newRow("just after itself") << 1 << 2 << u"ABC"_s;
-}
-
-void TestFennimarArrays::moveObjectAtIndex()
-{
-    QFETCH(int, from);
-    QFETCH(int, to);
-    QFETCH(QString, expected);
-    QList<QChar> list{u'A', u'B', u'C'};
-    FennimarArrays::moveObjectAtIndex(from, to, list);
-    QCOMPARE(QString(list.constData(), list.size()), expected);
-
-    QStringList named{u"A"_s, u"B"_s, u"C"_s, u"D"_s};
-    FennimarArrays::moveObjectToAfter(u"A"_s, u"C"_s, named);
-    FennimarArrays::moveObjectToBefore(u"D"_s, u"B"_s, named);
-    QCOMPARE(named.join(QString()), u"DBCA"_s);
-}
-
-void TestFennimarArrays::moveObjectAtIndexRejectsBadRows_data()
-{
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("negative source") << -1 << 0 << u"FennimarArrays.moveObjectAtIndex: rowToMove < 0"_s;
-    QTest::newRow("source past the end") << 3 << 0
-                                         << u"FennimarArrays.moveObjectAtIndex: rowToMove > ([ma count] - 1)"_s;
-    QTest::newRow("destination past the end")
-        << 0 << 4 << u"FennimarArrays.moveObjectAtIndex: destination 4 outside 0...3"_s;
-}
-
-void TestFennimarArrays::moveObjectAtIndexRejectsBadRows()
-{
-    QFETCH(int, from);
-    QFETCH(int, to);
-    QFETCH(QString, message);
-    QStringList list{u"A"_s, u"B"_s, u"C"_s};
-    QTest::ignoreMessage(QtWarningMsg, qPrintable(message));
-    FennimarArrays::moveObjectAtIndex(from, to, list);
-    QCOMPARE(list, (QStringList{u"A"_s, u"B"_s, u"C"_s}));
-}
-
-// A million recipients: anything quadratic here would run for hours.
-void TestFennimarArrays::millionRecordsStayLinear()
-{
-    constexpr int count = 1'000'000;
-    QStringList addresses;
-    addresses.reserve(count);
-    for (int i = 0; i < count; ++i)
-        addresses.append(u"user%1@example.com"_s.arg(i % (count / 2)));
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(FennimarArrays::findUniqueObjectsInArray(addresses).size(), count / 2);
-    QCOMPARE(FennimarArrays::doesString(u"USER499999@EXAMPLE.COM"_s, addresses, true), count / 2 - 1);
-
-    struct Record
-    {
-        virtual ~Record() = default;
-    };
-    struct Marker : Record
-    {
-    };
-    QList<std::shared_ptr<Record>> records;
-    for (int i = 0; i < count; ++i)
-        records.append(i % 3 ? std::make_shared<Marker>() : std::make_shared<Record>());
-    FennimarArrays::removeObjectsOfClass<Marker>(records);
-    QCOMPARE(records.size(), (count + 2) / 3);
-
-    QHash<QString, QString> statuses;
-    for (int i = 0; i < count; i += 2)
-        statuses.insert(u"r%1"_s.arg(i), i % 4 ? u"Success!"_s : u"Throttling"_s);
-    FennimarDictionaries::removeKeysForObject(u"Throttling"_s, statuses);
-    QCOMPARE(statuses.size(), count / 4);
-    QVERIFY2(clock.elapsed() < 60'000, "over a minute for a million records");
-}
-
-void TestFennimarArrays::tabSeparatedFile_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<StringMap>("expected");
-    QTest::newRow("later line replaces, lines without tab skipped")
-        << QByteArray("a\t1\nb\na\t2\tz") << StringMap{{u"a"_s, u"2"_s}};
-    QTest::newRow("carriage return stays in the value")
-        << QByteArray("k\tv\r\nk2\t\r\n") << StringMap{{u"k"_s, u"v\r"_s}, {u"k2"_s, u"\r"_s}};
-    QTest::newRow("UTF-16 with mark") << QByteArray("\xFF\xFE" "a\0\t\0b\0", 8) << StringMap{{u"a"_s, u"b"_s}};
-}
-
-void TestFennimarArrays::tabSeparatedFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(StringMap, expected);
-    QTemporaryDir dir;
-    QFile file(dir.filePath(u"table.txt"_s));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-    QCOMPARE(FennimarDictionaries::dictionaryFromTabSeparatedFile(file.fileName()), expected);
-    QCOMPARE(FennimarDictionaries::dictionaryFromTabSeparatedFile(dir.filePath(u"missing"_s)), StringMap());
-}
-
-void TestFennimarArrays::keyForValueAndRemoval()
-{
-    QVariantMap responses{{u"c@x"_s, -1}, {u"a@x"_s, 1}, {u"b@x"_s, -1}};
-    QCOMPARE(FennimarDictionaries::keyForValue(-1, responses), std::optional<QString>(u"b@x"_s));
-    QCOMPARE(FennimarDictionaries::keyForValue(7, responses), std::nullopt);
-    QCOMPARE(FennimarDictionaries::keysinDictionary(responses, u"b"_s), QStringList{u"b@x"_s});
-    QCOMPARE(FennimarDictionaries::filterObjectsFromDictionary(responses, {u"a@x"_s, u"z"_s}),
-             (QVariantMap{{u"a@x"_s, 1}}));
-    FennimarDictionaries::removeKeysForObject(-1, responses);
-    QCOMPARE(responses, (QVariantMap{{u"a@x"_s, 1}}));
-}
 
 QTEST_GUILESS_MAIN(TestFennimarArrays)
 #include "tst_fennimararrays.moc"
