@@ -1,11 +1,8 @@
 #include "FennimarAttributedStrings.h"
-#include "FennimarControls.h"
 #include "StyledText.h"
 
 #include <QFontDatabase>
-#include <QMenu>
 #include <QPainter>
-#include <QPointer>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -137,16 +134,12 @@ private slots:
         StyledText line = run(u"ab"_s, Qt::red) + run(u"cd"_s, Qt::blue);
         line += run(u"ef"_s, Qt::blue);
         QCOMPARE(line.runs().size(), 2); // the blue runs merge
-
-        // Replaced text takes the first replaced character's attributes: "abc…", the … blue.
-        StyledText truncated = line;
-        truncated.replace(3, 3, QString(QChar(0x2026)));
-        QCOMPARE(truncated, run(u"ab"_s, Qt::red) + run(u"c\u2026"_s, Qt::blue));
-        // Inserted text takes the character before, or at the start the one after.
-        StyledText inserted = line;
-        inserted.replace(2, 0, u"X"_s);
-        inserted.replace(0, 0, u"Y"_s);
-        QCOMPARE(inserted, run(u"YabX"_s, Qt::red) + run(u"cdef"_s, Qt::blue));
+        // Replaced text takes the first replaced character's attributes, inserted text the
+        // character's before it (at the start the one after).
+        line.replace(3, 3, QString(QChar(0x2026)));
+        line.replace(2, 0, u"X"_s);
+        line.replace(0, 0, u"Y"_s);
+        QCOMPARE(line, run(u"YabX"_s, Qt::red) + run(u"c\u2026"_s, Qt::blue));
     }
 
     void htmlAndDocument()
@@ -199,21 +192,6 @@ private slots:
                  qPrintable(u"shadow moved by %1, %2"_s.arg(shift.x()).arg(shift.y())));
         QVERIFY(qAlpha(shadow.strongest) > 0);
         QCOMPARE(shadow.strongest & 0xffffff, 0u);
-    }
-
-    void removeAllMenuItems()
-    {
-        QMenu menu;
-        QAction outside(u"kept alive"_s);
-        QPointer<QAction> owned = menu.addAction(u"owned"_s);
-        QPointer<QMenu> submenu = menu.addMenu(u"Recent"_s);
-        menu.addSeparator();
-        menu.addAction(&outside);
-        FennimarControls::removeAllMenuItems(&menu);
-        QVERIFY(menu.actions().isEmpty());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(owned.isNull() && submenu.isNull());
-        QCOMPARE(outside.text(), u"kept alive"_s);
     }
 };
 
