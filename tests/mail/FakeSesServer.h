@@ -4,18 +4,11 @@
 // that records every request and answers with canned documents. It needs the test's event
 // loop to run (QTRY_*, QSignalSpy::wait) to accept, read and answer.
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QMap>
-#include <QString>
+#include <QTcpServer>
 
-#include <memory>
 #include <optional>
-#include <utility>
-
-class QTcpServer;
-class QTcpSocket;
 
 struct RecordedRequest
 {
@@ -26,7 +19,6 @@ struct RecordedRequest
 
     // The first header of that name (case-insensitive); empty when absent.
     QByteArray header(QByteArrayView name) const;
-    QByteArrayList headerNames() const;
     // The body's form parameters, percent-decoded ("+" stays "+").
     QMap<QString, QString> form() const;
     QString action() const { return form().value(QStringLiteral("Action")); }
@@ -41,6 +33,7 @@ struct CannedAnswer
     int delayMs = 0;      // wait before the status line
     bool chunked = false; // Transfer-Encoding: chunked instead of Content-Length
     bool stall = false;   // send the head and half the body, then nothing
+    bool drop = false;    // read the request, then reset the connection without a word
 };
 
 struct StatisticsPoint
@@ -56,17 +49,19 @@ class FakeSesServer
 {
 public:
     FakeSesServer();
-    ~FakeSesServer();
-    FakeSesServer(const FakeSesServer &) = delete;
-    FakeSesServer &operator=(const FakeSesServer &) = delete;
 
-    bool listen();
-    quint16 port() const;
-    QString endpoint() const; // "http://127.0.0.1:<port>"
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return m_server.serverPort(); }
+    QString endpoint() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+    // An endpoint on the loopback address where nothing listens: connections are refused.
+    static QString refusingEndpoint();
 
     // The answer to every request whose action has no answer of its own.
     void setAnswer(const CannedAnswer &answer) { m_default = answer; }
-    void setAnswerFor(const QString &action, const CannedAnswer &answer) { m_byAction.insert(action, answer); }
+    void setAnswerFor(const QString &action, const CannedAnswer &answer)
+    {
+        m_byAction.insert(action, answer);
+    }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     void clear();
@@ -79,13 +74,13 @@ public:
 
 private:
     void readFrom(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const CannedAnswer &answer);
 
-    std::unique_ptr<QTcpServer> m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
     QList<RecordedRequest> m_requests;
     CannedAnswer m_default;
     QHash<QString, CannedAnswer> m_byAction;
+    // Last, so it goes first: sockets still open say goodbye as it goes and need the buffers.
+    QTcpServer m_server;
 };
 
 // Path of a Python 3 interpreter, or empty.

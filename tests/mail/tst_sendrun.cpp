@@ -10,44 +10,33 @@
 
 #include <QLoggingCategory>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+
+#include <numeric>
 
 using namespace Qt::StringLiterals;
 using namespace brisko;
 
 namespace {
 
-struct Progress
-{
-    qsizetype value;
-    qsizetype maximum;
-    QString address;
-    int tick;
-};
-
-struct Ended
-{
-    std::optional<QString> why;
-    int tick;
-};
+using Reports = QList<std::pair<QString, QString>>; // address, text
 
 class RunHost : public MailHost
 {
 public:
-    void setMax24Send(const std::optional<QString> &, const std::optional<QString> &maxRate,
+    void setMax24Send(const std::optional<QString> &, const std::optional<QString> &,
                       const std::optional<QString> &) override
     {
-        quotaRates.append(maxRate.value_or(u"(none)"_s));
+        ++quotaAnswers;
     }
     void statisticsResponse(const QString &) override {}
     void showLoginFailure(const QString &, const std::optional<QString> &) override {}
     float timerValueForSendRate() const override { return interval; }
     void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override
     {
-        progress.append({value, maximum, address, tick()});
+        progress.append(u"%1/%2 %3"_s.arg(value).arg(maximum).arg(address));
+        progressTicks.append(tick());
     }
     void mailSendResponseFor(const QString &address, const QString &response) override
     {
@@ -57,41 +46,21 @@ public:
     {
         failures.append({address, failure});
     }
-    void sendRunEnded(const std::optional<QString> &why) override { ended.append({why, tick()}); }
-
+    void sendRunEnded(const std::optional<QString> &reason) override
+    {
+        why = reason;
+        endedAtTick.append(tick());
+    }
     // The number of the tick being handled: the spy hears each timeout after the connector.
     int tick() const { return ticks ? int(ticks->count()) + 1 : -1; }
 
-    float interval = 0.05f;
+    float interval = 0.02f;
     QSignalSpy *ticks = nullptr;
-    QStringList quotaRates;
-    QList<Progress> progress;
-    QList<std::pair<QString, QString>> responses;
-    QList<std::pair<QString, QString>> failures;
-    QList<Ended> ended;
-};
-
-// Accepts, reads the request, then drops the connection without a word.
-class DroppingServer
-{
-public:
-    DroppingServer()
-    {
-        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    socket->readAll();
-                    socket->abort();
-                    socket->deleteLater();
-                });
-            }
-        });
-    }
-    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
-    QString endpoint() const { return u"http://127.0.0.1:%1"_s.arg(m_server.serverPort()); }
-
-private:
-    QTcpServer m_server;
+    int quotaAnswers = 0;
+    QStringList progress; // "value/maximum address"
+    QList<int> progressTicks, endedAtTick;
+    Reports responses, failures;
+    std::optional<QString> why;
 };
 
 void store(QStringView key, const QString &value)
@@ -99,13 +68,22 @@ void store(QStringView key, const QString &value)
     FennimarUserDefaults::setObject(value, key.toString());
 }
 
-RecipientList people(int count, const QString &domain = u"example.com"_s)
+RecipientList people(int count)
 {
     RecipientList list;
     for (int n = 1; n <= count; ++n)
         list.append(makeRecipient(
-            {{u"EMAIL"_s, u"person%1@%2"_s.arg(n).arg(domain)}, {u"NAME"_s, u"Person %1"_s.arg(n)}}));
+            {{u"EMAIL"_s, u"person%1@example.com"_s.arg(n)}, {u"NAME"_s, u"Person %1"_s.arg(n)}}));
     return list;
+}
+
+// The progress a run of the list reports: the bar at 0…N−1 with each address.
+QStringList progressOf(const RecipientList &list)
+{
+    QStringList lines;
+    for (qsizetype n = 0; n < list.size(); ++n)
+        lines.append(u"%1/%2 %3"_s.arg(n).arg(list.size()).arg(list.at(n)->email()));
+    return lines;
 }
 
 QString decodedMessage(const RecordedRequest &request)
@@ -124,25 +102,264 @@ class TestSendRun : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
+        QVERIFY(m_server.listen());
+    }
 
-    void runOfN_data();
-    void runOfN();
-    void cancelBetweenTicks();
-    void duplicatesBothSentAndReported();
-    void answerInPiecesReportedOnce_data();
-    void answerInPiecesReportedOnce();
-    void transportFailures_data();
-    void transportFailures();
-    void unknownRateAsksQuotaFirst_data();
-    void unknownRateAsksQuotaFirst();
-    void batchedHighRate();
-    void outstandingAnswersAreBounded_data();
-    void outstandingAnswersAreBounded();
-    void pacing_data();
-    void pacing();
+    void init()
+    {
+        m_server.clear();
+        m_server.setAnswer({200, SendAnswer});
+        AccountSettings::setOverrides({});
+        store(AccountSettings::AccessKeyKey, u"AKIDSENDRUN000000001"_s);
+        store(AccountSettings::SecretKeyKey, u"Send/Run+Secret0000000000000000000000000"_s);
+        store(AccountSettings::RegionKey, u"eu-west-1"_s);
+        store(AccountSettings::EndpointKey, m_server.endpoint());
+        store(AccountSettings::SignatureVersionKey, u"v4"_s);
+        m_host = RunHost();
+        MailHost::setShared(&m_host);
+        SendRun::setSendTimeout(60000);
+        SendRun::setQuotaTimeout(10000);
+        SendRun::setMaxInFlight(128);
+    }
+
+    void cleanup() { MailHost::setShared(nullptr); }
+
+    void runs_data()
+    {
+        QTest::addColumn<RecipientList>("list");
+        QTest::addColumn<QString>("signature");
+        QTest::addColumn<CannedAnswer>("answer"); // status 0: the connection is refused
+        QTest::addColumn<QString>("reported");    // the whole answer, or what the failure says
+        QTest::addColumn<bool>("failed");
+        const QString v4 = u"v4"_s;
+        const CannedAnswer whole{200, SendAnswer};
+        const QString answer = QString::fromUtf8(SendAnswer);
+        const QByteArray refused =
+            FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s);
+        const RecipientList twice{
+            makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
+            makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
+        const QString late = u"No answer within 0.4 seconds"_s;
+        QTest::newRow("empty list") << people(0) << v4 << whole << answer << false;
+        QTest::newRow("one recipient") << people(1) << v4 << whole << answer << false;
+        QTest::newRow("three, AWS3-HTTPS") << people(3) << u"v3"_s << whole << answer << false;
+        QTest::newRow("one address twice, error answers")
+            << twice << v4 << CannedAnswer{400, refused} << QString::fromUtf8(refused) << false;
+        QTest::newRow("in five pieces")
+            << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40} << answer << false;
+        QTest::newRow("chunked pieces")
+            << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40, 0, true} << answer << false;
+        QTest::newRow("refused") << people(2) << v4 << CannedAnswer{0, {}} << u"Connection refused"_s << true;
+        QTest::newRow("reset") << people(2) << v4 << CannedAnswer{200, {}, 1, 0, 0, false, false, true}
+                               << u"closed"_s << true;
+        QTest::newRow("stops halfway")
+            << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 0, false, true} << late << true;
+        QTest::newRow("silent") << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 5000} << late
+                                << true;
+        QTest::newRow("HTTP error without a document")
+            << people(2) << v4 << CannedAnswer{503, "<html>Service Unavailable</html>"}
+            << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s << true;
+    }
+
+    // N recipients leave at ticks 1…N with the bar at 0…N−1 and tick N+1 ends the run,
+    // whatever the answers. Each request is signed as the account says and carries the
+    // bodies merged for its recipient. Each message is reported once: the whole answer,
+    // or for one that never left, the reason; either way its entry goes.
+    void runs()
+    {
+        QFETCH(RecipientList, list);
+        QFETCH(QString, signature);
+        QFETCH(CannedAnswer, answer);
+        QFETCH(QString, reported);
+        QFETCH(bool, failed);
+        store(AccountSettings::SignatureVersionKey, signature);
+        SendRun::setSendTimeout(400);
+        m_server.setAnswer(answer);
+        if (answer.status == 0)
+            store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
+        const auto run = start(list);
+        QVERIFY(run->connector.timer());
+        QCOMPARE(run->connector.timer()->interval(), 20);
+        QVERIFY(m_host.progress.isEmpty()); // nothing leaves before the first tick
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick, QList<int>{int(list.size()) + 1}, 5000);
+        QCOMPARE(m_host.why, std::nullopt);
+        QCOMPARE(run->connector.timer(), nullptr);
+        QCOMPARE(m_host.progress, progressOf(list));
+        QList<int> ticks(list.size());
+        std::iota(ticks.begin(), ticks.end(), 1);
+        QCOMPARE(m_host.progressTicks, ticks);
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+        QCOMPARE(run->connector.pendingResponses(), 0);
+
+        // What went out, for the runs that were answered (a reset connection is tried again).
+        const QList<RecordedRequest> requests = failed ? QList<RecordedRequest>() : m_server.requests();
+        QCOMPARE(requests.size(), failed ? 0 : list.size());
+        for (qsizetype n = 0; n < requests.size(); ++n) {
+            const QString address = list.at(n)->email();
+            QVERIFY(!requests.at(n)
+                         .header(signature == u"v3" ? "X-Amzn-Authorization" : "Authorization")
+                         .isEmpty());
+            QCOMPARE(requests.at(n).form().value(u"Destinations.member.1"_s), address);
+            const QString message = decodedMessage(requests.at(n));
+            QVERIFY(message.contains(u"\nTo: %1\n"_s.arg(address)));
+            QVERIFY(message.contains(u"<p>Hello <b>%1</b></p>"_s.arg(list.at(n)->valueOr(u"NAME"_s))));
+        }
+        QVERIFY((failed ? m_host.responses : m_host.failures).isEmpty());
+        Reports reports = failed ? m_host.failures : m_host.responses;
+        std::sort(reports.begin(), reports.end());
+        QCOMPARE(reports.size(), list.size());
+        for (qsizetype n = 0; n < reports.size(); ++n) {
+            const auto &[address, text] = reports.at(n);
+            QCOMPARE(address, list.at(n)->email());
+            QVERIFY2(failed ? text.contains(reported, Qt::CaseInsensitive) : text == reported,
+                     qPrintable(text));
+        }
+    }
+
+    // A cancel between ticks sends nothing more; the answer to the message already sent
+    // still arrives after the run has ended.
+    void cancelBetweenTicks()
+    {
+        m_server.setAnswer({200, SendAnswer, 1, 0, 300});
+        m_host.interval = 0.1f;
+        const auto run = start(people(3));
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.progress.size(), 1, 5000);
+        run->connector.stopSending();
+        QCOMPARE(m_host.endedAtTick.size(), 1);
+        QCOMPARE(run->connector.timer(), nullptr);
+        QCOMPARE(run->connector.userInfo().recipients.size(), 2); // the records not yet sent
+        QVERIFY(m_host.responses.isEmpty());                      // the answer takes 300 ms
+        QCOMPARE(run->finished.size(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.responses.size(), 1, 5000);
+        QCOMPARE(m_host.responses.first().first, u"person1@example.com"_s);
+        QCOMPARE(run->finished.size(), 1);
+        QTest::qWait(350);
+        QCOMPARE(m_server.requests().size(), 1);
+        run->connector.stopSending(); // a second cancel changes nothing
+        QCOMPARE(m_host.endedAtTick.size(), 1);
+    }
+
+    // How an answer is recorded: an error document without <Message> leaves the address
+    // its earlier text; the message runs to the last closing tag.
+    void outcomes()
+    {
+        QCOMPARE(SendRun::outcomeForResponse(QString::fromUtf8(SendAnswer)).status, u"Success!"_s);
+        const SendRun::Outcome bare =
+            SendRun::outcomeForResponse(QString::fromUtf8(FakeSesServer::errorDocument(u"Throttling"_s, {})));
+        QCOMPARE(bare.code, -1);
+        QCOMPARE(bare.status, std::nullopt);
+        QCOMPARE(
+            SendRun::outcomeForResponse(u"<ErrorResponse><Message>a</Message> b</Message></ErrorResponse>"_s)
+                .status,
+            u"a</Message> b"_s);
+    }
+
+    void unknownRateAsksQuotaFirst_data()
+    {
+        QTest::addColumn<float>("interval");
+        QTest::addColumn<CannedAnswer>("answer");
+        QTest::addColumn<int>("tickMs"); // 0: nothing may be sent
+        QTest::addColumn<QString>("why");
+        const float infinite = std::numeric_limits<float>::infinity();
+        const auto quota = [](const QString &rate, int delayMs = 0) {
+            return CannedAnswer{200, FakeSesServer::quotaDocument(u"200.0"_s, rate, u"0.0"_s), 1, 0, delayMs};
+        };
+        QTest::newRow("rate 14, tick rounded up") << infinite << quota(u"14.0"_s) << 72 << QString();
+        QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << quota(u"0.5"_s) << 2000 << QString();
+        QTest::newRow("rate 0 in the answer") << infinite << quota(u"0.0"_s) << 0 << u"MaxSendRate: 0.0"_s;
+        QTest::newRow("error answer")
+            << infinite
+            << CannedAnswer{403, FakeSesServer::errorDocument(u"InvalidClientTokenId"_s, u"Bad token."_s)}
+            << 0 << u"Bad token."_s;
+        QTest::newRow("no answer in time") << infinite << quota(u"1.0"_s, 3000) << 0 << u"no answer"_s;
+    }
+
+    // With the rate not known the run asks for the quota and paces from it, or sends nothing
+    // and says why.
+    void unknownRateAsksQuotaFirst()
+    {
+        QFETCH(float, interval);
+        QFETCH(CannedAnswer, answer);
+        QFETCH(int, tickMs);
+        QFETCH(QString, why);
+        SendRun::setQuotaTimeout(400);
+        m_host.interval = interval;
+        m_server.setAnswerFor(u"GetSendQuota"_s, answer);
+        const auto run = start(people(2));
+        QCOMPARE(run->connector.timer(), nullptr); // no timer before the rate is known
+        if (tickMs > 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(run->connector.timer(), 5000);
+            QCOMPARE(run->connector.timer()->interval(), tickMs);
+            QCOMPARE(m_host.quotaAnswers, 1); // the host hears the answer too
+            run->connector.stopSending();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
+            QVERIFY2(m_host.why.value_or(QString()).contains(why, Qt::CaseInsensitive),
+                     qPrintable(*m_host.why));
+            QCOMPARE(run->finished.size(), 1);
+        }
+        QTest::qWait(50);
+        QCOMPARE(m_server.requests().size(), 1);
+        QCOMPARE(m_server.requests().first().action(), u"GetSendQuota"_s);
+    }
+
+    // Above a hundred messages a second, ticks carry several messages and the rate holds on
+    // average; the tick after the last message still ends the run.
+    void batchedHighRate()
+    {
+        m_host.interval = 0.002f; // 500 per second
+        QElapsedTimer clock;
+        clock.start();
+        const RecipientList list = people(60);
+        const auto run = start(list);
+        QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
+        QCOMPARE(run->connector.timer()->interval(), 10);
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
+        QVERIFY2(clock.elapsed() >= 115, qPrintable(QString::number(clock.elapsed()))); // not before 120 ms
+        QCOMPARE(m_host.progress, progressOf(list));
+        QVERIFY2(m_host.endedAtTick.first() < 40, qPrintable(QString::number(m_host.endedAtTick.first())));
+        QVERIFY(m_host.endedAtTick.first() > m_host.progressTicks.last());
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
+        QCOMPARE(m_host.responses.size(), 60);
+        // At the edge a hundred a second is still one per tick; no usable interval, no pacing.
+        QVERIFY(!SendRun::pacingFor(0.01)->batched);
+        QVERIFY(!SendRun::pacingFor(std::numeric_limits<double>::quiet_NaN()));
+    }
+
+    void outstandingAnswersAreBounded_data()
+    {
+        QTest::addColumn<float>("interval");
+        QTest::newRow("one per tick") << 0.02f;
+        QTest::newRow("batched") << 0.001f;
+    }
+
+    // A slow service holds the run back instead of piling up requests: no more than the
+    // limit wait at once, and the run still sends to everyone in the end.
+    void outstandingAnswersAreBounded()
+    {
+        QFETCH(float, interval);
+        SendRun::setMaxInFlight(3);
+        m_server.setAnswer({200, SendAnswer, 1, 0, 300});
+        m_host.interval = interval;
+        const RecipientList list = people(7);
+        const auto run = start(list);
+        qsizetype most = 0;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this,
+                [&] { most = std::max(most, run->connector.pendingResponses()); });
+        watch.start(1);
+        QTest::qWait(200);
+        QCOMPARE(m_host.progress.size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+        QCOMPARE(most, 3);
+        QCOMPARE(m_host.responses.size(), 7);
+        QCOMPARE(m_host.progress, progressOf(list));
+    }
 
 private:
     // One run with its spies; the tick spy exists once the run has a timer.
@@ -152,346 +369,22 @@ private:
         QSignalSpy finished{&connector, &BriskoConnector::finished};
         std::unique_ptr<QSignalSpy> ticks;
     };
-    std::unique_ptr<Run> start(const RecipientList &list);
+    std::unique_ptr<Run> start(const RecipientList &list)
+    {
+        auto run = std::make_unique<Run>();
+        run->connector.sendMessageToRecipients(u"Hello __NAME__"_s, u"<p>Hello <b>__NAME__</b></p>"_s,
+                                               u"Greetings"_s, u"Sender <sender@example.com>"_s, list,
+                                               u"replies@example.com"_s, std::nullopt);
+        if (run->connector.timer()) {
+            run->ticks = std::make_unique<QSignalSpy>(run->connector.timer(), &QTimer::timeout);
+            m_host.ticks = run->ticks.get();
+        }
+        return run;
+    }
 
-    std::unique_ptr<FakeSesServer> m_server;
+    FakeSesServer m_server;
     RunHost m_host;
 };
-
-void TestSendRun::initTestCase()
-{
-    QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
-}
-
-void TestSendRun::init()
-{
-    m_server = std::make_unique<FakeSesServer>();
-    QVERIFY(m_server->listen());
-    m_server->setAnswer({200, SendAnswer});
-    AccountSettings::setOverrides({});
-    store(AccountSettings::AccessKeyKey, u"AKIDSENDRUN000000001"_s);
-    store(AccountSettings::SecretKeyKey, u"Send/Run+Secret0000000000000000000000000"_s);
-    store(AccountSettings::RegionKey, u"eu-west-1"_s);
-    store(AccountSettings::EndpointKey, m_server->endpoint());
-    store(AccountSettings::SignatureVersionKey, u"v4"_s);
-    m_host = RunHost();
-    m_host.interval = 0.02f;
-    MailHost::setShared(&m_host);
-    SendRun::setSendTimeout(60000);
-    SendRun::setQuotaTimeout(10000);
-    SendRun::setMaxInFlight(128);
-}
-
-void TestSendRun::cleanup()
-{
-    MailHost::setShared(nullptr);
-    m_server.reset();
-}
-
-std::unique_ptr<TestSendRun::Run> TestSendRun::start(const RecipientList &list)
-{
-    auto run = std::make_unique<Run>();
-    run->connector.sendMessageToRecipients(u"Hello __NAME__"_s, u"<p>Hello <b>__NAME__</b></p>"_s,
-                                           u"Greetings"_s, u"Sender <sender@example.com>"_s, list,
-                                           u"replies@example.com"_s, std::nullopt);
-    if (run->connector.timer()) {
-        run->ticks = std::make_unique<QSignalSpy>(run->connector.timer(), &QTimer::timeout);
-        m_host.ticks = run->ticks.get();
-    }
-    return run;
-}
-
-void TestSendRun::runOfN_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("signature");
-    QTest::addColumn<QByteArray>("authorizationHeader");
-    QTest::newRow("empty list") << 0 << u"v4"_s << QByteArray();
-    QTest::newRow("one recipient") << 1 << u"v4"_s << QByteArray("Authorization");
-    QTest::newRow("three, AWS3-HTTPS") << 3 << u"v3"_s << QByteArray("X-Amzn-Authorization");
-}
-
-// N recipients leave at ticks 1…N with the bar at 0…N−1; tick N+1 ends the run. Each
-// request is signed as the account says and carries the merged bodies for its recipient.
-void TestSendRun::runOfN()
-{
-    QFETCH(int, count);
-    QFETCH(QString, signature);
-    QFETCH(QByteArray, authorizationHeader);
-    store(AccountSettings::SignatureVersionKey, signature);
-    m_host.interval = 0.05f;
-    const RecipientList list = people(count);
-    const auto run = start(list);
-    QTimer *timer = run->connector.timer();
-    QVERIFY(timer);
-    QCOMPARE(timer->interval(), 50);
-    QVERIFY(!timer->isSingleShot());
-    QCOMPARE(timer->timerType(), Qt::PreciseTimer);
-    QVERIFY(m_host.progress.isEmpty()); // nothing leaves before the first tick
-
-    QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
-    QCOMPARE(m_host.ended.first().tick, count + 1);
-    QCOMPARE(m_host.ended.first().why, std::nullopt);
-    QCOMPARE(run->connector.timer(), nullptr);
-    QCOMPARE(m_host.progress.size(), count);
-    for (int n = 0; n < count; ++n) {
-        QCOMPARE(m_host.progress.at(n).tick, n + 1);
-        QCOMPARE(m_host.progress.at(n).value, n);
-        QCOMPARE(m_host.progress.at(n).maximum, count);
-        QCOMPARE(m_host.progress.at(n).address, list.at(n)->email());
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
-    QCOMPARE(run->connector.pendingResponses(), 0);
-    QCOMPARE(m_host.responses.size(), count);
-    QCOMPARE(m_server->requests().size(), count);
-    for (int n = 0; n < count; ++n) {
-        const RecordedRequest request = m_server->requests().at(n);
-        QVERIFY(!request.header(authorizationHeader).isEmpty());
-        QCOMPARE(request.form().value(u"Destinations.member.1"_s), list.at(n)->email());
-        const QString message = decodedMessage(request);
-        QVERIFY(message.contains(u"\nTo: %1\n"_s.arg(list.at(n)->email())));
-        QVERIFY(message.contains(u"<p>Hello <b>Person %1</b></p>"_s.arg(n + 1)));
-        QCOMPARE(m_host.responses.at(n).second.toUtf8(), SendAnswer);
-    }
-}
-
-// A cancel between ticks sends nothing more; the answer to the message already sent
-// still arrives after the run has ended.
-void TestSendRun::cancelBetweenTicks()
-{
-    m_server->setAnswer({200, SendAnswer, 1, 0, 300});
-    m_host.interval = 0.1f;
-    const auto run = start(people(3));
-    QTRY_COMPARE_WITH_TIMEOUT(m_host.progress.size(), 1, 5000);
-    run->connector.stopSending();
-    QCOMPARE(m_host.ended.size(), 1);
-    QCOMPARE(run->connector.timer(), nullptr);
-    QCOMPARE(run->connector.userInfo().recipients.size(), 2); // the records not yet sent
-    QVERIFY(m_host.responses.isEmpty());                      // the answer takes 300 ms
-    QCOMPARE(run->finished.size(), 0);
-
-    QTRY_COMPARE_WITH_TIMEOUT(m_host.responses.size(), 1, 5000);
-    QCOMPARE(m_host.responses.first().first, u"person1@example.com"_s);
-    QCOMPARE(run->finished.size(), 1);
-    QTest::qWait(350);
-    QCOMPARE(m_server->requests().size(), 1);
-    run->connector.stopSending(); // a second cancel changes nothing
-    QCOMPARE(m_host.ended.size(), 1);
-}
-
-void TestSendRun::duplicatesBothSentAndReported()
-{
-    m_server->setAnswer(
-        {400, FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s)});
-    const auto run = start({makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
-                            makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})});
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
-    QCOMPARE(m_server->requests().size(), 2);
-    QVERIFY(decodedMessage(m_server->requests().at(0)).contains(u"Hello First"_s));
-    QVERIFY(decodedMessage(m_server->requests().at(1)).contains(u"Hello Second"_s));
-    QCOMPARE(m_host.responses.size(), 2);
-    for (const auto &[address, response] : std::as_const(m_host.responses)) {
-        QCOMPARE(address, u"same@example.com"_s);
-        QVERIFY(response.contains(u"Maximum sending rate exceeded."_s)); // error answers are reported too
-    }
-}
-
-void TestSendRun::answerInPiecesReportedOnce_data()
-{
-    QTest::addColumn<bool>("chunked");
-    QTest::newRow("content length") << false;
-    QTest::newRow("chunked") << true;
-}
-
-void TestSendRun::answerInPiecesReportedOnce()
-{
-    QFETCH(bool, chunked);
-    CannedAnswer answer{200, SendAnswer, 5, 40};
-    answer.chunked = chunked;
-    m_server->setAnswer(answer);
-    const auto run = start(people(1));
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
-    QCOMPARE(m_host.responses.size(), 1);
-    QCOMPARE(m_host.responses.first().second.toUtf8(), SendAnswer);
-}
-
-void TestSendRun::transportFailures_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("refused") << u"refused"_s << u"Connection refused"_s;
-    QTest::newRow("dropped") << u"dropped"_s << u"closed"_s;
-    QTest::newRow("answer stops halfway") << u"stall"_s << u"No answer within 0.4 seconds"_s;
-    QTest::newRow("silent server") << u"silent"_s << u"No answer within 0.4 seconds"_s;
-    QTest::newRow("HTTP error without a document")
-        << u"http503"_s << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s;
-}
-
-// A message that never left is reported as failed with the reason, and its entry goes.
-void TestSendRun::transportFailures()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, failure);
-    SendRun::setSendTimeout(400);
-    DroppingServer dropping;
-    QTcpServer closed;
-    if (kind == u"refused") {
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        store(AccountSettings::EndpointKey, u"http://127.0.0.1:%1"_s.arg(closed.serverPort()));
-        closed.close();
-    } else if (kind == u"dropped") {
-        QVERIFY(dropping.listen());
-        store(AccountSettings::EndpointKey, dropping.endpoint());
-    } else if (kind == u"stall") {
-        CannedAnswer answer{200, SendAnswer};
-        answer.stall = true;
-        m_server->setAnswer(answer);
-    } else if (kind == u"silent") {
-        m_server->setAnswer({200, SendAnswer, 1, 0, 5000});
-    } else {
-        m_server->setAnswer({503, "<html>Service Unavailable</html>"});
-    }
-    const auto run = start(people(2));
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
-    QCOMPARE(run->connector.pendingResponses(), 0);
-    QVERIFY(m_host.responses.isEmpty());
-    QStringList addresses;
-    for (const auto &[address, text] : std::as_const(m_host.failures)) {
-        addresses.append(address);
-        QVERIFY2(text.contains(failure, Qt::CaseInsensitive), qPrintable(text));
-    }
-    addresses.sort();
-    QCOMPARE(addresses, (QStringList{u"person1@example.com"_s, u"person2@example.com"_s}));
-    QCOMPARE(m_host.ended.size(), 1); // the run went on to its end
-}
-
-void TestSendRun::unknownRateAsksQuotaFirst_data()
-{
-    QTest::addColumn<float>("interval");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<int>("tickMs"); // 0: nothing may be sent
-    QTest::addColumn<QString>("why");
-    const float infinite = std::numeric_limits<float>::infinity();
-    const auto quota = [](const QString &rate) {
-        return FakeSesServer::quotaDocument(u"200.0"_s, rate, u"0.0"_s);
-    };
-    QTest::newRow("rate 14") << infinite << 200 << quota(u"14.0"_s) << 72 << QString();
-    QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << 200 << quota(u"0.5"_s) << 2000 << QString();
-    QTest::newRow("rate 0 in the answer") << infinite << 200 << quota(u"0.0"_s) << 0 << u"MaxSendRate: 0.0"_s;
-    QTest::newRow("error answer") << infinite << 403
-                                  << FakeSesServer::errorDocument(u"InvalidClientTokenId"_s, u"Bad token."_s)
-                                  << 0 << u"Bad token."_s;
-    QTest::newRow("no answer in time") << infinite << -1 << quota(u"1.0"_s) << 0 << u"no answer"_s;
-}
-
-// With the rate not known the run asks for the quota and paces from it, or sends nothing
-// and says why.
-void TestSendRun::unknownRateAsksQuotaFirst()
-{
-    QFETCH(float, interval);
-    QFETCH(int, status);
-    QFETCH(QByteArray, answer);
-    QFETCH(int, tickMs);
-    QFETCH(QString, why);
-    SendRun::setQuotaTimeout(400);
-    m_host.interval = interval;
-    m_server->setAnswerFor(u"GetSendQuota"_s,
-                           {status < 0 ? 200 : status, answer, 1, 0, status < 0 ? 3000 : 0});
-    const auto run = start(people(2));
-    QCOMPARE(run->connector.timer(), nullptr); // no timer before the rate is known
-    if (tickMs > 0) {
-        QTRY_VERIFY_WITH_TIMEOUT(run->connector.timer(), 5000);
-        QCOMPARE(run->connector.timer()->interval(), tickMs);
-        QCOMPARE(m_host.quotaRates.size(), 1); // the host hears the answer too
-        run->connector.stopSending();
-    } else {
-        QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
-        const QString reason = m_host.ended.first().why.value_or(QString());
-        QVERIFY2(reason.contains(why, Qt::CaseInsensitive), qPrintable(reason));
-        QCOMPARE(run->finished.size(), 1);
-    }
-    QTest::qWait(50);
-    QCOMPARE(m_server->requests().size(), 1);
-    QCOMPARE(m_server->requests().first().action(), u"GetSendQuota"_s);
-}
-
-// Above a hundred messages a second, ticks carry several messages and the rate holds on
-// average; the tick after the last message still ends the run.
-void TestSendRun::batchedHighRate()
-{
-    m_host.interval = 0.002f; // 500 per second
-    QElapsedTimer clock;
-    clock.start();
-    const auto run = start(people(60));
-    QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
-    QCOMPARE(run->connector.timer()->interval(), 10);
-    QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
-    QVERIFY2(clock.elapsed() >= 115, qPrintable(QString::number(clock.elapsed()))); // not before 120 ms
-    QCOMPARE(m_host.progress.size(), 60);
-    QVERIFY2(m_host.ended.first().tick < 40, qPrintable(QString::number(m_host.ended.first().tick)));
-    QVERIFY(m_host.ended.first().tick > m_host.progress.last().tick);
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
-    QCOMPARE(m_host.responses.size(), 60);
-}
-
-void TestSendRun::outstandingAnswersAreBounded_data()
-{
-    QTest::addColumn<float>("interval");
-    QTest::newRow("one per tick") << 0.02f;
-    QTest::newRow("batched") << 0.001f;
-}
-
-// A slow service holds the run back instead of piling up requests: no more than the
-// limit wait at once, and the run still sends to everyone in the end.
-void TestSendRun::outstandingAnswersAreBounded()
-{
-    QFETCH(float, interval);
-    SendRun::setMaxInFlight(3);
-    m_server->setAnswer({200, SendAnswer, 1, 0, 300});
-    m_host.interval = interval;
-    const auto run = start(people(7));
-    qsizetype most = 0;
-    QTimer watch;
-    connect(&watch, &QTimer::timeout, this,
-            [&] { most = std::max(most, run->connector.pendingResponses()); });
-    watch.start(1);
-    QTest::qWait(200);
-    QCOMPARE(m_host.progress.size(), 3);
-    QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
-    QCOMPARE(most, 3);
-    QCOMPARE(m_host.responses.size(), 7);
-    for (int n = 0; n < 7; ++n)
-        QCOMPARE(m_host.progress.at(n).value, n);
-}
-
-void TestSendRun::pacing_data()
-{
-    QTest::addColumn<double>("interval");
-    QTest::addColumn<int>("tickMs"); // 0: no usable pacing
-    QTest::addColumn<bool>("batched");
-    QTest::newRow("1 per second") << 1.0 << 1000 << false;
-    QTest::newRow("14 per second rounds the tick up") << double(1.0f / 14.0f) << 72 << false;
-    QTest::newRow("100 per second") << 0.01 << 10 << false;
-    QTest::newRow("1000 per second") << 0.001 << 10 << true;
-    QTest::newRow("rate 0") << std::numeric_limits<double>::infinity() << 0 << false;
-    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << 0 << false;
-}
-
-void TestSendRun::pacing()
-{
-    QFETCH(double, interval);
-    QFETCH(int, tickMs);
-    QFETCH(bool, batched);
-    const auto pacing = SendRun::pacingFor(interval);
-    QCOMPARE(pacing.has_value(), tickMs > 0);
-    if (!pacing)
-        return;
-    QCOMPARE(pacing->tickMs, tickMs);
-    QCOMPARE(pacing->batched, batched);
-    if (batched)
-        QCOMPARE(SendRun::messagesDueAt(pacing->rate, 10000), 10000);
-}
 
 QTEST_GUILESS_MAIN(TestSendRun)
 #include "tst_sendrun.moc"
