@@ -2,7 +2,8 @@
 
 // Answers the window's modal dialogs from a test without ever blocking on them: a
 // timer looks for the active modal widget, notes what it says and presses the button
-// the test asked for.
+// the test asked for. With messageBoxesOnly it leaves every other dialog (panels and
+// sheets the test drives itself) alone.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,7 +17,7 @@
 class DialogDriver : public QObject
 {
 public:
-    DialogDriver()
+    explicit DialogDriver(bool messageBoxesOnly = false) : m_messageBoxesOnly(messageBoxesOnly)
     {
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
@@ -38,11 +39,12 @@ private:
     {
         QWidget *modal = QApplication::activeModalWidget();
         auto *dialog = qobject_cast<QDialog *>(modal);
-        if (!dialog || dialog == m_last || !dialog->isVisible())
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!dialog || dialog == m_last || !dialog->isVisible() || (m_messageBoxesOnly && !box))
             return;
         m_last = dialog;
         QString text;
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+        if (box) {
             text = box->text() + u'\n' + box->informativeText();
         } else {
             const auto labels = dialog->findChildren<QLabel *>();
@@ -51,7 +53,7 @@ private:
         }
         m_texts.append(text);
         QStringList titles;
-        const auto buttons = dialog->findChildren<QAbstractButton *>();
+        const auto buttons = box ? box->buttons() : dialog->findChildren<QAbstractButton *>();
         for (QAbstractButton *button : buttons)
             titles.append(button->text());
         m_buttons.append(titles.join(u'|'));
@@ -71,6 +73,7 @@ private:
         dialog->reject();
     }
 
+    bool m_messageBoxesOnly;
     QTimer m_timer;
     QPointer<QDialog> m_last;
     QStringList m_answers;

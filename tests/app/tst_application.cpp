@@ -3,7 +3,6 @@
 // unsaved-changes question.
 
 #include "AppTestMain.h"
-#include "BriskoApplication.h"
 #include "CampaignFile.h"
 #include "DialogDriver.h"
 #include "FennimarNotifications.h"
@@ -19,429 +18,321 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <unistd.h>
 
 using namespace brisko;
 
-namespace {
-
-BriskoApplication *app()
-{
-    return BriskoApplication::instance();
-}
-
-QString title()
-{
-    return app()->window()->windowTitle().remove(u"[*]"_qs);
-}
-
-RecipientPtr record(const QString &email, const QString &name)
-{
-    return makeRecipient({{u"EMAIL"_qs, email}, {u"NAME"_qs, name}});
-}
-
-// Writes a campaign file holding only the given parts.
-QString writeCampaign(const QString &path, const CampaignDocument &document)
-{
-    const auto error = CampaignFile::write(path, document);
-    return error.value_or(QString());
-}
-
-} // namespace
-
 class TestApplication : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void supportFoldersExistAndSurviveSetup();
-    void openFileExtensionRule_data();
-    void openFileExtensionRule();
-    void windowTitleFollowsCampaignName();
-    void siblingNotificationHandsOverPath();
-    void saveAndLoadRoundTrip();
-    void absentKeysFollowTheLoadRules();
-    void missingFileStillBecomesCurrent();
-    void invalidFileIsRefusedAndChangesNothing();
-    void recentListOrderAndMenu();
-    void firstSaveProposesUntitledThenReusesPath();
-    void failedSaveKeepsIdentityAndReports();
-    void unsavedChangesAreAskedAbout();
-    void checkForUpdatesEntryIsRemoved();
-
-private:
     QTemporaryDir m_dir;
-};
 
-void TestApplication::init()
-{
+    static BriskoApplication *app() { return BriskoApplication::instance(); }
+    static QString title() { return app()->window()->windowTitle().remove(u"[*]"_qs); }
+    static QStringList recent()
+    {
+        return FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList();
+    }
+    static QList<QLineEdit *> fields()
+    {
+        return {app()->subjectField(), app()->fromField(), app()->replyToField(), app()->returnPathField()};
+    }
+    static RecipientPtr record(const QString &email, const QString &name)
+    {
+        return makeRecipient({{u"EMAIL"_qs, email}, {u"NAME"_qs, name}});
+    }
+    // A campaign file in the test folder holding at most a subject.
+    QString writeCampaign(const QString &name, const std::optional<QString> &subject = std::nullopt)
+    {
+        CampaignDocument document;
+        document.subject = subject;
+        if (CampaignFile::write(m_dir.filePath(name), document))
+            qFatal("cannot write a campaign");
+        return m_dir.filePath(name);
+    }
+    QString writeBytes(const QString &name, const QByteArray &bytes)
+    {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write a fixture");
+        return file.fileName();
+    }
+
+private Q_SLOTS:
     // Every case starts from an empty, unmodified campaign with no identity.
-    app()->campaign().apply(CampaignDocument{QString(), QString(), QString(), QString(), QString(),
-                                             QString(), QStringList(), RecipientList()});
-    app()->campaign().setModified(false);
-    const_cast<QHash<QString, QString> &>(app()->miscData()).clear();
-    app()->updateWindowTitle();
-    FennimarUserDefaults::setObject(QStringList(), u"RecentFiles"_qs);
-}
-
-void TestApplication::supportFoldersExistAndSurviveSetup()
-{
-    const QString support = app()->briskoSupportFolder();
-    const QString campaigns = app()->briskoCampaignsSupportFolder();
-    QVERIFY(support.endsWith(u"/Brisko"_qs));
-    QCOMPARE(campaigns, support + u"/Campaigns"_qs);
-    QVERIFY(QFileInfo(support).isDir());
-    QVERIFY(QFileInfo(campaigns).isDir());
-
-    // A second set-up finds the folders and leaves what is in them alone.
-    QFile marker(campaigns + u"/keep.brisko"_qs);
-    QVERIFY(marker.open(QIODevice::WriteOnly));
-    marker.write("x");
-    marker.close();
-    app()->setup();
-    QVERIFY(QFile::exists(marker.fileName()));
-    QVERIFY(marker.remove());
-}
-
-void TestApplication::openFileExtensionRule_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("brisko") << u"Spring.brisko"_qs << true;
-    QTest::newRow("two dots") << u"Spring.final.brisko"_qs << true;
-    QTest::newRow("capitals") << u"Spring.BRISKO"_qs << false;
-    QTest::newRow("mixed case") << u"Spring.Brisko"_qs << false;
-    QTest::newRow("other extension") << u"Spring.brisko.txt"_qs << false;
-    QTest::newRow("no extension") << u"brisko"_qs << false;
-}
-
-void TestApplication::openFileExtensionRule()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, accepted);
-    const QString path = m_dir.filePath(name);
-    CampaignDocument document;
-    document.subject = u"From the file"_qs;
-    QCOMPARE(writeCampaign(path, document), QString());
-
-    QCOMPARE(app()->application(app(), path), accepted);
-    QCOMPARE(app()->subjectField()->text(), accepted ? u"From the file"_qs : QString());
-    QCOMPARE(app()->currentCampaignPath().has_value(), accepted);
-    app()->campaign().setModified(false);
-}
-
-void TestApplication::windowTitleFollowsCampaignName()
-{
-    QCOMPARE(title(), u"Brisko"_qs);
-    QDir().mkpath(m_dir.filePath(u"any/folder"_qs));
-    const QString path = m_dir.filePath(u"any/folder/Spring.brisko"_qs);
-    QCOMPARE(writeCampaign(path, CampaignDocument{}), QString());
-    app()->loadCampaignFromFile(path);
-    QCOMPARE(title(), u"Brisko - Spring"_qs);
-    QCOMPARE(app()->currentCampaignName(), std::optional<QString>(u"Spring"_qs));
-    QCOMPARE(app()->currentCampaignPath(), std::optional<QString>(path));
-
-    // Unsaved changes show in the title the platform's way, not in its text.
-    app()->subjectField()->setText(u"changed"_qs);
-    QVERIFY(app()->window()->isWindowModified());
-    QCOMPARE(title(), u"Brisko - Spring"_qs);
-    app()->campaign().setModified(false);
-}
-
-void TestApplication::siblingNotificationHandsOverPath()
-{
-    if (!QDBusConnection::sessionBus().isConnected())
-        QSKIP("no D-Bus session bus (run the suite through scripts/run-tests)");
-    QSignalSpy handedOver(app(), &BriskoApplication::htmlPathImported);
-    const QString html = m_dir.filePath(u"letter.html"_qs);
-    QVERIFY(FennimarNotifications::postDistributedNotification(u"SOMETHING_ELSE"_qs, u"/nope.html"_qs));
-    QVERIFY(FennimarNotifications::postDistributedNotification(u"GLIMB_TO_BRISKO"_qs, html));
-    QTRY_COMPARE(handedOver.count(), 1);
-    QCOMPARE(handedOver.first().first().toString(), html);
-}
-
-void TestApplication::saveAndLoadRoundTrip()
-{
-    app()->subjectField()->setText(u"Spring offers for __NAME__"_qs);
-    app()->fromField()->setText(u"Shop <shop@example.com>"_qs);
-    app()->replyToField()->setText(u"help@example.com"_qs);
-    app()->returnPathField()->setText(u"bounce@example.com"_qs);
-    app()->bodyView()->setPlainText(u"Dear __NAME__,\nhello.\n"_qs);
-    app()->htmlView()->setPlainText(u"<p>Dear __NAME__ — ü</p>"_qs);
-    app()->setupTableColumns({u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs});
-    RecipientPtr bob = record(u"bob@example.com"_qs, u"Bob"_qs);
-    bob->setValue(u"CITY"_qs, u"Köln"_qs);
-    bob->setValue(u"HIDDEN"_qs, u"kept though no column shows it"_qs);
-    app()->campaign().setRecipients({record(u"ann@example.com"_qs, u"Ann"_qs), bob});
-    QVERIFY(app()->campaign().isModified());
-
-    const QString path = m_dir.filePath(u"RoundTrip.brisko"_qs);
-    QVERIFY(app()->saveCurrentCampaign(path));
-    QVERIFY(!app()->campaign().isModified());
-
-    // Wipe everything, then load it back.
-    app()->subjectField()->clear();
-    app()->fromField()->clear();
-    app()->replyToField()->clear();
-    app()->returnPathField()->clear();
-    app()->bodyView()->clear();
-    app()->htmlView()->clear();
-    app()->setupTableColumns({});
-    app()->campaign().setRecipients({});
-    app()->loadCampaignFromFile(path);
-
-    QCOMPARE(app()->subjectField()->text(), u"Spring offers for __NAME__"_qs);
-    QCOMPARE(app()->fromField()->text(), u"Shop <shop@example.com>"_qs);
-    QCOMPARE(app()->replyToField()->text(), u"help@example.com"_qs);
-    QCOMPARE(app()->returnPathField()->text(), u"bounce@example.com"_qs);
-    QCOMPARE(app()->bodyView()->toPlainText(), u"Dear __NAME__,\nhello.\n"_qs);
-    QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __NAME__ — ü</p>"_qs);
-    QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs}));
-    QCOMPARE(app()->emailList(), (QStringList{u"ann@example.com"_qs, u"bob@example.com"_qs}));
-    const RecipientPtr loaded = app()->recipients().at(1);
-    QCOMPARE(loaded->value(u"CITY"), std::optional<QString>(u"Köln"_qs));
-    QCOMPARE(loaded->value(u"HIDDEN"), std::optional<QString>(u"kept though no column shows it"_qs));
-    QCOMPARE(app()->listView()->model()->rowCount(), 2);
-    QVERIFY(!app()->campaign().isModified());
-}
-
-void TestApplication::absentKeysFollowTheLoadRules()
-{
-    app()->replyToField()->setText(u"typed@example.com"_qs);
-    app()->returnPathField()->setText(u"typed-bounce@example.com"_qs);
-    app()->campaign().setRecipients({record(u"kept@example.com"_qs, u"Kept"_qs)});
-
-    // A file holding only a subject: Return-Path is emptied, everything else stays.
-    const QString path = m_dir.filePath(u"Partial.brisko"_qs);
-    const auto bytes = KeyedArchiver::archivedData(ArchiveValue::dictionary(
-        {{u"SUBJECT"_qs, ArchiveValue::string(u"Only a subject"_qs)}}, ArchiveValue::Mutable));
-    QVERIFY(bytes.ok());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes.value());
-    file.close();
-    app()->loadCampaignFromFile(path);
-    QCOMPARE(app()->subjectField()->text(), u"Only a subject"_qs);
-    QCOMPARE(app()->replyToField()->text(), u"typed@example.com"_qs);
-    QCOMPARE(app()->returnPathField()->text(), QString());
-    QCOMPARE(app()->emailList(), QStringList{u"kept@example.com"_qs});
-    app()->campaign().setModified(false);
-}
-
-void TestApplication::missingFileStillBecomesCurrent()
-{
-    app()->replyToField()->setText(u"typed@example.com"_qs);
-    app()->returnPathField()->setText(u"bounce@example.com"_qs);
-    app()->campaign().setModified(false);
-    const QString path = m_dir.filePath(u"Nowhere.brisko"_qs);
-    QVERIFY(!QFile::exists(path));
-    app()->loadCampaignFromFile(path);
-    QCOMPARE(app()->returnPathField()->text(), QString());
-    QCOMPARE(app()->replyToField()->text(), u"typed@example.com"_qs);
-    QCOMPARE(app()->currentCampaignPath(), std::optional<QString>(path));
-    QCOMPARE(title(), u"Brisko - Nowhere"_qs);
-    QCOMPARE(FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList(), QStringList{path});
-}
-
-void TestApplication::invalidFileIsRefusedAndChangesNothing()
-{
-    app()->subjectField()->setText(u"Before"_qs);
-    app()->campaign().setModified(false);
-    const auto before = app()->currentCampaignPath();
-
-    const QString path = m_dir.filePath(u"Broken.brisko"_qs);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("this is not a campaign\n");
-    file.close();
-
-    DialogDriver driver;
-    driver.answer({u"OK"_qs});
-    app()->loadCampaignFromFile(path);
-    QCOMPARE(driver.shown(), 1);
-    QVERIFY(driver.texts().first().contains(path));
-    QCOMPARE(app()->subjectField()->text(), u"Before"_qs);
-    QCOMPARE(app()->currentCampaignPath(), before);
-    QVERIFY(FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList().isEmpty());
-}
-
-void TestApplication::recentListOrderAndMenu()
-{
-    app()->updateRecentMenu();
-    QList<QAction *> items = app()->recentMenu()->actions();
-    QCOMPARE(items.size(), 1);
-    QCOMPARE(items.first()->text(), u"No files"_qs);
-    QVERIFY(!items.first()->isEnabled());
-
-    const QString a = m_dir.filePath(u"A.brisko"_qs);
-    const QString b = m_dir.filePath(u"B.brisko"_qs);
-    for (const QString &path : {a, b})
-        QCOMPARE(writeCampaign(path, CampaignDocument{}), QString());
-    app()->loadCampaignFromFile(a);
-    app()->loadCampaignFromFile(b);
-    app()->loadCampaignFromFile(a);
-    QCOMPARE(FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList(), (QStringList{b, a}));
-
-    app()->updateRecentMenu();
-    items = app()->recentMenu()->actions();
-    QCOMPARE(items.size(), 2);
-    QCOMPARE(items.at(0)->text(), u"B.brisko"_qs);
-    QCOMPARE(items.at(1)->text(), u"A.brisko"_qs);
-    QCOMPARE(items.at(0)->data().toString(), b);
-
-    items.at(0)->trigger();
-    QCOMPARE(app()->currentCampaignPath(), std::optional<QString>(b));
-}
-
-void TestApplication::firstSaveProposesUntitledThenReusesPath()
-{
-    QHash<QString, QString> &identity = const_cast<QHash<QString, QString> &>(app()->miscData());
-
-    QString proposed;
-    int asked = 0;
-    const QString path = m_dir.filePath(u"Chosen.brisko"_qs);
-    app()->setSavePathChooser([&](const QString &name) -> std::optional<QString> {
-        proposed = name;
-        ++asked;
-        return path;
-    });
-    app()->subjectField()->setText(u"first"_qs);
-    app()->saveCampaign();
-    QCOMPARE(proposed, u"Untitled.brisko"_qs);
-    QCOMPARE(title(), u"Brisko - Chosen"_qs);
-    QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"first"_qs));
-
-    app()->subjectField()->setText(u"second"_qs);
-    app()->saveCampaign();
-    QCOMPARE(asked, 1);
-    QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"second"_qs));
-    // Saving does not add to the recent list.
-    QVERIFY(FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList().isEmpty());
-
-    // Cancelling the panel changes nothing.
-    identity.clear();
-    app()->setSavePathChooser([](const QString &) { return std::nullopt; });
-    app()->saveCampaign();
-    QVERIFY(!app()->currentCampaignPath());
-    app()->setSavePathChooser({});
-    app()->campaign().setModified(false);
-}
-
-void TestApplication::failedSaveKeepsIdentityAndReports()
-{
-    // A folder stands where the file should go: nothing can be written there.
-    const QString blocked = m_dir.filePath(u"Blocked.brisko"_qs);
-    QVERIFY(QDir().mkpath(blocked));
-    app()->setSavePathChooser([&](const QString &) { return blocked; });
-    app()->subjectField()->setText(u"unsaved"_qs);
-
-    DialogDriver driver;
-    driver.answer({u"OK"_qs});
-    app()->saveCampaign();
-    QCOMPARE(driver.shown(), 1);
-    QVERIFY(driver.texts().first().contains(blocked));
-    QVERIFY(!app()->currentCampaignPath());
-    QCOMPARE(title(), u"Brisko"_qs);
-    QVERIFY(app()->campaign().isModified());
-    app()->setSavePathChooser({});
-
-    // An existing campaign stays whole when a save over it fails part-way: the
-    // new content goes to a temporary file first.
-    const QString existing = m_dir.filePath(u"Existing.brisko"_qs);
-    CampaignDocument old;
-    old.subject = u"old"_qs;
-    QCOMPARE(writeCampaign(existing, old), QString());
-    const QByteArray before = [&] {
-        QFile f(existing);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll();
-    }();
-    if (geteuid() != 0) {
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        DialogDriver again;
-        again.answer({u"OK"_qs});
-        QVERIFY(!app()->saveCurrentCampaign(existing));
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                QFileDevice::ExeOwner);
-        QFile f(existing);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
-    }
-    app()->campaign().setModified(false);
-}
-
-void TestApplication::unsavedChangesAreAskedAbout()
-{
-    const QString other = m_dir.filePath(u"Other.brisko"_qs);
-    CampaignDocument otherDocument;
-    otherDocument.subject = u"other"_qs;
-    QCOMPARE(writeCampaign(other, otherDocument), QString());
-    app()->setOpenPathChooser([&](const QString &) { return other; });
-
-    // Nothing unsaved: nothing is asked.
+    void init()
     {
-        DialogDriver driver;
-        app()->openCampaign();
-        QCOMPARE(driver.shown(), 0);
-        QCOMPARE(app()->subjectField()->text(), u"other"_qs);
+        app()->campaign().apply(CampaignDocument{QString(), QString(), QString(), QString(), QString(),
+                                                 QString(), QStringList(), RecipientList()});
+        app()->campaign().setModified(false);
+        const_cast<QHash<QString, QString> &>(app()->miscData()).clear();
+        app()->updateWindowTitle();
+        FennimarUserDefaults::setObject(QStringList(), u"RecentFiles"_qs);
     }
-    // Cancel keeps the edit and loads nothing.
+
+    void cleanup() { app()->campaign().setModified(false); }
+
+    void supportFoldersExistAndSurviveSetup()
     {
-        app()->subjectField()->setText(u"edited"_qs);
-        DialogDriver driver;
-        driver.answer({u"Cancel"_qs});
-        app()->openCampaign();
-        QCOMPARE(driver.shown(), 1);
-        QCOMPARE(app()->subjectField()->text(), u"edited"_qs);
+        const QString support = app()->briskoSupportFolder();
+        QVERIFY(support.endsWith(u"/Brisko"_qs));
+        QCOMPARE(app()->briskoCampaignsSupportFolder(), support + u"/Campaigns"_qs);
+        QVERIFY(QFileInfo(support + u"/Campaigns"_qs).isDir());
+        // A second set-up finds the folders and leaves what is in them alone.
+        QFile marker(support + u"/Campaigns/keep.brisko"_qs);
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        app()->setup();
+        QVERIFY(marker.remove());
+    }
+
+    void openFileExtensionRule_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("brisko") << u"Spring.brisko"_qs << true;
+        QTest::newRow("two dots") << u"Spring.final.brisko"_qs << true;
+        QTest::newRow("capitals") << u"Spring.BRISKO"_qs << false;
+        QTest::newRow("mixed case") << u"Spring.Brisko"_qs << false;
+        QTest::newRow("other extension") << u"Spring.brisko.txt"_qs << false;
+        QTest::newRow("no extension") << u"brisko"_qs << false;
+    }
+
+    void openFileExtensionRule()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        QCOMPARE(app()->application(app(), writeCampaign(name, u"From the file"_qs)), accepted);
+        QCOMPARE(app()->subjectField()->text(), accepted ? u"From the file"_qs : QString());
+        QCOMPARE(app()->currentCampaignPath().has_value(), accepted);
+    }
+
+    void siblingNotificationHandsOverPath()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("no D-Bus session bus (run the suite through scripts/run-tests)");
+        QSignalSpy handedOver(app(), &BriskoApplication::htmlPathImported);
+        const QString html = m_dir.filePath(u"letter.html"_qs);
+        QVERIFY(FennimarNotifications::postDistributedNotification(u"SOMETHING_ELSE"_qs, u"/nope.html"_qs));
+        QVERIFY(FennimarNotifications::postDistributedNotification(u"GLIMB_TO_BRISKO"_qs, html));
+        QTRY_COMPARE(handedOver.count(), 1);
+        QCOMPARE(handedOver.first().first().toString(), html);
+    }
+
+    void saveAndLoadRoundTrip()
+    {
+        const QStringList texts = {u"Spring offers for __NAME__"_qs, u"Shop <shop@example.com>"_qs,
+                                   u"help@example.com"_qs, u"bounce@example.com"_qs};
+        for (int i = 0; i < texts.size(); ++i)
+            fields().at(i)->setText(texts.at(i));
+        app()->bodyView()->setPlainText(u"Dear __NAME__,\nhello.\n"_qs);
+        app()->htmlView()->setPlainText(u"<p>Dear __NAME__ — ü</p>"_qs);
+        app()->setupTableColumns({u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs});
+        RecipientPtr bob = record(u"bob@example.com"_qs, u"Bob"_qs);
+        bob->setValue(u"CITY"_qs, u"Köln"_qs);
+        bob->setValue(u"HIDDEN"_qs, u"kept though no column shows it"_qs);
+        app()->campaign().setRecipients({record(u"ann@example.com"_qs, u"Ann"_qs), bob});
         QVERIFY(app()->campaign().isModified());
-    }
-    // Don't Save drops the edit and opens.
-    {
-        DialogDriver driver;
-        driver.answer({u"Don't Save"_qs});
-        app()->openCampaign();
-        QCOMPARE(driver.unexpected(), 0);
-        QCOMPARE(app()->subjectField()->text(), u"other"_qs);
+        const QString path = m_dir.filePath(u"RoundTrip.brisko"_qs);
+        QVERIFY(app()->saveCurrentCampaign(path));
+        QVERIFY(!app()->campaign().isModified());
+
+        init(); // everything wiped
+        app()->loadCampaignFromFile(path);
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(fields().at(i)->text(), texts.at(i));
+        QCOMPARE(app()->bodyView()->toPlainText(), u"Dear __NAME__,\nhello.\n"_qs);
+        QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __NAME__ — ü</p>"_qs);
+        QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs}));
+        QCOMPARE(app()->emailList(), (QStringList{u"ann@example.com"_qs, u"bob@example.com"_qs}));
+        const RecipientPtr loaded = app()->recipients().at(1);
+        QCOMPARE(loaded->value(u"CITY"), std::optional<QString>(u"Köln"_qs));
+        QCOMPARE(loaded->value(u"HIDDEN"), std::optional<QString>(u"kept though no column shows it"_qs));
+        QCOMPARE(app()->listView()->model()->rowCount(), 2);
         QVERIFY(!app()->campaign().isModified());
     }
-    // Save writes the edit to the open campaign's file first.
+
+    // Loading keeps what the file leaves out, but Return-Path is emptied; a missing file
+    // reads as one holding nothing and still becomes current; an invalid one is refused
+    // with a message naming it, changing nothing.
+    void loadingAFile_data()
     {
-        app()->subjectField()->setText(u"edited again"_qs);
-        DialogDriver driver;
-        driver.answer({u"Save"_qs});
-        app()->openCampaign();
-        QCOMPARE(driver.unexpected(), 0);
-        QCOMPARE(CampaignFile::read(other).document.subject, std::optional<QString>(u"edited again"_qs));
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
+        QTest::addColumn<QString>("name");     // of the campaign; empty: none
+        QTest::addColumn<QString>("subject");
+        const auto partial = KeyedArchiver::archivedData(ArchiveValue::dictionary(
+            {{u"SUBJECT"_qs, ArchiveValue::string(u"Only a subject"_qs)}}, ArchiveValue::Mutable));
+        QTest::newRow("only a subject, in a folder")
+            << u"any/folder/Spring.brisko"_qs << partial.value() << u"Spring"_qs << u"Only a subject"_qs;
+        QTest::newRow("missing") << u"Nowhere.brisko"_qs << QByteArray() << u"Nowhere"_qs << u"Before"_qs;
+        QTest::newRow("invalid") << u"Broken.brisko"_qs << QByteArray("no campaign\n") << QString()
+                                 << u"Before"_qs;
     }
-    // Closing the window asks too; Cancel keeps it open.
+
+    void loadingAFile()
     {
-        app()->subjectField()->setText(u"unsaved at quit"_qs);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, name);
+        QFETCH(QString, subject);
+        const bool refused = name.isEmpty();
+        const QStringList before = {u"Before"_qs, QString(), u"typed@example.com"_qs,
+                                    u"bounce@example.com"_qs};
+        for (int i = 0; i < before.size(); ++i)
+            fields().at(i)->setText(before.at(i));
+        app()->campaign().setRecipients({record(u"kept@example.com"_qs, u"Kept"_qs)});
+        const QString path = m_dir.filePath(file);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        if (!bytes.isNull())
+            writeBytes(file, bytes);
         DialogDriver driver;
-        driver.answer({u"Cancel"_qs});
-        app()->window()->show();
-        QVERIFY(!app()->window()->close());
+        driver.answer({u"OK"_qs});
+        app()->loadCampaignFromFile(path);
+        QCOMPARE(driver.shown(), refused ? 1 : 0);
+        QVERIFY(!refused || driver.texts().first().contains(path));
+        QCOMPARE(app()->subjectField()->text(), subject);
+        QCOMPARE(app()->replyToField()->text(), u"typed@example.com"_qs);
+        QCOMPARE(app()->returnPathField()->text(), refused ? before.at(3) : QString());
+        QCOMPARE(app()->emailList(), QStringList{u"kept@example.com"_qs});
+        QCOMPARE(app()->currentCampaignPath(), refused ? std::nullopt : std::optional(path));
+        QCOMPARE(app()->currentCampaignName(), refused ? std::nullopt : std::optional(name));
+        QCOMPARE(recent(), refused ? QStringList() : QStringList{path});
+        const QString shown = refused ? u"Brisko"_qs : u"Brisko - "_qs + name;
+        QCOMPARE(title(), shown);
+        // Unsaved changes show in the title the platform's way, not in its text.
+        app()->subjectField()->setText(u"changed"_qs);
+        QVERIFY(app()->window()->isWindowModified());
+        QCOMPARE(title(), shown);
+    }
+
+    void recentListOrderAndMenu()
+    {
+        app()->updateRecentMenu();
+        QList<QAction *> items = app()->recentMenu()->actions();
+        QCOMPARE(items.size(), 1);
+        QCOMPARE(items.first()->text(), u"No files"_qs);
+        QVERIFY(!items.first()->isEnabled());
+
+        const QString a = writeCampaign(u"A.brisko"_qs), b = writeCampaign(u"B.brisko"_qs);
+        for (const QString &path : {a, b, a})
+            app()->loadCampaignFromFile(path);
+        QCOMPARE(recent(), (QStringList{b, a}));
+        app()->updateRecentMenu();
+        items = app()->recentMenu()->actions();
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items.at(0)->text(), u"B.brisko"_qs);
+        QCOMPARE(items.at(1)->text(), u"A.brisko"_qs);
+        QCOMPARE(items.at(0)->data().toString(), b);
+        items.at(0)->trigger();
+        QCOMPARE(app()->currentCampaignPath(), std::optional<QString>(b));
+    }
+
+    // The first save proposes "Untitled.brisko"; a failed one is reported and keeps the
+    // campaign's identity, a good one names it and the next save reuses its path.
+    void savingProposesUntitledThenReusesPath()
+    {
+        const QString blocked = m_dir.filePath(u"Blocked.brisko"_qs); // a folder: nothing can go there
+        QVERIFY(QDir().mkpath(blocked));
+        const QString path = m_dir.filePath(u"Chosen.brisko"_qs);
+        QStringList proposed;
+        app()->setSavePathChooser([&](const QString &name) -> std::optional<QString> {
+            proposed.append(name);
+            return proposed.size() == 1 ? blocked : path;
+        });
+        app()->subjectField()->setText(u"first"_qs);
+        DialogDriver driver;
+        driver.answer({u"OK"_qs});
+        app()->saveCampaign();
         QCOMPARE(driver.shown(), 1);
+        QVERIFY(driver.texts().first().contains(blocked));
+        QVERIFY(!app()->currentCampaignPath());
+        QCOMPARE(title(), u"Brisko"_qs);
+        QVERIFY(app()->campaign().isModified());
+
+        app()->saveCampaign();
+        QCOMPARE(proposed, (QStringList{u"Untitled.brisko"_qs, u"Untitled.brisko"_qs}));
+        QCOMPARE(title(), u"Brisko - Chosen"_qs);
+        QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"first"_qs));
+        app()->subjectField()->setText(u"second"_qs);
+        app()->saveCampaign();
+        QCOMPARE(proposed.size(), 2);
+        QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"second"_qs));
+        QVERIFY(recent().isEmpty()); // saving does not add to the recent list
+
+        // Cancelling the panel changes nothing.
+        const_cast<QHash<QString, QString> &>(app()->miscData()).clear();
+        app()->setSavePathChooser([](const QString &) { return std::nullopt; });
+        app()->saveCampaign();
+        QVERIFY(!app()->currentCampaignPath());
+        app()->setSavePathChooser({});
+
+        // A campaign stays whole when a save over it fails part-way: the new content goes
+        // to a temporary file first.
+        if (geteuid() == 0)
+            return;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        file.close();
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        driver.answer({u"OK"_qs});
+        QVERIFY(!app()->saveCurrentCampaign(path));
+        QFile::setPermissions(m_dir.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved);
+    }
+
+    void unsavedChangesAreAskedAbout()
+    {
+        const QString other = writeCampaign(u"Other.brisko"_qs, u"other"_qs);
+        app()->setOpenPathChooser([&](const QString &) { return other; });
+        // Runs the command answering with the buttons given: how many questions came, plus
+        // a hundred for each the answers did not fit.
+        const auto ask = [](const QStringList &answers, const std::function<void()> &command) {
+            DialogDriver driver;
+            driver.answer(answers);
+            command();
+            return driver.shown() + 100 * driver.unexpected();
+        };
+        const auto open = [] { app()->openCampaign(); };
+        QCOMPARE(ask({}, open), 0); // nothing unsaved, nothing asked
+        QCOMPARE(app()->subjectField()->text(), u"other"_qs);
+        // Cancel keeps the edit and loads nothing.
+        app()->subjectField()->setText(u"edited"_qs);
+        QCOMPARE(ask({u"Cancel"_qs}, open), 1);
+        QCOMPARE(app()->subjectField()->text(), u"edited"_qs);
+        QVERIFY(app()->campaign().isModified());
+        // Don't Save drops the edit and opens.
+        QCOMPARE(ask({u"Don't Save"_qs}, open), 1);
+        QCOMPARE(app()->subjectField()->text(), u"other"_qs);
+        QVERIFY(!app()->campaign().isModified());
+        // Save writes the edit to the open campaign's file first.
+        app()->subjectField()->setText(u"edited again"_qs);
+        QCOMPARE(ask({u"Save"_qs}, open), 1);
+        QCOMPARE(CampaignFile::read(other).document.subject, std::optional<QString>(u"edited again"_qs));
+        app()->setOpenPathChooser({});
+        // Closing the window asks too; Cancel keeps it open.
+        app()->subjectField()->setText(u"unsaved at quit"_qs);
+        app()->window()->show();
+        QCOMPARE(ask({u"Cancel"_qs}, [] { QVERIFY(!app()->window()->close()); }), 1);
         QVERIFY(app()->window()->isVisible());
     }
-    app()->setOpenPathChooser({});
-    app()->campaign().setModified(false);
-}
 
-void TestApplication::checkForUpdatesEntryIsRemoved()
-{
-    QVERIFY(app()->isForAppStore());
-    auto *item = app()->window()->findChild<QAction *>(u"checkForUpdatesItem"_qs);
-    QVERIFY(item);
-    const auto menus = app()->window()->findChildren<QMenu *>();
-    for (QMenu *menu : menus)
-        QVERIFY2(!menu->actions().contains(item), qPrintable(menu->objectName()));
-}
+    void checkForUpdatesEntryIsRemoved()
+    {
+        QVERIFY(app()->isForAppStore());
+        auto *item = app()->window()->findChild<QAction *>(u"checkForUpdatesItem"_qs);
+        QVERIFY(item);
+        for (QMenu *menu : app()->window()->findChildren<QMenu *>())
+            QVERIFY2(!menu->actions().contains(item), qPrintable(menu->objectName()));
+    }
+};
 
 BRISKO_APP_TEST_MAIN(TestApplication)
 

@@ -2,7 +2,6 @@
 // pull-downs, the live HTML preview and the HTML hand-over.
 
 #include "AppTestMain.h"
-#include "BriskoApplication.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -11,225 +10,201 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 using namespace brisko;
 
-namespace {
-
-BriskoApplication *app()
-{
-    return BriskoApplication::instance();
-}
-
-void setText(QPlainTextEdit *editor, const QString &text, int start, int length)
-{
-    editor->setPlainText(text);
-    QTextCursor cursor(editor->document());
-    cursor.setPosition(start);
-    cursor.setPosition(start + length, QTextCursor::KeepAnchor);
-    editor->setTextCursor(cursor);
-}
-
-// Waits until the preview's page, as the web view serialises it, holds the text.
-bool previewShows(const QString &text)
-{
-    return QTest::qWaitFor([&] {
-        QString html;
-        bool done = false;
-        app()->htmlPreviewView()->page()->toHtml([&](const QString &result) {
-            html = result;
-            done = true;
-        });
-        return QTest::qWaitFor([&] { return done; }, 5000) && html.contains(text);
-    }, 10000);
-}
-
-} // namespace
-
 class TestMessageEditor : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void wrap_data();
-    void wrap();
-    void placeholderPullDowns();
-    void previewFollowsEditsButNotLoads();
-    void importHTMLPath_data();
-    void importHTMLPath();
-
-private:
     QTemporaryDir m_dir;
-};
 
-void TestMessageEditor::initTestCase()
-{
-    app()->window()->show();
-    QVERIFY(QTest::qWaitForWindowActive(app()->window()));
-}
-
-void TestMessageEditor::wrap_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("action"); // a menu command and its key; none: the plain-text wrap
-    QTest::addColumn<QKeySequence>("key");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("bold word in the middle") << u"say hello there"_qs << 4 << 5 << u"boldAction"_qs
-                                             << QKeySequence(u"Ctrl+B"_qs) << u"say <b>hello</b> there"_qs;
-    QTest::newRow("italic at an insertion point") << u"say hello"_qs << 4 << 0 << u"italicAction"_qs
-                                                  << QKeySequence(u"Ctrl+I"_qs) << u"say <i></i>hello"_qs;
-    QTest::newRow("line break before a word") << u"one two"_qs << 4 << 3 << u"lineBreakAction"_qs
-                                              << QKeySequence(u"Ctrl+Return"_qs) << u"one <br>two"_qs;
-    QTest::newRow("empty editor") << QString() << 0 << 0 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs)
-                                  << u"<b></b>"_qs;
-    QTest::newRow("across lines") << u"ä\nöü\nx"_qs << 2 << 4 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs)
-                                  << u"ä\n<b>öü\nx</b>"_qs;
-    QTest::newRow("plain text") << u"Dear friend"_qs << 5 << 6 << QString() << QKeySequence()
-                                << u"Dear [friend]"_qs;
-}
-
-void TestMessageEditor::wrap()
-{
-    QFETCH(QString, text);
-    QFETCH(int, start);
-    QFETCH(int, length);
-    QFETCH(QString, action);
-    QFETCH(QKeySequence, key);
-    QFETCH(QString, expected);
-    const bool plain = action.isEmpty();
-    QPlainTextEdit *editor = plain ? app()->bodyView() : app()->htmlView();
-    QPlainTextEdit *other = plain ? app()->htmlView() : app()->bodyView();
-    other->setPlainText(u"untouched"_qs);
-    setText(editor, text, start, length);
-
-    if (plain) {
-        app()->wrapSelectedPlainTextIn(u"["_qs, u"]"_qs);
-    } else {
-        // The menu command acts on the HTML editor wherever the focus is.
-        auto *command = app()->window()->findChild<QAction *>(action);
-        QVERIFY(command->isEnabled());
-        other->setFocus();
-        command->trigger();
-        QCOMPARE(editor->toPlainText(), expected);
-        // So does its key, typed in the HTML editor.
-        setText(editor, text, start, length);
-        editor->setFocus();
-        QTest::keySequence(editor, key);
+    static BriskoApplication *app() { return BriskoApplication::instance(); }
+    static void setText(QPlainTextEdit *editor, const QString &text, int start, int length)
+    {
+        editor->setPlainText(text);
+        QTextCursor cursor(editor->document());
+        cursor.setPosition(start);
+        cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+        editor->setTextCursor(cursor);
+    }
+    // Waits until the preview's page, as the web view serialises it, holds the text.
+    static bool previewShows(const QString &text)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                QString html;
+                app()->htmlPreviewView()->page()->toHtml([&](const QString &result) { html = result; });
+                return QTest::qWaitFor([&] { return !html.isNull(); }, 5000) && html.contains(text);
+            },
+            10000);
     }
 
-    QCOMPARE(editor->toPlainText(), expected);
-    QCOMPARE(plain ? app()->campaign().body() : app()->campaign().html(), expected);
-    QCOMPARE(other->toPlainText(), u"untouched"_qs);
+private Q_SLOTS:
+    void initTestCase()
+    {
+        app()->window()->show();
+        QVERIFY(QTest::qWaitForWindowActive(app()->window()));
+    }
+
     // The selection stays on the text it covered; one undo takes the whole wrap back.
-    QCOMPARE(editor->textCursor().selectedText().size(), length);
-    editor->undo();
-    QCOMPARE(editor->toPlainText(), text);
-}
-
-void TestMessageEditor::placeholderPullDowns()
-{
-    auto *text = app()->window()->findChild<QComboBox *>(u"placeHoldersForTextPopUp"_qs);
-    auto *html = app()->window()->findChild<QComboBox *>(u"placeHoldersForHTMLPopUp"_qs);
-    for (QComboBox *list : {text, html}) {
-        list->clear();
-        list->addItem(u"Placeholders"_qs);
-        QVERIFY(!list->isEnabled()); // nothing but its title
-        list->addItems({u"EMAIL"_qs, u"FIRST NAME"_qs});
-        QVERIFY(list->isEnabled());
+    void wrap_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("action"); // a menu command and its key; none: the plain-text wrap
+        QTest::addColumn<QKeySequence>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("bold word in the middle")
+            << u"say hello there"_qs << 4 << 5 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs)
+            << u"say <b>hello</b> there"_qs;
+        QTest::newRow("italic at an insertion point") << u"say hello"_qs << 4 << 0 << u"italicAction"_qs
+                                                      << QKeySequence(u"Ctrl+I"_qs) << u"say <i></i>hello"_qs;
+        QTest::newRow("line break before a word") << u"one two"_qs << 4 << 3 << u"lineBreakAction"_qs
+                                                  << QKeySequence(u"Ctrl+Return"_qs) << u"one <br>two"_qs;
+        QTest::newRow("empty editor")
+            << QString() << 0 << 0 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs) << u"<b></b>"_qs;
+        QTest::newRow("across lines") << u"ä\nöü\nx"_qs << 2 << 4 << u"boldAction"_qs
+                                      << QKeySequence(u"Ctrl+B"_qs) << u"ä\n<b>öü\nx</b>"_qs;
+        QTest::newRow("plain text") << u"Dear friend"_qs << 5 << 6 << QString() << QKeySequence()
+                                    << u"Dear [friend]"_qs;
     }
-    // EMAIL in the plain-text list, at an insertion point.
-    setText(app()->bodyView(), u"Hi , bye"_qs, 3, 0);
-    QTest::keyClick(text, Qt::Key_Down);
-    QCOMPARE(app()->bodyView()->toPlainText(), u"Hi __EMAIL__, bye"_qs);
-    QCOMPARE(text->currentIndex(), 0);
-    // The HTML list puts the token before a selection, which stays selected.
-    setText(app()->htmlView(), u"<p>Dear you</p>"_qs, 8, 3);
-    QTest::keyClick(html, Qt::Key_End);
-    QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __FIRST NAME__you</p>"_qs);
-    QCOMPARE(app()->htmlView()->textCursor().selectedText(), u"you"_qs);
-    QCOMPARE(html->currentIndex(), 0);
-    // The title inserts nothing.
-    Q_EMIT html->activated(0);
-    QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __FIRST NAME__you</p>"_qs);
-}
 
-void TestMessageEditor::previewFollowsEditsButNotLoads()
-{
-    QWebEngineView *preview = app()->htmlPreviewView();
-    QSignalSpy started(preview, &QWebEngineView::loadStarted);
-    // Typing in the HTML editor; scripts in the page do not run.
-    setText(app()->htmlView(), u"<title>t</title><script>document.title = 'ran';</script>"_qs, 0, 0);
-    app()->htmlView()->moveCursor(QTextCursor::End);
-    QTest::keyClicks(app()->htmlView(), u"<p>typed</p>"_qs);
-    QVERIFY(previewShows(u"<p>typed</p>"_qs));
-    QCOMPARE(preview->title(), u"t"_qs);
-    // An edit of the plain-text body refreshes it too.
-    started.clear();
-    QTest::keyClicks(app()->bodyView(), u"x"_qs);
-    QTRY_VERIFY(!started.isEmpty());
+    void wrap()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, start);
+        QFETCH(int, length);
+        QFETCH(QString, action);
+        QFETCH(QKeySequence, key);
+        QFETCH(QString, expected);
+        const bool plain = action.isEmpty();
+        QPlainTextEdit *editor = plain ? app()->bodyView() : app()->htmlView();
+        QPlainTextEdit *other = plain ? app()->htmlView() : app()->bodyView();
+        other->setPlainText(u"untouched"_qs);
+        setText(editor, text, start, length);
+        if (plain) {
+            app()->wrapSelectedPlainTextIn(u"["_qs, u"]"_qs);
+        } else {
+            // The menu command acts on the HTML editor wherever the focus is …
+            auto *command = app()->window()->findChild<QAction *>(action);
+            QVERIFY(command->isEnabled());
+            other->setFocus();
+            command->trigger();
+            QCOMPARE(editor->toPlainText(), expected);
+            // … and so does its key, typed in the HTML editor.
+            setText(editor, text, start, length);
+            editor->setFocus();
+            QTest::keySequence(editor, key);
+        }
+        QCOMPARE(editor->toPlainText(), expected);
+        QCOMPARE(plain ? app()->campaign().body() : app()->campaign().html(), expected);
+        QCOMPARE(other->toPlainText(), u"untouched"_qs);
+        QCOMPARE(editor->textCursor().selectedText().size(), length);
+        editor->undo();
+        QCOMPARE(editor->toPlainText(), text);
+    }
 
-    // Loading a campaign sets the editor but leaves the page as it was.
-    QTest::qWait(300);
-    started.clear();
-    CampaignDocument loaded;
-    loaded.html = u"<p>loaded</p>"_qs;
-    app()->campaign().apply(loaded);
-    QCOMPARE(app()->htmlView()->toPlainText(), u"<p>loaded</p>"_qs);
-    QTest::qWait(500);
-    QCOMPARE(started.size(), 0);
-    QVERIFY(previewShows(u"<p>typed</p>"_qs));
-    // The next edit brings it up to date.
-    app()->htmlView()->moveCursor(QTextCursor::End);
-    QTest::keyClicks(app()->htmlView(), u"!"_qs);
-    QVERIFY(previewShows(u"<p>loaded</p>!"_qs));
-}
+    void placeholderPullDowns()
+    {
+        auto *text = app()->window()->findChild<QComboBox *>(u"placeHoldersForTextPopUp"_qs);
+        auto *html = app()->window()->findChild<QComboBox *>(u"placeHoldersForHTMLPopUp"_qs);
+        for (QComboBox *list : {text, html}) {
+            list->clear();
+            list->addItem(u"Placeholders"_qs);
+            QVERIFY(!list->isEnabled()); // nothing but its title
+            list->addItems({u"EMAIL"_qs, u"FIRST NAME"_qs});
+            QVERIFY(list->isEnabled());
+        }
+        // EMAIL in the plain-text list, at an insertion point.
+        setText(app()->bodyView(), u"Hi , bye"_qs, 3, 0);
+        QTest::keyClick(text, Qt::Key_Down);
+        QCOMPARE(app()->bodyView()->toPlainText(), u"Hi __EMAIL__, bye"_qs);
+        QCOMPARE(text->currentIndex(), 0);
+        // The HTML list puts the token before a selection, which stays selected.
+        setText(app()->htmlView(), u"<p>Dear you</p>"_qs, 8, 3);
+        QTest::keyClick(html, Qt::Key_End);
+        QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __FIRST NAME__you</p>"_qs);
+        QCOMPARE(app()->htmlView()->textCursor().selectedText(), u"you"_qs);
+        QCOMPARE(html->currentIndex(), 0);
+        // The title inserts nothing.
+        Q_EMIT html->activated(0);
+        QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __FIRST NAME__you</p>"_qs);
+    }
 
-void TestMessageEditor::importHTMLPath_data()
-{
-    QTest::addColumn<QString>("written"); // where the file is; empty: no file
-    QTest::addColumn<QString>("handedOver");
-    QTest::addColumn<QString>("expected");
-    const QString dir = m_dir.path();
-    QTest::newRow("utf-8") << dir + u"/a.html"_qs << dir + u"/a.html"_qs << u"<p>Grüße</p>"_qs;
-    QTest::newRow("dot components") << dir + u"/b.html"_qs << dir + u"/sub/.././b.html"_qs << u"<p>b</p>"_qs;
-    QTest::newRow("home folder") << QDir::homePath() + u"/h.html"_qs << u"~/h.html"_qs << u"<p>home</p>"_qs;
-    QTest::newRow("unreadable") << QString() << dir + u"/gone.html"_qs << u"<p>before</p>"_qs;
-}
+    void previewFollowsEditsButNotLoads()
+    {
+        QSignalSpy started(app()->htmlPreviewView(), &QWebEngineView::loadStarted);
+        // Typing in the HTML editor; scripts in the page do not run.
+        setText(app()->htmlView(), u"<title>t</title><script>document.title = 'ran';</script>"_qs, 0, 0);
+        app()->htmlView()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(app()->htmlView(), u"<p>typed</p>"_qs);
+        QVERIFY(previewShows(u"<p>typed</p>"_qs));
+        QCOMPARE(app()->htmlPreviewView()->title(), u"t"_qs);
+        // An edit of the plain-text body refreshes it too.
+        started.clear();
+        QTest::keyClicks(app()->bodyView(), u"x"_qs);
+        QTRY_VERIFY(!started.isEmpty());
 
-void TestMessageEditor::importHTMLPath()
-{
-    QFETCH(QString, written);
-    QFETCH(QString, handedOver);
-    QFETCH(QString, expected);
-    if (!written.isEmpty()) {
+        // Loading a campaign sets the editor but leaves the page as it was.
+        QTest::qWait(300);
+        started.clear();
+        CampaignDocument loaded;
+        loaded.html = u"<p>loaded</p>"_qs;
+        app()->campaign().apply(loaded);
+        QCOMPARE(app()->htmlView()->toPlainText(), u"<p>loaded</p>"_qs);
+        QTest::qWait(500);
+        QCOMPARE(started.size(), 0);
+        QVERIFY(previewShows(u"<p>typed</p>"_qs));
+        // The next edit brings it up to date.
+        app()->htmlView()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(app()->htmlView(), u"!"_qs);
+        QVERIFY(previewShows(u"<p>loaded</p>!"_qs));
+    }
+
+    void importHTMLPath_data()
+    {
+        QTest::addColumn<QString>("written"); // where the file is; empty: no file
+        QTest::addColumn<QString>("handedOver");
+        QTest::addColumn<QString>("expected");
+        const QString dir = m_dir.path();
+        QTest::newRow("utf-8") << dir + u"/a.html"_qs << dir + u"/a.html"_qs << u"<p>Grüße</p>"_qs;
+        QTest::newRow("dot components")
+            << dir + u"/b.html"_qs << dir + u"/sub/.././b.html"_qs << u"<p>b</p>"_qs;
+        QTest::newRow("home folder") << QDir::homePath() + u"/h.html"_qs << u"~/h.html"_qs
+                                     << u"<p>home</p>"_qs;
+        QTest::newRow("unreadable") << QString() << dir + u"/gone.html"_qs << u"<p>before</p>"_qs;
+    }
+
+    void importHTMLPath()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, handedOver);
+        QFETCH(QString, expected);
         QFile file(written);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(expected.toUtf8());
+        QVERIFY(written.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(expected.toUtf8()) > 0));
+        file.close();
+        app()->bodyView()->setPlainText(u"plain stays"_qs);
+        app()->htmlView()->setPlainText(u"<p>before</p>"_qs);
+        QVERIFY(previewShows(u"<p>before</p>"_qs));
+        QSignalSpy handed(app(), &BriskoApplication::htmlPathImported);
+        const QString standard = written.isEmpty() ? handedOver : written;
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(u"path:"_qs + standard));
+        if (written.isEmpty())
+            QTest::ignoreMessage(
+                QtWarningMsg,
+                qPrintable(u"BriskoApplication.importHTMLPath - could not read:"_qs + standard));
+        app()->importHTMLPath(handedOver);
+        QCOMPARE(app()->htmlView()->toPlainText(), expected);
+        QCOMPARE(app()->bodyView()->toPlainText(), u"plain stays"_qs);
+        QCOMPARE(handed.size(), 1);
+        QVERIFY(previewShows(expected));
     }
-    app()->bodyView()->setPlainText(u"plain stays"_qs);
-    app()->htmlView()->setPlainText(u"<p>before</p>"_qs);
-    QVERIFY(previewShows(u"<p>before</p>"_qs));
-    QSignalSpy handed(app(), &BriskoApplication::htmlPathImported);
-    const QString standard = written.isEmpty() ? handedOver : written;
-    QTest::ignoreMessage(QtInfoMsg, qPrintable(u"path:"_qs + standard));
-    if (written.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(u"BriskoApplication.importHTMLPath - could not read:"_qs + standard));
-
-    app()->importHTMLPath(handedOver);
-
-    QCOMPARE(app()->htmlView()->toPlainText(), expected);
-    QCOMPARE(app()->bodyView()->toPlainText(), u"plain stays"_qs);
-    QCOMPARE(handed.size(), 1);
-    QVERIFY(previewShows(expected));
-}
+};
 
 BRISKO_APP_TEST_MAIN(TestMessageEditor)
 
