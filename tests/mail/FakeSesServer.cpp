@@ -10,6 +10,16 @@ namespace {
 
 const QString Xmlns = QStringLiteral(" xmlns=\"http://ses.amazonaws.com/doc/2010-12-01/\"");
 
+// An answer of the service: the action's response element around the content.
+QByteArray document(QStringView action, const QString &content)
+{
+    return QStringLiteral(
+               "<%1Response%2>%3<ResponseMetadata><RequestId>273021c6</RequestId></ResponseMetadata>"
+               "</%1Response>\n")
+        .arg(action, Xmlns, content)
+        .toUtf8();
+}
+
 void answer(QTcpSocket *socket, const CannedAnswer &canned)
 {
     QTimer::singleShot(canned.delayMs, socket, [socket, canned] {
@@ -121,38 +131,32 @@ QByteArray FakeSesServer::quotaDocument(const QString &max24, const QString &max
                                         const QString &sentLast24)
 {
     // The service writes SentLast24Hours first.
-    return QStringLiteral(
-               "<GetSendQuotaResponse%1><GetSendQuotaResult><SentLast24Hours>%4</SentLast24Hours>"
-               "<Max24HourSend>%2</Max24HourSend><MaxSendRate>%3</MaxSendRate></GetSendQuotaResult>"
-               "<ResponseMetadata><RequestId>273021c6</RequestId></ResponseMetadata></"
-               "GetSendQuotaResponse>\n")
-        .arg(Xmlns, max24, maxRate, sentLast24)
-        .toUtf8();
+    return document(u"GetSendQuota",
+                    QStringLiteral("<GetSendQuotaResult><SentLast24Hours>%3</SentLast24Hours>"
+                                   "<Max24HourSend>%1</Max24HourSend><MaxSendRate>%2</MaxSendRate>"
+                                   "</GetSendQuotaResult>")
+                        .arg(max24, maxRate, sentLast24));
 }
 
 QByteArray FakeSesServer::statisticsDocument(const QList<StatisticsPoint> &points)
 {
     QString members;
     for (const StatisticsPoint &p : points) {
-        members += QStringLiteral(
-                       "<member><DeliveryAttempts>%1</DeliveryAttempts><Timestamp>%2</Timestamp><Rejects>%3"
-                       "</Rejects><Bounces>%4</Bounces><Complaints>%5</Complaints></member>\n")
-                       .arg(QString::number(p.deliveryAttempts), p.timestamp, QString::number(p.rejects),
-                            QString::number(p.bounces), QString::number(p.complaints));
+        members +=
+            QStringLiteral("<member><DeliveryAttempts>%1</DeliveryAttempts><Timestamp>%2</Timestamp>"
+                           "<Rejects>%3</Rejects><Bounces>%4</Bounces><Complaints>%5</Complaints></member>\n")
+                .arg(QString::number(p.deliveryAttempts), p.timestamp, QString::number(p.rejects),
+                     QString::number(p.bounces), QString::number(p.complaints));
     }
-    return QStringLiteral(
-               "<GetSendStatisticsResponse%1><GetSendStatisticsResult><SendDataPoints>\n%2</SendDataPoints>"
-               "</GetSendStatisticsResult></GetSendStatisticsResponse>\n")
-        .arg(Xmlns, members)
-        .toUtf8();
+    return document(u"GetSendStatistics",
+                    QStringLiteral("<GetSendStatisticsResult><SendDataPoints>\n%1</SendDataPoints>"
+                                   "</GetSendStatisticsResult>")
+                        .arg(members));
 }
 
 QByteArray FakeSesServer::verifyDocument()
 {
-    return QStringLiteral("<VerifyEmailAddressResponse%1><ResponseMetadata><RequestId>8edd7eb2</RequestId>"
-                          "</ResponseMetadata></VerifyEmailAddressResponse>\n")
-        .arg(Xmlns)
-        .toUtf8();
+    return document(u"VerifyEmailAddress", QString());
 }
 
 QByteArray FakeSesServer::errorDocument(const QString &code, const std::optional<QString> &message)
@@ -175,11 +179,11 @@ namespace {
 // the secret key, region and service as arguments; prints the signature.
 const char *const ReferenceSigV4 = R"PY(
 import sys, hmac, hashlib, re
-from urllib.parse import quote, unquote, parse_qsl
+from urllib.parse import quote, unquote
 secret, region, service = sys.argv[1:4]
 head, _, body = sys.stdin.buffer.read().partition(b'\n\n')
 lines = head.decode('latin-1').split('\n')
-method, target = lines[0].split(' ')
+method, path = lines[0].split(' ')  # our requests carry no query
 def mac(key, msg): return hmac.new(key, msg.encode(), hashlib.sha256).digest()
 def enc(s): return quote(s, safe='-_.~')
 headers = {}
@@ -191,10 +195,8 @@ stamp = headers['x-amz-date'][0]
 scope = '%s/%s/%s/aws4_request' % (stamp[:8], region, service)
 if re.search(r'Credential=[^/]+/([^,]+)', auth).group(1) != scope:
     sys.exit('scope-mismatch ' + auth)
-path, _, query = target.partition('?')
-query = '&'.join(sorted(enc(k) + '=' + enc(v) for k, v in parse_qsl(query, keep_blank_values=True)))
 path = '/'.join(enc(unquote(s)) for s in path.split('/')) or '/'
-canonical = '\n'.join([method, path, query, ''.join('%s:%s\n' % (n, ','.join(headers[n])) for n in signed),
+canonical = '\n'.join([method, path, '', ''.join('%s:%s\n' % (n, ','.join(headers[n])) for n in signed),
                        ';'.join(signed), hashlib.sha256(body).hexdigest()])
 to_sign = '\n'.join(['AWS4-HMAC-SHA256', stamp, scope, hashlib.sha256(canonical.encode()).hexdigest()])
 key = mac(('AWS4' + secret).encode(), stamp[:8])

@@ -44,7 +44,8 @@ from email import policy
 from email.header import decode_header, make_header
 raw = sys.stdin.buffer.read()
 m, h = email.message_from_bytes(raw, policy=policy.default), email.message_from_bytes(raw)
-out = {n: str(make_header(decode_header(h[n]))) for n in ('Subject', 'From', 'To', 'Reply-To', 'Return-Path') if h[n]}
+names = ('Subject', 'From', 'To', 'Reply-To', 'Return-Path')
+out = {n: str(make_header(decode_header(h[n]))) for n in names if h[n]}
 out['parts'] = [p.get_content() for p in m.walk() if not p.is_multipart()]
 out['defects'] = [str(d) for p in m.walk() for d in p.defects]
 print(json.dumps(out))
