@@ -52,8 +52,6 @@ private Q_SLOTS:
             << u"__NAME__, __NAME____NAME__"_s << ada << u"Ada, AdaAda"_s;
         QTest::newRow("blank in the column name")
             << u"Hi __FIRST NAME__"_s << Entries{{u"FIRST NAME"_s, u"Ada"_s}} << u"Hi Ada"_s;
-        QTest::newRow("line breaks kept")
-            << u"__NAME__!"_s << Entries{{u"NAME"_s, u"A\r\nB"_s}} << u"A\r\nB!"_s;
         QTest::newRow("no normalisation") << u"__CAFE\u0301__ __CAF\u00c9__"_s
                                           << Entries{{u"CAF\u00c9"_s, u"x"_s}} << u"__CAFE\u0301__ x"_s;
         QTest::newRow("empty key") << u"a____b"_s << Entries{{QString(), u"X"_s}} << u"aXb"_s;
