@@ -8,6 +8,7 @@
 #include "FennimarStrings.h"
 #include "MailHost.h"
 #include "MimeMessage.h"
+#include "ServiceOptions.h"
 #include "clicommands.h"
 
 #include <QCommandLineParser>
@@ -64,62 +65,24 @@ struct HostScope
     ~HostScope() { MailHost::setShared(nullptr); }
 };
 
-struct ServiceOptions
+// Applies the service options for one account command; false when one is wrong.
+bool applyServiceOptions(ServiceOptions &service, const QCommandLineParser &parser, const QString &command,
+                         Io &io)
 {
-    QCommandLineOption region{u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s};
-    QCommandLineOption endpoint{u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s, u"URL"_s};
-    QCommandLineOption signature{u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s, u"v4|v3"_s};
-    QCommandLineOption timeout{u"timeout"_s, u"Give up a request after this many seconds without data (30)."_s,
-                               u"SECONDS"_s};
-    QCommandLineOption verbose{u"verbose"_s, u"Log each request to standard error."_s};
-
-    void addTo(QCommandLineParser &parser) const { parser.addOptions({region, endpoint, signature, timeout, verbose}); }
-
-    // Applies the options for this run; false (after saying why) when one is wrong.
-    bool apply(const QCommandLineParser &parser, const QString &command, Io &io) const
-    {
-        AccountSettings::Overrides overrides;
-        overrides.useEnvironment = true;
-        if (parser.isSet(region))
-            overrides.region = parser.value(region);
-        if (parser.isSet(endpoint)) {
-            const QUrl url(parser.value(endpoint));
-            if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty()) {
-                io.err << "brisko-cli " << command << ": --endpoint needs an http or https URL\n";
-                return false;
-            }
-            overrides.endpoint = parser.value(endpoint);
-        }
-        if (parser.isSet(signature)) {
-            overrides.signatureVersion = AccountSettings::signatureVersionFromString(parser.value(signature));
-            if (!overrides.signatureVersion) {
-                io.err << "brisko-cli " << command << ": --signature is v4 or v3\n";
-                return false;
-            }
-        }
-        if (parser.isSet(timeout)) {
-            bool ok = false;
-            const double seconds = parser.value(timeout).toDouble(&ok);
-            if (!ok || seconds <= 0) {
-                io.err << "brisko-cli " << command << ": --timeout needs a positive number of seconds\n";
-                return false;
-            }
-            AccountOperations::setRequestTimeout(int(seconds * 1000));
-        }
-        AccountSettings::setOverrides(overrides);
-        if (!parser.isSet(verbose))
-            QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
-        return true;
-    }
-};
-
+    if (!service.apply(parser, command, io))
+        return false;
+    if (service.timeoutMs)
+        AccountOperations::setRequestTimeout(*service.timeoutMs);
+    return true;
+}
 
 // "Code: Message" of an error document, or none when the text is not one.
 std::optional<QString> serviceError(const QString &answer)
 {
     if (!answer.contains(u"ErrorResponse"))
         return std::nullopt;
-    const QString code = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, answer).value_or(u"Error"_s);
+    const QString code =
+        FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, answer).value_or(u"Error"_s);
     const auto message = FennimarStrings::stringBetween(u"<Message>"_s, u"</Message>"_s, answer);
     return message ? code + u": "_s + *message : code;
 }
@@ -128,8 +91,8 @@ std::optional<QString> serviceError(const QString &answer)
 bool reportFailure(const MailHost::RequestOutcome &outcome, const QString &command, Io &io)
 {
     if (!outcome.answer) {
-        io.err << "brisko-cli " << command << ": no answer from " << AccountSettings::load().endpointInUse() << ": "
-               << outcome.failure << '\n';
+        io.err << "brisko-cli " << command << ": no answer from " << AccountSettings::load().endpointInUse()
+               << ": " << outcome.failure << '\n';
         return true;
     }
     if (const auto error = serviceError(*outcome.answer)) {
@@ -142,9 +105,10 @@ bool reportFailure(const MailHost::RequestOutcome &outcome, const QString &comma
 int runQuota(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    const ServiceOptions service;
+    ServiceOptions service(30);
     service.addTo(parser);
-    if (!parseArguments(parser, u"quota"_s, arguments, io) || !service.apply(parser, u"quota"_s, io))
+    if (!parseArguments(parser, u"quota"_s, arguments, io) ||
+        !applyServiceOptions(service, parser, u"quota"_s, io))
         return UsageError;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli quota: takes no arguments\n";
@@ -154,8 +118,9 @@ int runQuota(const QStringList &arguments, Io &io)
     const HostScope scope(&host);
     host.pending = 1;
     if (!AccountOperations::getAccountSendQuota()) {
-        io.err << "brisko-cli quota: no access key and secret key stored (account panel, or AWS_ACCESS_KEY_ID "
-                  "and AWS_SECRET_ACCESS_KEY)\n";
+        io.err
+            << "brisko-cli quota: no access key and secret key stored (account panel, or AWS_ACCESS_KEY_ID "
+               "and AWS_SECRET_ACCESS_KEY)\n";
         return Failure;
     }
     host.wait();
@@ -170,11 +135,12 @@ int runQuota(const QStringList &arguments, Io &io)
 int runStats(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    const ServiceOptions service;
+    ServiceOptions service(30);
     service.addTo(parser);
     const QCommandLineOption html(u"html"_s, u"Print the report page instead of the service's answer."_s);
     parser.addOption(html);
-    if (!parseArguments(parser, u"stats"_s, arguments, io) || !service.apply(parser, u"stats"_s, io))
+    if (!parseArguments(parser, u"stats"_s, arguments, io) ||
+        !applyServiceOptions(service, parser, u"stats"_s, io))
         return UsageError;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli stats: takes no arguments\n";
@@ -198,9 +164,10 @@ int runStats(const QStringList &arguments, Io &io)
 int runVerify(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    const ServiceOptions service;
+    ServiceOptions service(30);
     service.addTo(parser);
-    if (!parseArguments(parser, u"verify"_s, arguments, io) || !service.apply(parser, u"verify"_s, io))
+    if (!parseArguments(parser, u"verify"_s, arguments, io) ||
+        !applyServiceOptions(service, parser, u"verify"_s, io))
         return UsageError;
     const QStringList addresses = parser.positionalArguments();
     if (addresses.isEmpty()) {
@@ -216,8 +183,9 @@ int runVerify(const QStringList &arguments, Io &io)
     host.wait();
     int status = Success;
     for (const QString &address : addresses) {
-        const auto outcome = std::find_if(host.outcomes.cbegin(), host.outcomes.cend(),
-                                          [&](const MailHost::RequestOutcome &o) { return o.address == address; });
+        const auto outcome =
+            std::find_if(host.outcomes.cbegin(), host.outcomes.cend(),
+                         [&](const MailHost::RequestOutcome &o) { return o.address == address; });
         if (outcome == host.outcomes.cend() || reportFailure(*outcome, u"verify "_s + address, io)) {
             status = Failure;
             continue;
@@ -230,7 +198,8 @@ int runVerify(const QStringList &arguments, Io &io)
 int runPreview(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
-    const QCommandLineOption row(u"row"_s, u"The recipient's row, counted from 1 as 'show' numbers them."_s, u"N"_s);
+    const QCommandLineOption row(u"row"_s, u"The recipient's row, counted from 1 as 'show' numbers them."_s,
+                                 u"N"_s);
     parser.addOption(row);
     if (!parseArguments(parser, u"preview"_s, arguments, io))
         return UsageError;
@@ -252,20 +221,21 @@ int runPreview(const QStringList &arguments, Io &io)
     const CampaignDocument &document = *campaign;
     const RecipientList recipients = document.recipients.value_or(RecipientList());
     if (number > recipients.size()) {
-        io.err << "brisko-cli preview: " << path << " has " << recipients.size() << " recipients, no row " << number
-               << '\n';
+        io.err << "brisko-cli preview: " << path << " has " << recipients.size() << " recipients, no row "
+               << number << '\n';
         return Failure;
     }
     const Recipient &record = *recipients.at(number - 1);
     const BriskoConnector connector;
-    io.out << MimeMessage::createMessageTo(connector.doGreps(document.body.value_or(QString()), record),
-                                           connector.doGreps(document.html.value_or(QString()), record),
-                                           document.subject.value_or(QString()), document.from.value_or(QString()),
-                                           record.email(), document.replyTo, document.returnPath);
+    io.out << MimeMessage::createMessageTo(
+        connector.doGreps(document.body.value_or(QString()), record),
+        connector.doGreps(document.html.value_or(QString()), record), document.subject.value_or(QString()),
+        document.from.value_or(QString()), record.email(), document.replyTo, document.returnPath);
     return Success;
 }
 
-const QString ServiceSynopsis = u"[--region R] [--endpoint URL] [--signature v4|v3] [--timeout S] [--verbose]"_s;
+const QString ServiceSynopsis =
+    u"[--region R] [--endpoint URL] [--signature v4|v3] [--timeout S] [--verbose]"_s;
 
 } // namespace
 

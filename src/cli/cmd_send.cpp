@@ -8,6 +8,7 @@
 #include "FennimarStrings.h"
 #include "MailHost.h"
 #include "SendRun.h"
+#include "ServiceOptions.h"
 #include "clicommands.h"
 
 #include <QCommandLineParser>
@@ -286,17 +287,9 @@ int runSend(const QStringList &arguments, Io &io)
     const QCommandLineOption rateOption(u"rate"_s, u"Messages per second, without asking for the quota."_s,
                                         u"N"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
-    const QCommandLineOption region(u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s);
-    const QCommandLineOption endpoint(u"endpoint"_s,
-                                      u"Service URL instead of the region's standard endpoint."_s, u"URL"_s);
-    const QCommandLineOption signature(u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s,
-                                       u"v4|v3"_s);
-    const QCommandLineOption timeout(u"timeout"_s,
-                                     u"Count a message as failed after this many seconds without an "
-                                     u"answer (60)."_s,
-                                     u"SECONDS"_s);
-    const QCommandLineOption verbose(u"verbose"_s, u"Log each request to standard error."_s);
-    parser.addOptions({rowsOption, rateOption, yesOption, region, endpoint, signature, timeout, verbose});
+    ServiceOptions service(60);
+    parser.addOptions({rowsOption, rateOption, yesOption});
+    service.addTo(parser);
     if (!parseArguments(parser, u"send"_s, arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
@@ -305,34 +298,10 @@ int runSend(const QStringList &arguments, Io &io)
         return UsageError;
     }
 
-    AccountSettings::Overrides overrides;
-    overrides.useEnvironment = true;
-    if (parser.isSet(region))
-        overrides.region = parser.value(region);
-    if (parser.isSet(endpoint)) {
-        const QUrl url(parser.value(endpoint));
-        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty()) {
-            io.err << "brisko-cli send: --endpoint needs an http or https URL\n";
-            return UsageError;
-        }
-        overrides.endpoint = parser.value(endpoint);
-    }
-    if (parser.isSet(signature)) {
-        overrides.signatureVersion = AccountSettings::signatureVersionFromString(parser.value(signature));
-        if (!overrides.signatureVersion) {
-            io.err << "brisko-cli send: --signature is v4 or v3\n";
-            return UsageError;
-        }
-    }
-    if (parser.isSet(timeout)) {
-        bool ok = false;
-        const double seconds = parser.value(timeout).toDouble(&ok);
-        if (!ok || !(seconds > 0) || seconds > 86400) {
-            io.err << "brisko-cli send: --timeout needs a positive number of seconds\n";
-            return UsageError;
-        }
-        SendRun::setSendTimeout(int(seconds * 1000));
-    }
+    if (!service.apply(parser, u"send"_s, io))
+        return UsageError;
+    if (service.timeoutMs)
+        SendRun::setSendTimeout(*service.timeoutMs);
     std::optional<double> rate;
     if (parser.isSet(rateOption)) {
         bool ok = false;
@@ -342,9 +311,6 @@ int runSend(const QStringList &arguments, Io &io)
             return UsageError;
         }
     }
-    AccountSettings::setOverrides(overrides);
-    if (!parser.isSet(verbose))
-        QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
 
     const QString &path = files.first();
     const std::optional<CampaignDocument> campaign = readCampaign(u"send"_s, path, io);
