@@ -37,12 +37,9 @@ private:
     bool dbusSend(const QStringList &arguments)
     {
         using namespace FennimarNotifications;
-        QProcess send;
-        send.start(m_dbusSend, QStringList{u"--bus="_s + m_address, u"--type=signal"_s, DistributedPath,
-                                           DistributedInterface + u"."_s + DistributedMember} +
-                                   arguments);
-        return send.waitForFinished(10000) && send.exitStatus() == QProcess::NormalExit &&
-               send.exitCode() == 0;
+        const QStringList fixed{u"--bus="_s + m_address, u"--type=signal"_s, DistributedPath,
+                                DistributedInterface + u"."_s + DistributedMember};
+        return QProcess::execute(m_dbusSend, fixed + arguments) == 0;
     }
 
 private Q_SLOTS:

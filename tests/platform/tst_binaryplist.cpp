@@ -91,18 +91,6 @@ QByteArray craft(const QList<QByteArray> &objects, int offsetSize, int refSize)
            be(0, 8) + be(out.size(), 8);
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // Every kind of value and every size step, for the cross-checks with other tools.
 P interopValue()
 {
@@ -128,39 +116,9 @@ P interopValue()
 // What we read from a file, in canonical() form.
 QJsonObject ourReading(const QString &path)
 {
-    const auto v = BinaryPlist::read(readAll(path));
+    QFile f(path);
+    const auto v = BinaryPlist::read(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
     return v.ok() ? canonical(*v).toObject() : QJsonObject{{u"error"_qs, v.error()}};
-}
-
-// plistlib's reading of a property-list file (binary or XML) in canonical() form; given a
-// second path, it writes what it read there with its own binary writer.
-QJsonObject plistlibReading(const QStringList &paths)
-{
-    const QString script = uR"(
-import base64, datetime, json, plistlib, sys
-def canon(v):
-    if isinstance(v, bool): return v
-    if isinstance(v, int): return {"int": str(v)}
-    if isinstance(v, float): return {"real": v}
-    if isinstance(v, bytes): return {"data": base64.b64encode(v).decode()}
-    if isinstance(v, datetime.datetime):
-        return {"date": (v - datetime.datetime(2001, 1, 1)).total_seconds()}
-    if isinstance(v, plistlib.UID): return {"CF$UID": {"int": str(v.data)}}
-    if isinstance(v, list): return [canon(x) for x in v]
-    if isinstance(v, dict): return {k: canon(x) for k, x in v.items()}
-    return v
-with open(sys.argv[1], "rb") as f:
-    value = plistlib.load(f)
-if len(sys.argv) > 2:
-    with open(sys.argv[2], "wb") as f:
-        plistlib.dump(value, f, fmt=plistlib.FMT_BINARY)
-print(json.dumps(canon(value)))
-)"_qs;
-    QProcess p;
-    p.start(QStandardPaths::findExecutable(u"python3"_qs), QStringList{u"-c"_qs, script} + paths);
-    if (!p.waitForFinished(30000) || p.exitCode() != 0)
-        qWarning("%s", p.readAllStandardError().constData());
-    return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
 }
 
 } // namespace
@@ -198,18 +156,14 @@ private slots:
         row("int 65536", P::integer(65536), 0x12);
         row("int 2^32-1", P::integer(0xFFFFFFFFll), 0x12);
         row("int 2^32", P::integer(0x100000000ll), 0x13);
-        row("int -1", P::integer(-1), 0x13);
         row("int min", P::integer(std::numeric_limits<qint64>::min()), 0x13);
         row("uint 2^63", P::unsignedInteger(quint64(1) << 63), 0x14);
-        row("uint max", P::unsignedInteger(~quint64(0)), 0x14);
         row("uint small", P::unsignedInteger(7), 0x10);
         row("real", P::real(3.25), 0x23);
-        row("real -0", P::real(-0.0), 0x23);
         row("real nan", P::real(std::nan("")), 0x23);
         row("real32", P::real32(1.5f), 0x22);
         row("date before 2001", P::date(-1e9), 0x33);
         row("data empty", P::data({}), 0x40);
-        row("data 14", P::data(QByteArray(14, '\xff')), 0x4E);
         row("data 15", P::data(QByteArray(15, '\0')), 0x4F);
         row("string empty", P::string({}), 0x50);
         row("ascii 14", P::string(u"abcdefghijklmn"_qs), 0x5E);
@@ -230,7 +184,6 @@ private slots:
             arrayOf({P::real(0.0), P::real(-0.0), P::integer(1), P::boolean(true), P::real(1), P::real32(1),
                      P::uid(1), str(u"1"), P::data("1"), P::real(0.0)}),
             0xAA);
-        row("array 14", strings(14), 0xAE);
         row("array 15, offsets past 255", strings(60), 0xAF, 2, 1);
         row("256 objects", strings(255), 0xAF, 2, 1);
         row("257 objects", strings(256), 0xAF, 2, 2);
@@ -250,8 +203,7 @@ private slots:
         QCOMPARE(int(file->at(file->size() - 26)), offsetSize);
         QCOMPARE(int(file->at(file->size() - 25)), refSize);
         const auto back = BinaryPlist::read(*file);
-        QVERIFY2(back.ok(), qPrintable(back.error()));
-        QVERIFY(*back == value);
+        QVERIFY(back.ok() && *back == value);
     }
 
     // Encodings other writers use and ours never emits: odd widths, 16-byte negative
@@ -276,9 +228,7 @@ private slots:
                     top += be(quint64(i), refSize);
                 const auto v =
                     BinaryPlist::read(craft(QList<QByteArray>{top} + objects, offsetSize, refSize));
-                QVERIFY2(v.ok(), qPrintable(v.error()));
-                QVERIFY2(*v == expected,
-                         qPrintable(u"offsets %1, references %2"_qs.arg(offsetSize).arg(refSize)));
+                QVERIFY2(v.ok() && *v == expected, qPrintable(u"widths %1, %2"_qs.arg(offsetSize).arg(refSize)));
             }
         }
     }
@@ -292,30 +242,32 @@ private slots:
         QVERIFY(tooDeep.error().contains(u"nesting"));
     }
 
-    // plistlib reads our file to the same values, and its own writer's file reads back to
-    // them. plistutil turns our file into XML that says the same (as plistlib reads it),
-    // and that XML into a binary file of its own, which reads back to them too.
+    // plistlib, and plistutil by way of its XML, read our file and write what they read with
+    // their own binary writers; we read those files back to the same values.
     void otherToolsAgree()
     {
-        if (QStandardPaths::findExecutable(u"python3"_qs).isEmpty())
+        const QString python = QStandardPaths::findExecutable(u"python3"_qs);
+        if (python.isEmpty())
             QSKIP("python3 is not installed");
         QTemporaryDir dir;
-        const QString ours = dir.filePath(u"ours.plist"_qs), xml = dir.filePath(u"plistutil.xml"_qs),
-                      plistlib = dir.filePath(u"plistlib.plist"_qs),
-                      plistutil = dir.filePath(u"plistutil.plist"_qs);
-        QVERIFY(writeAll(ours, *BinaryPlist::write(interopValue())));
+        const QString ours = dir.filePath(u"ours"_qs), xml = dir.filePath(u"xml"_qs),
+                      theirs = dir.filePath(u"theirs"_qs);
+        QFile file(ours);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(*BinaryPlist::write(interopValue())) > 0);
+        file.close();
         const QJsonObject expected = canonical(interopValue()).toObject();
-        QCOMPARE(plistlibReading({ours, plistlib}), expected);
-        QCOMPARE(ourReading(plistlib), expected);
-
+        const QString script = u"import plistlib, sys\n"
+                               "value = plistlib.load(open(sys.argv[1], 'rb'))\n"
+                               "plistlib.dump(value, open(sys.argv[2], 'wb'), fmt=plistlib.FMT_BINARY)"_qs;
+        QCOMPARE(QProcess::execute(python, {u"-c"_qs, script, ours, theirs}), 0);
+        QCOMPARE(ourReading(theirs), expected);
         const QString tool = QStandardPaths::findExecutable(u"plistutil"_qs);
         if (tool.isEmpty())
             QSKIP("plistutil (libplist-utils) is not installed");
         QCOMPARE(QProcess::execute(tool, {u"-i"_qs, ours, u"-o"_qs, xml, u"-f"_qs, u"xml"_qs}), 0);
-        QCOMPARE(plistlibReading({xml}), expected);
-        QCOMPARE(QProcess::execute(tool, {u"-i"_qs, xml, u"-o"_qs, plistutil, u"-f"_qs, u"bin"_qs}), 0);
+        QCOMPARE(QProcess::execute(tool, {u"-i"_qs, xml, u"-o"_qs, theirs, u"-f"_qs, u"bin"_qs}), 0);
         // Their XML has no UID type: UIDs come back as {"CF$UID": n}, as canonical() spells them.
-        QCOMPARE(ourReading(plistutil), expected);
+        QCOMPARE(ourReading(theirs), expected);
     }
 };
 
