@@ -1,6 +1,5 @@
 #include "FakeSesServer.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -10,7 +9,6 @@ namespace {
 
 const QString Xmlns = QStringLiteral(" xmlns=\"http://ses.amazonaws.com/doc/2010-12-01/\"");
 
-// An answer of the service: the action's response element around the content.
 QByteArray document(QStringView action, const QString &content)
 {
     return QStringLiteral(
@@ -23,16 +21,11 @@ QByteArray document(QStringView action, const QString &content)
 void answer(QTcpSocket *socket, const CannedAnswer &canned)
 {
     QTimer::singleShot(canned.delayMs, socket, [socket, canned] {
-        if (canned.drop) {
-            socket->abort();
-            return;
-        }
         socket->write("HTTP/1.1 " + QByteArray::number(canned.status) +
                       " Whatever\r\nContent-Type: text/xml\r\nConnection: close\r\n" +
                       (canned.chunked ? QByteArray("Transfer-Encoding: chunked")
                                       : "Content-Length: " + QByteArray::number(canned.body.size())) +
                       "\r\n\r\n");
-        // A stalled answer stops halfway and keeps the connection open.
         const QByteArray body = canned.stall ? canned.body.left(canned.body.size() / 2) : canned.body;
         const int pieces = std::max(1, canned.pieces);
         const qsizetype size = (body.size() + pieces - 1) / pieces;
@@ -169,14 +162,12 @@ QByteArray FakeSesServer::errorDocument(const QString &code, const std::optional
 
 QString pythonInterpreter()
 {
-    const QString system = QStringLiteral("/usr/bin/python3");
-    return QFile::exists(system) ? system : QStandardPaths::findExecutable(QStringLiteral("python3"));
+    return QStandardPaths::findExecutable(QStringLiteral("python3"));
 }
 
 namespace {
 
-// Reads the request (request line, header lines, a blank line, the body) on standard input,
-// the secret key, region and service as arguments; prints the signature.
+// The request line, header lines, a blank line and the body in; secret key, region, service as arguments.
 const char *const ReferenceSigV4 = R"PY(
 import sys, hmac, hashlib, re
 from urllib.parse import quote, unquote
@@ -220,8 +211,6 @@ std::optional<QByteArray> referenceSigV4Signature(const RecordedRequest &request
     process.start(python,
                   {QStringLiteral("-c"), QString::fromUtf8(ReferenceSigV4), QString::fromUtf8(secretKey),
                    QString::fromUtf8(region), QString::fromUtf8(service)});
-    if (!process.waitForStarted(10000))
-        return std::nullopt;
     process.write(input + '\n' + request.body);
     process.closeWriteChannel();
     if (!process.waitForFinished(20000) || process.exitCode() != 0) {

@@ -1,8 +1,7 @@
 #pragma once
 
-// A stand-in for the mail service in tests: an HTTP/1.1 server on the loopback address
-// that records every request and answers with canned documents. It needs the test's event
-// loop to run (QTRY_*, QSignalSpy::wait) to accept, read and answer.
+// A stand-in for the mail service: an HTTP/1.1 server on the loopback address that records
+// every request and answers with canned documents while the test's event loop runs.
 
 #include <QHash>
 #include <QMap>
@@ -19,7 +18,6 @@ struct RecordedRequest
 
     // The first header of that name (case-insensitive); empty when absent.
     QByteArray header(QByteArrayView name) const;
-    // The body's form parameters, percent-decoded ("+" stays "+").
     QMap<QString, QString> form() const;
     QString action() const { return form().value(QStringLiteral("Action")); }
 };
@@ -33,7 +31,6 @@ struct CannedAnswer
     int delayMs = 0;      // wait before the status line
     bool chunked = false; // Transfer-Encoding: chunked instead of Content-Length
     bool stall = false;   // send the head and half the body, then nothing
-    bool drop = false;    // read the request, then reset the connection without a word
 };
 
 struct StatisticsPoint
@@ -66,7 +63,6 @@ public:
     QList<RecordedRequest> requests() const { return m_requests; }
     void clear();
 
-    // Documents in the service's shape.
     static QByteArray quotaDocument(const QString &max24, const QString &maxRate, const QString &sentLast24);
     static QByteArray statisticsDocument(const QList<StatisticsPoint> &points);
     static QByteArray verifyDocument();
@@ -83,12 +79,9 @@ private:
     QTcpServer m_server;
 };
 
-// Path of a Python 3 interpreter, or empty.
 QString pythonInterpreter();
 
-// The Signature Version 4 signature of the recorded request as an independent
-// implementation (a few lines of Python's hmac and hashlib) computes it: the signed
-// headers and the date are taken from the request's Authorization and X-Amz-Date headers,
-// as the service does. None when Python is missing or fails.
+// The Signature Version 4 signature of the request as a few lines of Python's hmac and hashlib
+// compute it from its Authorization and X-Amz-Date headers; none when Python is missing or fails.
 std::optional<QByteArray> referenceSigV4Signature(const RecordedRequest &request, const QByteArray &secretKey,
                                                   const QByteArray &region, const QByteArray &service);

@@ -1,6 +1,5 @@
 // The paced send loop against the stand-in service: ticks, progress and the end of a run,
-// cancelling, duplicates, answers in pieces, transport failures, the quota asked for when
-// the rate is not known, batched high rates and the bound on answers outstanding.
+// cancelling, failures, the quota asked for when the rate is unknown, batching, the in-flight bound.
 
 #include "BriskoConnector.h"
 #include "FakeSesServer.h"
@@ -86,11 +85,6 @@ QStringList progressOf(const RecipientList &list)
     return lines;
 }
 
-QString decodedMessage(const RecordedRequest &request)
-{
-    return QString::fromUtf8(QByteArray::fromBase64(request.form().value(u"RawMessage.Data"_s).toLatin1()));
-}
-
 const QByteArray SendAnswer = "<SendRawEmailResponse xmlns=\"http://ses.amazonaws.com/doc/2010-12-01/\">"
                               "<SendRawEmailResult><MessageId>0100-abc</MessageId></SendRawEmailResult>"
                               "</SendRawEmailResponse>\n";
@@ -121,7 +115,6 @@ private Q_SLOTS:
         m_host = RunHost();
         MailHost::setShared(&m_host);
         SendRun::setSendTimeout(60000);
-        SendRun::setQuotaTimeout(10000);
         SendRun::setMaxInFlight(128);
     }
 
@@ -142,32 +135,23 @@ private Q_SLOTS:
         const RecipientList twice{
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
-        const QString late = u"No answer within 0.4 seconds"_s;
         QTest::newRow("empty list") << people(0) << v4 << whole << answer << false;
         QTest::newRow("one recipient") << people(1) << v4 << whole << answer << false;
         QTest::newRow("three, AWS3-HTTPS") << people(3) << u"v3"_s << whole << answer << false;
         QTest::newRow("one address twice, error answers")
             << twice << v4 << CannedAnswer{400, refused} << QString::fromUtf8(refused) << false;
-        QTest::newRow("in five pieces")
-            << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40} << answer << false;
         QTest::newRow("chunked pieces")
             << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40, 0, true} << answer << false;
         QTest::newRow("refused") << people(2) << v4 << CannedAnswer{0, {}} << u"Connection refused"_s << true;
-        QTest::newRow("reset") << people(2) << v4 << CannedAnswer{200, {}, 1, 0, 0, false, false, true}
-                               << u"closed"_s << true;
-        QTest::newRow("stops halfway")
-            << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 0, false, true} << late << true;
-        QTest::newRow("silent") << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 5000} << late
-                                << true;
+        QTest::newRow("silent") << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 5000}
+                                << u"No answer within 0.4 seconds"_s << true;
         QTest::newRow("HTTP error without a document")
             << people(2) << v4 << CannedAnswer{503, "<html>Service Unavailable</html>"}
             << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s << true;
     }
 
-    // N recipients leave at ticks 1…N with the bar at 0…N−1 and tick N+1 ends the run,
-    // whatever the answers. Each request is signed as the account says and carries the
-    // bodies merged for its recipient. Each message is reported once: the whole answer,
-    // or for one that never left, the reason; either way its entry goes.
+    // N recipients leave at ticks 1…N, the bar at 0…N−1, and tick N+1 ends the run whatever the
+    // answers. Each message goes merged for its recipient and is reported once: answer or reason.
     void runs()
     {
         QFETCH(RecipientList, list);
@@ -195,7 +179,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
         QCOMPARE(run->connector.pendingResponses(), 0);
 
-        // What went out, for the runs that were answered (a reset connection is tried again).
+        // What went out, for the runs that were answered.
         const QList<RecordedRequest> requests = failed ? QList<RecordedRequest>() : m_server.requests();
         QCOMPARE(requests.size(), failed ? 0 : list.size());
         for (qsizetype n = 0; n < requests.size(); ++n) {
@@ -204,7 +188,8 @@ private Q_SLOTS:
                          .header(signature == u"v3" ? "X-Amzn-Authorization" : "Authorization")
                          .isEmpty());
             QCOMPARE(requests.at(n).form().value(u"Destinations.member.1"_s), address);
-            const QString message = decodedMessage(requests.at(n));
+            const QString message = QString::fromUtf8(
+                QByteArray::fromBase64(requests.at(n).form().value(u"RawMessage.Data"_s).toLatin1()));
             QVERIFY(message.contains(u"\nTo: %1\n"_s.arg(address)));
             QVERIFY(message.contains(u"<p>Hello <b>%1</b></p>"_s.arg(list.at(n)->valueOr(u"NAME"_s))));
         }
@@ -215,13 +200,11 @@ private Q_SLOTS:
         for (qsizetype n = 0; n < reports.size(); ++n) {
             const auto &[address, text] = reports.at(n);
             QCOMPARE(address, list.at(n)->email());
-            QVERIFY2(failed ? text.contains(reported, Qt::CaseInsensitive) : text == reported,
-                     qPrintable(text));
+            QVERIFY(failed ? text.contains(reported, Qt::CaseInsensitive) : text == reported);
         }
     }
 
-    // A cancel between ticks sends nothing more; the answer to the message already sent
-    // still arrives after the run has ended.
+    // After a cancel nothing more leaves; the answer to the message already sent still arrives.
     void cancelBetweenTicks()
     {
         m_server.setAnswer({200, SendAnswer, 1, 0, 300});
@@ -240,23 +223,15 @@ private Q_SLOTS:
         QCOMPARE(run->finished.size(), 1);
         QTest::qWait(350);
         QCOMPARE(m_server.requests().size(), 1);
-        run->connector.stopSending(); // a second cancel changes nothing
-        QCOMPARE(m_host.endedAtTick.size(), 1);
     }
 
-    // How an answer is recorded: an error document without <Message> leaves the address
-    // its earlier text; the message runs to the last closing tag.
+    // An error document without <Message> leaves the address its earlier text.
     void outcomes()
     {
-        QCOMPARE(SendRun::outcomeForResponse(QString::fromUtf8(SendAnswer)).status, u"Success!"_s);
         const SendRun::Outcome bare =
             SendRun::outcomeForResponse(QString::fromUtf8(FakeSesServer::errorDocument(u"Throttling"_s, {})));
         QCOMPARE(bare.code, -1);
         QCOMPARE(bare.status, std::nullopt);
-        QCOMPARE(
-            SendRun::outcomeForResponse(u"<ErrorResponse><Message>a</Message> b</Message></ErrorResponse>"_s)
-                .status,
-            u"a</Message> b"_s);
     }
 
     void unknownRateAsksQuotaFirst_data()
@@ -279,8 +254,7 @@ private Q_SLOTS:
         QTest::newRow("no answer in time") << infinite << quota(u"1.0"_s, 3000) << 0 << u"no answer"_s;
     }
 
-    // With the rate not known the run asks for the quota and paces from it, or sends nothing
-    // and says why.
+    // With the rate unknown the run asks for the quota and paces from it, or sends nothing and says why.
     void unknownRateAsksQuotaFirst()
     {
         QFETCH(float, interval);
@@ -299,8 +273,7 @@ private Q_SLOTS:
             run->connector.stopSending();
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
-            QVERIFY2(m_host.why.value_or(QString()).contains(why, Qt::CaseInsensitive),
-                     qPrintable(*m_host.why));
+            QVERIFY(m_host.why.value_or(QString()).contains(why, Qt::CaseInsensitive));
             QCOMPARE(run->finished.size(), 1);
         }
         QTest::qWait(50);
@@ -308,8 +281,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.requests().first().action(), u"GetSendQuota"_s);
     }
 
-    // Above a hundred messages a second, ticks carry several messages and the rate holds on
-    // average; the tick after the last message still ends the run.
+    // Above a hundred a second, ticks carry several messages; the tick after the last ends the run.
     void batchedHighRate()
     {
         m_host.interval = 0.002f; // 500 per second
@@ -320,9 +292,9 @@ private Q_SLOTS:
         QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
         QCOMPARE(run->connector.timer()->interval(), 10);
         QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
-        QVERIFY2(clock.elapsed() >= 115, qPrintable(QString::number(clock.elapsed()))); // not before 120 ms
+        QVERIFY(clock.elapsed() >= 115); // not before 120 ms
         QCOMPARE(m_host.progress, progressOf(list));
-        QVERIFY2(m_host.endedAtTick.first() < 40, qPrintable(QString::number(m_host.endedAtTick.first())));
+        QVERIFY(m_host.endedAtTick.first() < 40);
         QVERIFY(m_host.endedAtTick.first() > m_host.progressTicks.last());
         QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
         QCOMPARE(m_host.responses.size(), 60);
@@ -331,21 +303,12 @@ private Q_SLOTS:
         QVERIFY(!SendRun::pacingFor(std::numeric_limits<double>::quiet_NaN()));
     }
 
-    void outstandingAnswersAreBounded_data()
-    {
-        QTest::addColumn<float>("interval");
-        QTest::newRow("one per tick") << 0.02f;
-        QTest::newRow("batched") << 0.001f;
-    }
-
-    // A slow service holds the run back instead of piling up requests: no more than the
-    // limit wait at once, and the run still sends to everyone in the end.
+    // A slow service holds a batched run back: no more than the limit wait at once, all are sent.
     void outstandingAnswersAreBounded()
     {
-        QFETCH(float, interval);
         SendRun::setMaxInFlight(3);
         m_server.setAnswer({200, SendAnswer, 1, 0, 300});
-        m_host.interval = interval;
+        m_host.interval = 0.001f;
         const RecipientList list = people(7);
         const auto run = start(list);
         qsizetype most = 0;
@@ -362,7 +325,6 @@ private Q_SLOTS:
     }
 
 private:
-    // One run with its spies; the tick spy exists once the run has a timer.
     struct Run
     {
         BriskoConnector connector;

@@ -1,7 +1,5 @@
-// The request pieces: escaping, the date texts, the endpoint and Host, and both signing
-// schemes. Signature Version 4 is checked against published AWS vectors and, for random
-// inputs, against an independent implementation in Python. What goes over the wire for each
-// action is checked with the account operations.
+// The request pieces: escaping, dates, endpoint and Host, both signing schemes (Signature
+// Version 4 against published vectors and, for random inputs, a signer in Python).
 
 #include "FakeSesServer.h"
 #include "SesRequest.h"
@@ -43,9 +41,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("amzDate");
         QTest::newRow("example") << QDateTime(QDate(2026, 12, 5), QTime(16, 23, 40), Qt::UTC)
                                  << u"Sat, 05 Dec 2026 16:23:40 +0000"_s << QByteArray("20261205T162340Z");
-        QTest::newRow("single digits padded")
-            << QDateTime(QDate(2027, 3, 1), QTime(7, 5, 9), Qt::UTC) << u"Mon, 01 Mar 2027 07:05:09 +0000"_s
-            << QByteArray("20270301T070509Z");
         QTest::newRow("local time written as UTC")
             << QDateTime(QDate(2026, 12, 31), QTime(23, 30, 0), Qt::OffsetFromUTC, -3 * 3600)
             << u"Fri, 01 Jan 2027 02:30:00 +0000"_s << QByteArray("20270101T023000Z");
@@ -97,12 +92,6 @@ private Q_SLOTS:
                                   << QByteArray("email.us-east-1.amazonaws.com");
         QTest::newRow("region") << u"eu-west-1"_s << QString() << u"https://email.eu-west-1.amazonaws.com/"_s
                                 << QByteArray("email.eu-west-1.amazonaws.com");
-        QTest::newRow("endpoint wins, its port written")
-            << u"eu-west-1"_s << u"http://127.0.0.1:8025"_s << u"http://127.0.0.1:8025/"_s
-            << QByteArray("127.0.0.1:8025");
-        QTest::newRow("endpoint with a path")
-            << QString() << u"https://ses.example.net/v1/"_s << u"https://ses.example.net/v1/"_s
-            << QByteArray("ses.example.net");
         QTest::newRow("scheme's port left out")
             << QString() << u"https://Email.EU-West-1.amazonaws.com:443"_s
             << u"https://email.eu-west-1.amazonaws.com:443/"_s << QByteArray("email.eu-west-1.amazonaws.com");
@@ -134,14 +123,6 @@ private Q_SLOTS:
         const SigV4::Signed vanilla = SigV4::sign(
             "GET", "/", {}, {{"Host", "example.amazonaws.com"}, {"X-Amz-Date", "20150830T123600Z"}}, {},
             "AKIDEXAMPLE", secret, "us-east-1", "service", time);
-        QCOMPARE(vanilla.canonicalRequest,
-                 QByteArray("GET\n/\n\nhost:example.amazonaws.com\nx-amz-date:20150830T123600Z\n"
-                            "\nhost;x-amz-date\n"
-                            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
-        QCOMPARE(vanilla.stringToSign,
-                 QByteArray("AWS4-HMAC-SHA256\n20150830T123600Z\n"
-                            "20150830/us-east-1/service/aws4_request\n"
-                            "bb579772317eb040ac9ed261061d46c1f17a8133879d6129b6e1c25292927e63"));
         QCOMPARE(
             vanilla.authorization,
             QByteArray("AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/us-east-1/service/aws4_request, "
