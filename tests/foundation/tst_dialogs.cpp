@@ -16,10 +16,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Answers the next modal dialog from inside its own loop and records what it showed: ticks
-// its box if asked, lets `touch` act on it, then presses `title` ("Esc": the escape key;
-// null: the program closes the dialog). A dialog still open after five seconds is closed,
-// so a fault fails the test instead of hanging it. The timers die with the driver.
+// Answers the next modal dialog and records what it showed: ticks its box if asked, lets `touch`
+// act, then presses `title` ("Esc": the escape key; null: the program closes the dialog).
+// A dialog still open after five seconds is closed, so a fault fails instead of hanging.
 struct ModalDriver
 {
     bool shown = false, hasCheckBox = false, checkBoxTicked = false;
@@ -95,8 +94,7 @@ private Q_SLOTS:
 
     void cleanup() { brisko::setLocalizeFunction({}); }
 
-    // Whatever button closes the dialog, a ticked box stores true under the caller's
-    // key as given; from then on the same call shows nothing (and returns -1).
+    // Whatever button closes it, a ticked box stores true under the key as given; then nothing shows.
     void suppressionBox_data()
     {
         QTest::addColumn<bool>("simple");
@@ -151,8 +149,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         const std::optional<QString> none, no = u"No"_s, later = u"Later"_s;
         const QStringList yesNo{u"No"_s, u"Yes"_s};
-        QTest::newRow("three, second") << no << later << false << QStringList{u"Later"_s, u"No"_s, u"Yes"_s}
-                                       << u"No"_s << 2;
+        QTest::newRow("three, second")
+            << no << later << false << QStringList{u"Later"_s, u"No"_s, u"Yes"_s} << u"No"_s << 2;
         QTest::newRow("translated, no second")
             << none << none << true << QStringList{u"<Yes>"_s} << u"<Yes>"_s << 1;
         QTest::newRow("translated, third without second")
@@ -183,8 +181,7 @@ private Q_SLOTS:
         QVERIFY(!m_lookups.contains(u"Never"_s));
     }
 
-    // The field opens on "Hello world" with the range selected; "Renamed" is typed, then
-    // a button pressed.
+    // The field opens on "Hello world" with the range selected; "Renamed" is typed, a button pressed.
     void writableDialog_data()
     {
         QTest::addColumn<RidorIvuvud::TextRange>("range");

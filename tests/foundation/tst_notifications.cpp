@@ -81,8 +81,6 @@ private Q_SLOTS:
         QTest::newRow("object in a variant, from the tool")
             << glimb << QStringList{u"variant:string:/tmp/a.html"_s} << u"GLIMB_TO_BRISKO"_s
             << QVariant(u"/tmp/a.html"_s);
-        QTest::newRow("other name, from the tool")
-            << glimb << QStringList{u"string:"_s + path} << u"GLIMB_TO_OTHER"_s << QVariant();
         QTest::newRow("name differs in case") << glimb << api << u"glimb_to_brisko"_s << QVariant();
         QTest::newRow("no name: everything") << all << api << u"SOMETHING_ELSE"_s << QVariant(path);
     }

@@ -65,7 +65,8 @@ private slots:
             {{u"ms"_qs, s(u"mutable"_qs, V::Mutable)}, {u"same"_qs, s(u"mutable"_qs)}, {u"n"_qs, V::null()},
              {u"md"_qs, V::data("\x01\x02", V::Mutable)}, {u"d"_qs, V::data(QByteArray())},
              {u"t"_qs, V::boolean(true)}, {u"i"_qs, V::integer(-9000000000ll)}, {u"r"_qs, V::real(2.5)},
-             {u"f"_qs, V::real32(0.25f)}, {u"one"_qs, V::integer(1)}, {u"u"_qs, s(u"\u00e9\u4e2d\U0001F600"_qs)},
+             {u"f"_qs, V::real32(0.25f)}, {u"one"_qs, V::integer(1)},
+             {u"u"_qs, s(u"\u00e9\u4e2d\U0001F600"_qs)},
              {u"a"_qs, V::array({V::null(), V::dictionary({})})}});
         QTest::newRow("root string") << s(u"alone"_qs);
     }
@@ -77,45 +78,16 @@ private slots:
         QVERIFY(back.ok() && *back == value);
     }
 
-    // Our archive of the campaign is, object for object, the one laid out by hand, and
-    // records written through the builder give the very same file.
+    // Our archive of the campaign is, object for object, the one laid out by hand.
     void writesPlatformLayout()
     {
-        const QByteArray file = *KeyedArchiver::archivedData(layoutCampaign());
-        const auto ours = BinaryPlist::read(file);
+        const auto ours = BinaryPlist::read(*KeyedArchiver::archivedData(layoutCampaign()));
         const auto expected = BinaryPlist::read(readFile(Archives + u"/campaign_layout.archive"_qs));
         QVERIFY(ours.ok() && expected.ok());
         QVERIFY(*ours == *expected); // every object, and the top-level keys in their order
-
-        using Uid = KeyedArchiver::Uid;
-        KeyedArchiver builder;
-        const auto strings = [&builder](const QStringList &texts) {
-            std::vector<Uid> uids;
-            for (const QString &text : texts)
-                uids.push_back(builder.encodeString(text));
-            return uids;
-        };
-        const Uid root = builder.reserve();
-        const std::vector<Uid> keys =
-            strings({u"SUBJECT"_qs, u"FROM"_qs, u"BODY"_qs, u"HTML"_qs, u"REPLYTO"_qs, u"RETURNPATH"_qs,
-                     u"COLUMNS"_qs, u"RECIPIENTS"_qs});
-        std::vector<Uid> values = strings({u"Hi __NAME__"_qs, u"a@b.c"_qs, u"Dear __NAME__"_qs,
-                                           u"<p>Dear __NAME__</p>"_qs, QString(), QString()});
-        values.push_back(builder.reserve());
-        builder.finishArray(values.back(), strings({u"EMAIL"_qs, u"NAME"_qs}), V::Mutable);
-        values.push_back(builder.reserve());
-        std::vector<Uid> records;
-        for (const QStringList &person :
-             QList<QStringList>{{u"x@y.z"_qs, u"Zo\u00eb"_qs}, {u"q@y.z"_qs, u"Hi __NAME__"_qs}}) {
-            records.push_back(builder.reserve());
-            const std::vector<Uid> k = strings({u"EMAIL"_qs, u"NAME"_qs});
-            builder.finishDictionary(records.back(), k, strings(person), V::Mutable);
-        }
-        builder.finishArray(values.back(), records, V::Mutable);
-        builder.finishDictionary(root, keys, values, V::Mutable);
-        QCOMPARE(builder.finish(root), file);
     }
 
+    // LIST and NAME share one object, which is decoded for both and not taken for a cycle.
     void readsPlatformLayout()
     {
         const auto v = KeyedUnarchiver::unarchive(readFile(Archives + u"/platform_layout.archive"_qs));
@@ -128,24 +100,8 @@ private slots:
         QVERIFY(v->value(u"ENABLED")->is(V::Type::Bool) && v->value(u"EMPTY")->isNull());
     }
 
-    // An object referenced twice is decoded once and is not mistaken for a cycle.
-    void sharedObjectsAreNotCycles()
-    {
-        KeyedArchiver a;
-        const auto root = a.reserve();
-        const auto shared = a.reserve();
-        const KeyedArchiver::Uid inner[] = {a.encodeString(u"x"_qs)};
-        a.finishArray(shared, inner, V::Immutable);
-        const KeyedArchiver::Uid items[] = {shared, shared};
-        a.finishArray(root, items, V::Immutable);
-        const auto v = KeyedUnarchiver::unarchive(a.finish(root));
-        QVERIFY2(v.ok(), qPrintable(v.error()));
-        QCOMPARE(v->toJsonText(QJsonDocument::Compact), QByteArray(R"([["x"],["x"]])"));
-    }
-
-    // Every crafted file of bad/ with the fragment of the error bad/expected.json gives
-    // it. Files that are not even property lists fail in the property-list reader with
-    // that message, and the archive's reading fails with them.
+    // Every crafted file of bad/ fails with the fragment bad/expected.json gives it; files that are
+    // not even property lists fail so in the property-list reader, and the archive's reading with them.
     void refusesBadFiles_data()
     {
         QTest::addColumn<QString>("path");
@@ -224,8 +180,7 @@ private slots:
         QVERIFY(!wrongClass.ok() && wrongClass.error().contains(u"\"CTGradient\""));
     }
 
-    // Random damage to good archives: every result is a value or an error, never a crash
-    // or a hang. Bounded in time; the seed makes a failure repeatable.
+    // Random damage to good archives gives a value or an error, never a crash or a hang (fixed seed).
     void mutatedFilesGiveErrors()
     {
         ArchiveObject object(u"CTGradient"_qs);
@@ -233,7 +188,6 @@ private slots:
         object.encodeInt(u"CTGradientElementCount"_qs, 1);
         const QList<QByteArray> seeds = {readFile(Archives + u"/platform_layout.archive"_qs),
                                          readFile(Archives + u"/campaign_layout.archive"_qs),
-                                         *KeyedArchiver::archivedData(layoutCampaign()),
                                          *KeyedArchiver::archivedData(object)};
         QRandomGenerator random(20240229);
         QElapsedTimer timer;

@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the keyed-archive fixtures of this folder (run it from anywhere). Good files come from
-plistlib, a writer other than ours; platform_layout.json is what platform_layout.archive unarchives
-to. Bad files (bad/) are crafted byte by byte or with plistlib; bad/expected.json gives each a
-fragment of its error and whether it is already not a valid property list ("plist")."""
+"""Writes the keyed-archive fixtures of this folder with plistlib, a writer other than ours.
+platform_layout.json is what platform_layout.archive unarchives to; bad/expected.json gives each
+crafted bad file a fragment of its error and whether it is not even a property list ("plist")."""
 
-import json
-import os
-import plistlib
-import struct
+import json, os, plistlib, struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 UID = plistlib.UID
