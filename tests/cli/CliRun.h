@@ -20,8 +20,6 @@ struct Run
 // Preferences come from `home` when given, AWS_* only from `env` ("NAME=value").
 inline QProcessEnvironment cliEnvironment(const QString &home = {}, const QStringList &env = {})
 {
-    if (!QFile::exists(qEnvironmentVariable("BRISKO_CLI")))
-        qFatal("BRISKO_CLI must name the built brisko-cli");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString &name : {u"AWS_ACCESS_KEY_ID"_s, u"AWS_SECRET_ACCESS_KEY"_s, u"AWS_REGION"_s})
         environment.remove(name);

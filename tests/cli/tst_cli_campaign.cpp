@@ -17,11 +17,11 @@ class TestCliCampaign : public QObject
     void write(const QString &name, const QByteArray &bytes) { writeFile(m_dir.filePath(name), bytes); }
 
 private Q_SLOTS:
-    // Without a column list the columns come from the records, EMAIL first; what show --json
-    // prints, create takes back unchanged.
+    // Columns come from the records, EMAIL first; what show --json prints, create takes back unchanged.
     void createAndShow()
     {
-        const QByteArray json = R"({"subject":"Hi __NAME__","from":"Me <me@example.com>","replyTo":"r@example.com",
+        const QByteArray json =
+            R"({"subject":"Hi __NAME__","from":"Me <me@example.com>","replyTo":"r@example.com",
             "returnPath":"b@example.com","body":"Dear __NAME__","html":"<b>__NAME__</b>",
             "recipients":[{"EMAIL":"a@example.com","NAME":"Ann"},
                           {"NAME":"Bj\u00f6rn","X":"y","EMAIL":"b@example.com"}]})";
@@ -44,11 +44,12 @@ private Q_SLOTS:
         QVERIFY(text.out.contains(u"Subject:     Override\n"_s));
         QVERIFY(text.out.contains(u"Columns:     EMAIL, NAME, X\n"_s));
         QVERIFY(text.out.contains(u"2\tb@example.com\tBjörn\ty\n"_s));
-        const Run raw = run(u"show --raw made.brisko"_s);
-        QCOMPARE(raw.status, 0);
-        const QJsonObject root = QJsonDocument::fromJson(raw.out.toUtf8()).object();
-        QCOMPARE(root.value(u"SUBJECT"_s).toString(), u"Override"_s);
-        QCOMPARE(root.value(u"RECIPIENTS"_s).toArray().at(1).toObject().value(u"X"_s).toString(), u"y"_s);
+
+        // Not replaced without --force.
+        QCOMPARE(run(u"create made.brisko --subject second"_s).status, 1);
+        QCOMPARE(run(u"show --json made.brisko"_s).out, shown.out);
+        QCOMPARE(run(u"create made.brisko --subject second --force"_s).status, 0);
+        QVERIFY(run(u"show made.brisko"_s).out.contains(u"Subject:     second\n"_s));
     }
 
     // Usage errors exit 2, failures 1 (`told` is on standard error then); no campaign is written.
@@ -62,16 +63,10 @@ private Q_SLOTS:
         QTest::newRow("help") << u"--help"_s << 0 << u"(?s)show.*create"_s;
         QTest::newRow("version") << u"--version"_s << 0 << u"^brisko-cli "_s;
         QTest::newRow("unknown command") << u"frobnicate"_s << 2 << u"unknown command"_s;
-        QTest::newRow("no command") << QString() << 2 << QString();
         QTest::newRow("show missing") << u"show none.brisko"_s << 1 << u"no such file"_s;
         QTest::newRow("show not an archive") << u"show text.brisko"_s << 1 << u"not a campaign file"_s;
-        QTest::newRow("raw not an archive") << u"show --raw text.brisko"_s << 1 << u"bplist00"_s;
-        QTest::newRow("show two files") << u"show a b"_s << 2 << u"exactly one"_s;
-        QTest::newRow("unknown option") << u"show --bogus a"_s << 2 << u"bogus"_s;
-        QTest::newRow("bad json") << u"create x.brisko --json text.brisko"_s << 1 << u"text.brisko"_s;
-        QTest::newRow("recipient without address") << u"create y.brisko --json noemail.json"_s << 1
-                                                   << u"has no EMAIL"_s;
-        QTest::newRow("unreadable body") << u"create y.brisko --text none.txt"_s << 1 << u"cannot read"_s;
+        QTest::newRow("recipient without address")
+            << u"create y.brisko --json noemail.json"_s << 1 << u"has no EMAIL"_s;
     }
 
     void statusAndOutput()
@@ -82,17 +77,9 @@ private Q_SLOTS:
         const Run r = run(words);
         QCOMPARE(r.status, status);
         const QString &stream = status == 0 ? r.out : r.err;
-        QVERIFY2(QRegularExpression(told).match(stream).hasMatch(), qPrintable(stream));
-        QVERIFY(!QFile::exists(m_dir.filePath(u"x.brisko"_s)) && !QFile::exists(m_dir.filePath(u"y.brisko"_s)));
-    }
-
-    void createDoesNotReplaceWithoutForce()
-    {
-        QCOMPARE(run(u"create keep.brisko --subject first"_s).status, 0);
-        QCOMPARE(run(u"create keep.brisko --subject second"_s).status, 1);
-        QVERIFY(run(u"show keep.brisko"_s).out.contains(u"Subject:     first"_s));
-        QCOMPARE(run(u"create keep.brisko --subject second --force"_s).status, 0);
-        QVERIFY(run(u"show keep.brisko"_s).out.contains(u"Subject:     second"_s));
+        QVERIFY(QRegularExpression(told).match(stream).hasMatch());
+        QVERIFY(!QFile::exists(m_dir.filePath(u"x.brisko"_s)) &&
+                !QFile::exists(m_dir.filePath(u"y.brisko"_s)));
     }
 };
 
