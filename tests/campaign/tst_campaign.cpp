@@ -206,6 +206,23 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
         QCOMPARE(result.status, CampaignFile::ReadStatus::Missing);
         QVERIFY(!result.document.subject && !result.document.recipients && !result.document.returnPath);
     }
+
+    // The campaign writer lays its objects out as the platform's archiver does: the
+    // fixture was built object by object in that layout, with shared strings stored once.
+    void writerUsesThePlatformLayout()
+    {
+        CampaignDocument document{u"Hi __NAME__"_s, u"a@b.c"_s, u"Dear __NAME__"_s, u"<p>Dear __NAME__</p>"_s,
+                                  QString(), QString(), QStringList{u"EMAIL"_s, u"NAME"_s}, RecipientList{}};
+        document.recipients->append(makeRecipient({{u"EMAIL"_s, u"x@y.z"_s}, {u"NAME"_s, u"Zoë"_s}}));
+        document.recipients->append(makeRecipient({{u"EMAIL"_s, u"q@y.z"_s}, {u"NAME"_s, u"Hi __NAME__"_s}}));
+        QFile fixture(QStringLiteral(BRISKO_TEST_DATA) + u"/archives/campaign_layout.archive"_s);
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        const auto expected = BinaryPlist::read(fixture.readAll());
+        const auto written = BinaryPlist::read(CampaignFile::encode(document));
+        QVERIFY(expected.ok() && written.ok());
+        QVERIFY(written->value(u"$objects")->items() == expected->value(u"$objects")->items());
+        QVERIFY(*written == *expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCampaign)
