@@ -3,18 +3,12 @@
 
 #include "AppTestMain.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QMainWindow>
-#include <QPlainTextEdit>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 using namespace brisko;
+using namespace brisko::test;
 
 class TestMessageEditor : public QObject
 {
@@ -22,7 +16,6 @@ class TestMessageEditor : public QObject
 
     QTemporaryDir m_dir;
 
-    static BriskoApplication *app() { return BriskoApplication::instance(); }
     static void setText(QPlainTextEdit *editor, const QString &text, int start, int length)
     {
         editor->setPlainText(text);
@@ -50,28 +43,22 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(app()->window()));
     }
 
-    // The selection stays on the text it covered; one undo takes the whole wrap back.
+    // Each command by its menu item, wherever the focus is, and by its key in the HTML
+    // editor. The selection stays on the text it covered; one undo takes the wrap back.
     void wrap_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("action"); // a menu command and its key; none: the plain-text wrap
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QKeySequence>("key");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("bold word in the middle")
-            << u"say hello there"_qs << 4 << 5 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs)
-            << u"say <b>hello</b> there"_qs;
+        QTest::newRow("bold across lines") << u"ä\nöü\nx"_qs << 2 << 4 << u"boldAction"_qs
+                                           << QKeySequence(u"Ctrl+B"_qs) << u"ä\n<b>öü\nx</b>"_qs;
         QTest::newRow("italic at an insertion point") << u"say hello"_qs << 4 << 0 << u"italicAction"_qs
                                                       << QKeySequence(u"Ctrl+I"_qs) << u"say <i></i>hello"_qs;
         QTest::newRow("line break before a word") << u"one two"_qs << 4 << 3 << u"lineBreakAction"_qs
                                                   << QKeySequence(u"Ctrl+Return"_qs) << u"one <br>two"_qs;
-        QTest::newRow("empty editor")
-            << QString() << 0 << 0 << u"boldAction"_qs << QKeySequence(u"Ctrl+B"_qs) << u"<b></b>"_qs;
-        QTest::newRow("across lines") << u"ä\nöü\nx"_qs << 2 << 4 << u"boldAction"_qs
-                                      << QKeySequence(u"Ctrl+B"_qs) << u"ä\n<b>öü\nx</b>"_qs;
-        QTest::newRow("plain text") << u"Dear friend"_qs << 5 << 6 << QString() << QKeySequence()
-                                    << u"Dear [friend]"_qs;
     }
 
     void wrap()
@@ -82,31 +69,21 @@ private Q_SLOTS:
         QFETCH(QString, action);
         QFETCH(QKeySequence, key);
         QFETCH(QString, expected);
-        const bool plain = action.isEmpty();
-        QPlainTextEdit *editor = plain ? app()->bodyView() : app()->htmlView();
-        QPlainTextEdit *other = plain ? app()->htmlView() : app()->bodyView();
-        other->setPlainText(u"untouched"_qs);
-        setText(editor, text, start, length);
-        if (plain) {
-            app()->wrapSelectedPlainTextIn(u"["_qs, u"]"_qs);
-        } else {
-            // The menu command acts on the HTML editor wherever the focus is …
-            auto *command = app()->window()->findChild<QAction *>(action);
-            QVERIFY(command->isEnabled());
-            other->setFocus();
-            command->trigger();
-            QCOMPARE(editor->toPlainText(), expected);
-            // … and so does its key, typed in the HTML editor.
-            setText(editor, text, start, length);
-            editor->setFocus();
-            QTest::keySequence(editor, key);
-        }
-        QCOMPARE(editor->toPlainText(), expected);
-        QCOMPARE(plain ? app()->campaign().body() : app()->campaign().html(), expected);
-        QCOMPARE(other->toPlainText(), u"untouched"_qs);
-        QCOMPARE(editor->textCursor().selectedText().size(), length);
-        editor->undo();
-        QCOMPARE(editor->toPlainText(), text);
+        QPlainTextEdit *html = app()->htmlView();
+        app()->bodyView()->setPlainText(u"untouched"_qs);
+        setText(html, text, start, length);
+        app()->bodyView()->setFocus();
+        app()->window()->findChild<QAction *>(action)->trigger();
+        QCOMPARE(html->toPlainText(), expected);
+        setText(html, text, start, length);
+        html->setFocus();
+        QTest::keySequence(html, key);
+        QCOMPARE(html->toPlainText(), expected);
+        QCOMPARE(app()->campaign().html(), expected);
+        QCOMPARE(app()->bodyView()->toPlainText(), u"untouched"_qs);
+        QCOMPARE(html->textCursor().selectedText().size(), length);
+        html->undo();
+        QCOMPARE(html->toPlainText(), text);
     }
 
     void placeholderPullDowns()
@@ -115,10 +92,7 @@ private Q_SLOTS:
         auto *html = app()->window()->findChild<QComboBox *>(u"placeHoldersForHTMLPopUp"_qs);
         for (QComboBox *list : {text, html}) {
             list->clear();
-            list->addItem(u"Placeholders"_qs);
-            QVERIFY(!list->isEnabled()); // nothing but its title
-            list->addItems({u"EMAIL"_qs, u"FIRST NAME"_qs});
-            QVERIFY(list->isEnabled());
+            list->addItems({u"Placeholders"_qs, u"EMAIL"_qs, u"FIRST NAME"_qs});
         }
         // EMAIL in the plain-text list, at an insertion point.
         setText(app()->bodyView(), u"Hi , bye"_qs, 3, 0);
@@ -173,8 +147,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QString dir = m_dir.path();
         QTest::newRow("utf-8") << dir + u"/a.html"_qs << dir + u"/a.html"_qs << u"<p>Grüße</p>"_qs;
-        QTest::newRow("dot components")
-            << dir + u"/b.html"_qs << dir + u"/sub/.././b.html"_qs << u"<p>b</p>"_qs;
         QTest::newRow("home folder") << QDir::homePath() + u"/h.html"_qs << u"~/h.html"_qs
                                      << u"<p>home</p>"_qs;
         QTest::newRow("unreadable") << QString() << dir + u"/gone.html"_qs << u"<p>before</p>"_qs;
@@ -192,12 +164,6 @@ private Q_SLOTS:
         app()->htmlView()->setPlainText(u"<p>before</p>"_qs);
         QVERIFY(previewShows(u"<p>before</p>"_qs));
         QSignalSpy handed(app(), &BriskoApplication::htmlPathImported);
-        const QString standard = written.isEmpty() ? handedOver : written;
-        QTest::ignoreMessage(QtInfoMsg, qPrintable(u"path:"_qs + standard));
-        if (written.isEmpty())
-            QTest::ignoreMessage(
-                QtWarningMsg,
-                qPrintable(u"BriskoApplication.importHTMLPath - could not read:"_qs + standard));
         app()->importHTMLPath(handedOver);
         QCOMPARE(app()->htmlView()->toPlainText(), expected);
         QCOMPARE(app()->bodyView()->toPlainText(), u"plain stays"_qs);
@@ -206,6 +172,6 @@ private Q_SLOTS:
     }
 };
 
-BRISKO_APP_TEST_MAIN(TestMessageEditor)
+BRISKO_APP_TEST_MAIN(TestMessageEditor, true)
 
 #include "tst_messageeditor.moc"

@@ -1,35 +1,21 @@
-// The recipient table at window level: cells, outcomes, editing, adding, removing,
-// searching and the row numbers. A model tester checks every notice the model sends.
+// The recipient table at window level: row numbers, outcomes, adding, editing, removing
+// and searching. A model tester checks every notice the model sends.
 
 #include "AppTestMain.h"
 #include "FennimarImaging.h"
 #include "RecipientTableModel.h"
 
 #include <QAbstractItemModelTester>
-#include <QAction>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QTableView>
 
 using namespace brisko;
+using namespace brisko::test;
 
 class TestRecipientTable : public QObject
 {
     Q_OBJECT
 
-    static BriskoApplication *app() { return BriskoApplication::instance(); }
-    static RecipientTableModel *model()
-    {
-        return qobject_cast<RecipientTableModel *>(app()->listView()->model());
-    }
-    static QWidget *windowChild(const QString &name) { return app()->window()->findChild<QWidget *>(name); }
-    static void setList(const QStringList &addresses)
-    {
-        RecipientList list;
-        for (const QString &address : addresses)
-            list.append(makeRecipient({{u"EMAIL"_qs, address}, {u"NAME"_qs, u"n"_qs + address}}));
-        app()->campaign().setRecipients(list);
-    }
+    RecipientTableModel *m = nullptr;
+
     static QList<int> selectedRows()
     {
         QList<int> rows;
@@ -37,32 +23,26 @@ class TestRecipientTable : public QObject
             rows.append(int(app()->recipients().indexOf(record)));
         return rows;
     }
-    static void selectRows(const QList<int> &rows)
+    // Which outcome image a cell's decoration is, by its pixels.
+    QString imageName(int row) const
     {
-        app()->listView()->clearSelection();
-        for (int row : rows)
-            app()->listView()->selectionModel()->select(
-                model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-    // Which outcome image a decoration is, by its pixels.
-    static QString imageName(const QVariant &decoration)
-    {
-        const QIcon icon = decoration.value<QIcon>();
-        if (icon.isNull())
-            return QString();
+        const QIcon icon = m->index(row, m->columnOf(RecipientTableModel::StatusColumn))
+                               .data(Qt::DecorationRole)
+                               .value<QIcon>();
         const auto format = QImage::Format_ARGB32_Premultiplied;
         const QImage shown = icon.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(format);
         for (const QString &name : {u"status_ok"_qs, u"status_fail"_qs}) {
-            if (shown == FennimarImaging::imageNamed(name).convertToFormat(format))
+            if (!icon.isNull() && shown == FennimarImaging::imageNamed(name).convertToFormat(format))
                 return name;
         }
-        return u"other"_qs;
+        return icon.isNull() ? QString() : u"other"_qs;
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        new QAbstractItemModelTester(model(), QAbstractItemModelTester::FailureReportingMode::QtTest, this);
+        m = qobject_cast<RecipientTableModel *>(app()->listView()->model());
+        new QAbstractItemModelTester(m, QAbstractItemModelTester::FailureReportingMode::QtTest, this);
         app()->window()->show();
         QVERIFY(QTest::qWaitForWindowActive(app()->window()));
     }
@@ -92,16 +72,15 @@ private Q_SLOTS:
         QFETCH(QString, image);
         // Rows 1 and 3 share an address and so an outcome; row 2 is never sent.
         const QString address = QString::fromLatin1(QTest::currentDataTag()).remove(u' ') + u"@x.test"_qs;
-        setList({address, u"other@x.test"_qs, address});
+        setRecipients({address, u"other@x.test"_qs, address});
         if (code != 0)
             app()->campaign().recordOutcome(address, code,
                                             text.isNull() ? std::nullopt : std::optional(text));
-        RecipientTableModel *m = model();
         const int status = m->columnOf(RecipientTableModel::StatusColumn);
         for (int row : {0, 2}) {
             QCOMPARE(m->index(row, 0).data(RecipientTableModel::RowNumberRole),
                      QVariant(QString::number(row + 1)));
-            QCOMPARE(imageName(m->index(row, status).data(Qt::DecorationRole)), image);
+            QCOMPARE(imageName(row), image);
             QCOMPARE(m->index(row, status).data(Qt::ToolTipRole),
                      text.isNull() ? QVariant() : QVariant(text));
         }
@@ -111,16 +90,17 @@ private Q_SLOTS:
     }
 
     // The menu command and the button each append a fresh placeholder record, keeping the
-    // selection; what is typed into a cell is stored under its column.
+    // selection; what is put into a cell is stored under its column, an edited address
+    // shows that address's outcome, and the program's own columns are never stored.
     void addingAndEditing()
     {
-        setList({u"a@edit.test"_qs});
+        setRecipients({u"a@edit.test"_qs});
         app()->campaign().setupTableColumns({u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs});
         app()->campaign().recordOutcome(u"new@edit.test"_qs, 1, u"Success!"_qs);
         app()->campaign().setModified(false);
         selectRows({0});
         app()->window()->findChild<QAction *>(u"addRecipientAction"_qs)->trigger();
-        QTest::mouseClick(windowChild(u"addRecipientButton"_qs), Qt::LeftButton);
+        QTest::mouseClick(app()->window()->findChild<QWidget *>(u"addRecipientButton"_qs), Qt::LeftButton);
         QCOMPARE(app()->emailList(), (QStringList{u"a@edit.test"_qs, u"new.recipient@example.com"_qs,
                                                   u"new.recipient@example.com"_qs}));
         QVERIFY(app()->recipients().at(1) != app()->recipients().at(2));
@@ -129,26 +109,15 @@ private Q_SLOTS:
         const RecipientPtr record = app()->recipients().at(2);
         QCOMPARE(record->keys(), QStringList{u"EMAIL"_qs});
 
-        // Typed into a column the record has no value for: the record gains the key.
         app()->campaign().setModified(false);
-        RecipientTableModel *m = model();
-        QTableView *view = app()->listView();
-        const QModelIndex city = m->index(2, m->columnOf(u"CITY"));
-        view->setCurrentIndex(city);
-        view->edit(city);
-        QTest::keyClicks(QApplication::focusWidget(), u"Paris"_qs);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QTRY_COMPARE(record->value(u"CITY"), std::optional(u"Paris"_qs)); // committed on the next turn
-        QTRY_VERIFY(!view->indexWidget(city));
+        QVERIFY(m->setData(m->index(2, m->columnOf(u"CITY")), u"Paris"_qs, Qt::EditRole));
         QVERIFY(app()->campaign().isModified());
-        // An edited address is a new address: the row shows that address's outcome.
         QVERIFY(m->setData(m->index(2, m->columnOf(u"EMAIL")), u"new@edit.test"_qs, Qt::EditRole));
-        QCOMPARE(imageName(m->index(2, 1).data(Qt::DecorationRole)), u"status_ok"_qs);
-        // The program's own columns are never stored.
+        QCOMPARE(imageName(2), u"status_ok"_qs);
         for (int column : {0, 1})
             QVERIFY(!m->setData(m->index(2, column), u"x"_qs, Qt::EditRole));
         QCOMPARE(record->keys(), (QStringList{u"EMAIL"_qs, u"CITY"_qs}));
-        QCOMPARE(record->email(), u"new@edit.test"_qs);
+        QCOMPARE(record->value(u"CITY"), std::optional(u"Paris"_qs));
     }
 
     void removeItem_data()
@@ -157,10 +126,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<bool>("alt");
         QTest::addColumn<QList<int>>("kept");
-        QTest::newRow("rows 1 and 3 of five") << 5 << QList<int>{0, 2} << false << QList<int>{1, 3, 4};
         QTest::newRow("two runs") << 5 << QList<int>{0, 1, 3, 4} << false << QList<int>{2};
         QTest::newRow("nothing selected") << 3 << QList<int>{} << false << QList<int>{0, 1, 2};
-        QTest::newRow("Alt, nothing selected") << 3 << QList<int>{} << true << QList<int>{};
         QTest::newRow("Alt, one selected") << 3 << QList<int>{1} << true << QList<int>{};
         // More separate runs than are worth a notice each: one pass.
         QList<int> even, odd;
@@ -169,6 +136,7 @@ private Q_SLOTS:
         QTest::newRow("150 runs") << 300 << even << false << odd;
     }
 
+    // Neither the columns nor the outcomes go with the rows.
     void removeItem()
     {
         QFETCH(int, count);
@@ -180,15 +148,14 @@ private Q_SLOTS:
             addresses.append(u"r"_qs + QString::number(i));
         for (int row : kept)
             expected.append(addresses.at(row));
-        setList(addresses);
+        setRecipients(addresses);
         app()->campaign().recordOutcome(u"r0"_qs, 1, u"Success!"_qs);
         selectRows(selected);
-        QWidget *button = windowChild(u"removeRecipientButton"_qs);
+        auto *button = app()->window()->findChild<QWidget *>(u"removeRecipientButton"_qs);
         QTest::mouseClick(button, Qt::LeftButton, alt ? Qt::AltModifier : Qt::NoModifier);
         QTest::mouseMove(button); // later cases see no modifier
         QCOMPARE(app()->campaign().emailList(), expected);
         QVERIFY(!app()->listView()->selectionModel()->hasSelection());
-        // Neither the columns nor the outcomes go with the rows.
         QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_qs, u"NAME"_qs}));
         QCOMPARE(app()->campaign().response(u"r0"_qs), std::optional(1));
     }
@@ -201,7 +168,6 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("rows");
         QTest::newRow("two of five") << u"example.com"_qs << QList<int>{0, 3};
         QTest::newRow("other case") << u"EXAMPLE.COM"_qs << QList<int>{};
-        QTest::newRow("a run") << u"mail"_qs << QList<int>{2, 3};
         QTest::newRow("empty") << QString() << QList<int>{};
         QTest::newRow("addresses only") << u"neve"_qs << QList<int>{};
     }
@@ -210,26 +176,16 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QList<int>, rows);
-        setList({u"ann@example.com"_qs, u"bob@Example.org"_qs, u"carl@mail.test"_qs,
-                 u"dora@mail.example.com"_qs, u"eve@test.net"_qs});
+        setRecipients({u"ann@example.com"_qs, u"bob@Example.org"_qs, u"carl@mail.test"_qs,
+                       u"dora@mail.example.com"_qs, u"eve@test.net"_qs});
         selectRows({4});
         QLineEdit field(text);
         app()->filterListFromField(&field);
         QCOMPARE(selectedRows(), rows);
-        QCOMPARE(model()->rowCount(), 5);
-    }
-
-    void searchFieldSendsItsText()
-    {
-        setList({u"ann@a.test"_qs, u"bob@b.test"_qs, u"ann@c.test"_qs});
-        auto *field = qobject_cast<QLineEdit *>(windowChild(u"searchField"_qs));
-        QTest::keyClicks(field, u"ann"_qs);
-        QTRY_COMPARE(selectedRows(), (QList<int>{0, 2}));
-        field->clear(); // at once
-        QCOMPARE(selectedRows(), QList<int>{});
+        QCOMPARE(m->rowCount(), 5);
     }
 };
 
-BRISKO_APP_TEST_MAIN(TestRecipientTable)
+BRISKO_APP_TEST_MAIN(TestRecipientTable, true)
 
 #include "tst_recipienttable.moc"
