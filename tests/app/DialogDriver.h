@@ -14,14 +14,14 @@
 class DialogDriver : public QObject
 {
 public:
-    DialogDriver()
+    // Boxes are answered with these button titles in order (answer() adds more); a box that
+    // finds none, or not that button, is rejected and counted as unexpected.
+    explicit DialogDriver(const QStringList &answers = {}) : m_answers(answers)
     {
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
         m_timer.start(10);
     }
 
-    // The next boxes are answered with these button titles, in order. A box that finds
-    // the queue empty, or not the button asked for, is rejected and counted as unexpected.
     void answer(const QStringList &buttons) { m_answers += buttons; }
 
     int shown() const { return int(m_texts.size()); }

@@ -1,6 +1,5 @@
-// Importing and exporting recipient lists through the window: the separator question,
-// the refusal messages, several files in order, the table's columns, both placeholder
-// lists and the export panel. What a file parses to is checked with the campaign.
+// Importing and exporting recipient lists through the window; what a file parses to is
+// checked with the campaign.
 
 #include "AppTestMain.h"
 
@@ -56,12 +55,8 @@ private Q_SLOTS:
                {u"CSV"_s});
         QCOMPARE(m_driver->texts(), QStringList{u"What kind of file are you importing?\nTSV is a text file "
                                                 u"separated with tabs, CSV is separated by commas."_s});
-        const QStringList buttons = m_driver->buttonsSeen().value(0).split(u'|');
-        QCOMPARE(QSet<QString>(buttons.begin(), buttons.end()),
-                 (QSet<QString>{u"CSV"_s, u"TSV"_s, u"Cancel"_s}));
         QCOMPARE(app()->emailList(), (QStringList{u"ada@x.org"_s, u"bob@x.org"_s}));
         QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_s, u"NAME"_s, u"CITY"_s}));
-        QCOMPARE(app()->listView()->model()->columnCount(), 5);
         for (const char *name : {"placeHoldersForHTMLPopUp", "placeHoldersForTextPopUp"})
             QCOMPARE(items(name), (QStringList{u"Placeholders"_s, u"EMAIL"_s, u"NAME"_s, u"CITY"_s}));
     }

