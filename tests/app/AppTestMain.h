@@ -1,7 +1,6 @@
 #pragma once
 
-// What the window-level tests share: main() with the real application object (its
-// interface loaded and, unless the test drives the launch itself, launched), the widget
+// What the window-level tests share: main() with the real application object, the widget
 // headers they use and small helpers on the open campaign and the account settings.
 
 #include "AccountSettings.h"
@@ -21,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// launched: false for a test that drives the launch sequence itself.
 #define BRISKO_APP_TEST_MAIN(TestClass, launched)                                                            \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \

@@ -7,8 +7,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
-#include <QStringList>
 #include <QTimer>
 
 class DialogDriver : public QObject
@@ -21,42 +19,37 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { poll(); });
         m_timer.start(10);
     }
-
     void answer(const QStringList &buttons) { m_answers += buttons; }
 
     int shown() const { return int(m_texts.size()); }
     int unexpected() const { return m_unexpected; }
-    // Text and informative text of every box seen, joined by a newline.
+    // Per box seen: its text and informative text joined by a newline; its button titles
+    // joined by "|".
     QStringList texts() const { return m_texts; }
-    // The button titles of every box seen, joined by "|".
     QStringList buttonsSeen() const { return m_buttons; }
 
 private:
     void poll()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || box == m_last || !box->isVisible())
+        if (!box || box->property("answered").toBool())
             return;
-        m_last = box;
+        box->setProperty("answered", true);
         m_texts.append(box->text() + QLatin1Char('\n') + box->informativeText());
-        const QList<QAbstractButton *> buttons = box->buttons();
         QStringList titles;
-        for (QAbstractButton *button : buttons)
+        for (QAbstractButton *button : box->buttons())
             titles.append(button->text());
         m_buttons.append(titles.join(QLatin1Char('|')));
         const qsizetype wanted = m_answers.isEmpty() ? -1 : titles.indexOf(m_answers.takeFirst());
         if (wanted < 0) {
             ++m_unexpected;
             box->reject();
-            return;
+        } else {
+            QTimer::singleShot(0, box->buttons().at(wanted), &QAbstractButton::click);
         }
-        QTimer::singleShot(0, buttons.at(wanted), &QAbstractButton::click);
     }
 
     QTimer m_timer;
-    QPointer<QMessageBox> m_last;
-    QStringList m_answers;
-    QStringList m_texts;
-    QStringList m_buttons;
+    QStringList m_answers, m_texts, m_buttons;
     int m_unexpected = 0;
 };

@@ -7,7 +7,6 @@
 #include "KeyedArchive.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QMenu>
 
 #include <unistd.h>
@@ -25,10 +24,6 @@ class TestApplication : public QObject
     static QStringList recent()
     {
         return FennimarUserDefaults::objectForKey(u"RecentFiles"_qs).toStringList();
-    }
-    static QList<QLineEdit *> fields()
-    {
-        return {app()->subjectField(), app()->fromField(), app()->replyToField(), app()->returnPathField()};
     }
     // A campaign file in the test folder holding at most a subject.
     QString writeCampaign(const QString &name, const std::optional<QString> &subject = std::nullopt)
@@ -60,7 +55,6 @@ private Q_SLOTS:
         QTest::newRow("two dots") << u"Spring.final.brisko"_qs << true;
         QTest::newRow("capitals") << u"Spring.BRISKO"_qs << false;
         QTest::newRow("other extension") << u"Spring.brisko.txt"_qs << false;
-        QTest::newRow("no extension") << u"brisko"_qs << false;
     }
 
     void openFileExtensionRule()
@@ -86,16 +80,17 @@ private Q_SLOTS:
 
     void saveAndLoadRoundTrip()
     {
+        const QList<QLineEdit *> fields = {app()->subjectField(), app()->fromField(), app()->replyToField(),
+                                           app()->returnPathField()};
         const QStringList texts = {u"Spring offers for __NAME__"_qs, u"Shop <shop@example.com>"_qs,
                                    u"help@example.com"_qs, u"bounce@example.com"_qs};
         for (int i = 0; i < texts.size(); ++i)
-            fields().at(i)->setText(texts.at(i));
+            fields.at(i)->setText(texts.at(i));
         app()->bodyView()->setPlainText(u"Dear __NAME__,\nhello.\n"_qs);
         app()->htmlView()->setPlainText(u"<p>Dear __NAME__ — ü</p>"_qs);
         app()->setupTableColumns({u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs});
         setRecipients({u"ann@example.com"_qs, u"bob@example.com"_qs});
         app()->recipients().at(1)->setValue(u"CITY"_qs, u"Köln"_qs);
-        QVERIFY(app()->campaign().isModified());
         const QString path = m_dir.filePath(u"RoundTrip.brisko"_qs);
         QVERIFY(app()->saveCurrentCampaign(path));
         QVERIFY(!app()->campaign().isModified());
@@ -103,7 +98,7 @@ private Q_SLOTS:
         init(); // everything wiped
         app()->loadCampaignFromFile(path);
         for (int i = 0; i < texts.size(); ++i)
-            QCOMPARE(fields().at(i)->text(), texts.at(i));
+            QCOMPARE(fields.at(i)->text(), texts.at(i));
         QCOMPARE(app()->bodyView()->toPlainText(), u"Dear __NAME__,\nhello.\n"_qs);
         QCOMPARE(app()->htmlView()->toPlainText(), u"<p>Dear __NAME__ — ü</p>"_qs);
         QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_qs, u"NAME"_qs, u"CITY"_qs}));
@@ -123,8 +118,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subject");
         const auto partial = KeyedArchiver::archivedData(ArchiveValue::dictionary(
             {{u"SUBJECT"_qs, ArchiveValue::string(u"Only a subject"_qs)}}, ArchiveValue::Mutable));
-        QTest::newRow("only a subject, in a folder")
-            << u"any/folder/Spring.brisko"_qs << partial.value() << u"Spring"_qs << u"Only a subject"_qs;
+        QTest::newRow("only a subject")
+            << u"Spring.brisko"_qs << partial.value() << u"Spring"_qs << u"Only a subject"_qs;
         QTest::newRow("missing") << u"Nowhere.brisko"_qs << QByteArray() << u"Nowhere"_qs << u"Before"_qs;
         QTest::newRow("invalid") << u"Broken.brisko"_qs << QByteArray("no campaign\n") << QString()
                                  << u"Before"_qs;
@@ -137,14 +132,12 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, subject);
         const bool refused = name.isEmpty();
-        const QStringList before = {u"Before"_qs, QString(), u"typed@example.com"_qs,
-                                    u"bounce@example.com"_qs};
-        for (int i = 0; i < before.size(); ++i)
-            fields().at(i)->setText(before.at(i));
+        app()->subjectField()->setText(u"Before"_qs);
+        app()->replyToField()->setText(u"typed@example.com"_qs);
+        app()->returnPathField()->setText(u"bounce@example.com"_qs);
         setRecipients({u"kept@example.com"_qs});
-        QFile written(m_dir.filePath(file));
-        const QString path = written.fileName();
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        const QString path = m_dir.filePath(file);
+        QFile written(path);
         QVERIFY(bytes.isNull() ||
                 (written.open(QIODevice::WriteOnly) && written.write(bytes) == bytes.size()));
         written.close();
@@ -154,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(!refused || driver.texts().first().contains(path));
         QCOMPARE(app()->subjectField()->text(), subject);
         QCOMPARE(app()->replyToField()->text(), u"typed@example.com"_qs);
-        QCOMPARE(app()->returnPathField()->text(), refused ? before.at(3) : QString());
+        QCOMPARE(app()->returnPathField()->text(), refused ? u"bounce@example.com"_qs : QString());
         QCOMPARE(app()->emailList(), QStringList{u"kept@example.com"_qs});
         QCOMPARE(app()->currentCampaignPath(), refused ? std::nullopt : std::optional(path));
         QCOMPARE(app()->currentCampaignName(), refused ? std::nullopt : std::optional(name));
@@ -216,17 +209,13 @@ private Q_SLOTS:
         // A save over a campaign that fails part-way leaves it whole (not testable as root).
         if (geteuid() == 0)
             return;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray saved = file.readAll();
-        file.close();
         QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         driver.answer({u"OK"_qs});
+        app()->subjectField()->setText(u"third"_qs);
         QVERIFY(!app()->saveCurrentCampaign(path));
         QFile::setPermissions(m_dir.path(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), saved);
+        QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"second"_qs));
     }
 
     void unsavedChangesAreAskedAbout()

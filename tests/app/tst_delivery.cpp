@@ -10,7 +10,6 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QLoggingCategory>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -54,7 +53,6 @@ class TestDelivery : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
         app()->campaign().apply({u"Hello __NAME__"_s, u"ann@example.com"_s, u"Dear __NAME__"_s,
                                  u"<p>Dear __NAME__</p>"_s, QString(), QString(),
                                  QStringList{u"EMAIL"_s, u"NAME"_s}, RecipientList()});
@@ -121,7 +119,6 @@ private Q_SLOTS:
             return;
         }
         QCOMPARE(heading(boxes, 1), u"Are you sure?"_s);
-        QVERIFY(app()->briskocon() != before);
 
         // The sheet shows the bar (0…N−1), the address going out and "n of N", then closes
         // on the tick after the last message.
@@ -145,33 +142,18 @@ private Q_SLOTS:
         QCOMPARE(sentAddresses(), sent);
     }
 
-    // A failure is recorded as -1 with the answer's message (one without keeps the earlier
-    // text: tst_sendrun and tst_campaign cover that).
-    void failureOutcomes_data()
+    // A failure is recorded as -1 with the answer's message, up to its last closing tag
+    // (an answer without a message, and a refused connection: tst_sendrun, tst_campaign).
+    void failureIsRecorded()
     {
-        QTest::addColumn<CannedAnswer>("answer"); // status 0: connection refused
-        QTest::addColumn<QString>("status");
-        QTest::newRow("message up to the last closing tag")
-            << CannedAnswer{400,
-                            "<ErrorResponse><Message>Not verified.</Message> b</Message></ErrorResponse>"}
-            << u"Not verified.</Message> b"_s;
-        QTest::newRow("transport failure") << CannedAnswer{0, {}} << u"Connection refused"_s;
-    }
-
-    void failureOutcomes()
-    {
-        QFETCH(CannedAnswer, answer);
-        QFETCH(QString, status);
         loadList(1);
-        app()->campaign().recordOutcome(u"one@example.com"_s, 1, u"Earlier text"_s);
-        if (answer.status == 0)
-            store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
-        m_server->setAnswer(answer);
+        m_server->setAnswer(
+            {400, "<ErrorResponse><Message>Not verified.</Message> b</Message></ErrorResponse>"});
         DialogDriver boxes({u"Send"_s, u"Send"_s});
         app()->deliver();
         waitForTheRun();
         QCOMPARE(app()->campaign().response(u"one@example.com"_s), -1);
-        QCOMPARE(app()->campaign().status(u"one@example.com"_s), status);
+        QCOMPARE(app()->campaign().status(u"one@example.com"_s), u"Not verified.</Message> b"_s);
     }
 
     // Cancel closes the sheet at once and sends nothing more; answers to messages already
@@ -202,8 +184,6 @@ private Q_SLOTS:
         selectRows({4});
         boxes.answer({u"Send to Selected"_s, u"Send"_s});
         app()->deliver();
-        QVERIFY(app()->briskocon() != cancelled);
-        QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 5000);
 
         for (const QString &name : QStringList{u"one"_s, u"two"_s, u"three"_s}.first(sent))
             QTRY_COMPARE_WITH_TIMEOUT(response(name), std::optional(1), 5000);

@@ -37,7 +37,6 @@ class TestImport : public QObject
         m_driver->answer(answers);
         app()->setImportPathsChooser([paths] { return paths; });
         app()->importList();
-        app()->setImportPathsChooser({});
     }
 
 private Q_SLOTS:
@@ -112,17 +111,14 @@ private Q_SLOTS:
         QCOMPARE(items("placeHoldersForTextPopUp"), before);
     }
 
-    // The export and the placeholder lists follow the table's display order; the export
-    // leaves the program's columns out, writes tabs and "\r", and always ends in ".tsv".
+    // The export follows the table's display order, leaves the program's columns out,
+    // writes tabs and "\r", and always ends in ".tsv".
     void exportInDisplayOrder()
     {
         import({write(u"in.csv"_s, "EMAIL,NAME,CITY\na@x.org,Ada,London\nb@x.org,Bob\n"_ba)}, {u"CSV"_s});
         QHeaderView *header = app()->listView()->horizontalHeader();
         header->moveSection(header->visualIndex(4), header->visualIndex(2)); // CITY before EMAIL
         QCOMPARE(app()->columnNames(), (QStringList{u"CITY"_s, u"EMAIL"_s, u"NAME"_s}));
-        app()->importDone();
-        QCOMPARE(items("placeHoldersForTextPopUp"),
-                 (QStringList{u"Placeholders"_s, u"CITY"_s, u"EMAIL"_s, u"NAME"_s}));
         QString proposed;
         app()->setExportPathChooser([&](const QString &name) {
             proposed = name;
