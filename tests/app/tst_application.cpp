@@ -1,4 +1,4 @@
-// The application object at window level: files handed over by the desktop, the title,
+// The application object at window level: launch, files handed over by the desktop, the title,
 // the sibling notification, campaign files, recent campaigns and unsaved changes.
 
 #include "AppTestMain.h"
@@ -46,6 +46,23 @@ private Q_SLOTS:
     }
 
     void cleanup() { app()->campaign().setModified(false); }
+
+    // Launched: both support folders exist, a second set-up keeps what is in them, and
+    // with no update framework the check-for-updates entry is gone from its menu.
+    void launchState()
+    {
+        const QString campaigns = app()->briskoCampaignsSupportFolder();
+        QCOMPARE(campaigns, app()->briskoSupportFolder() + u"/Campaigns"_qs);
+        QFile marker(campaigns + u"/keep.brisko"_qs);
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        app()->setup();
+        QVERIFY(marker.remove());
+        auto *updates = app()->window()->findChild<QAction *>(u"checkForUpdatesItem"_qs);
+        QVERIFY(updates && app()->isForAppStore());
+        for (const QMenu *menu : app()->window()->findChildren<QMenu *>())
+            QVERIFY(!menu->actions().contains(updates));
+    }
 
     void openFileExtensionRule_data()
     {
