@@ -176,8 +176,12 @@ void BriskoApplication::connectInterface()
         if (!edit)
             continue;
         connect(edit, &QLineEdit::textChanged, this, [this, which = which](const QString &text) {
-            if (!m_updatingFields)
-                m_campaign.setField(which, text);
+            if (m_updatingFields)
+                return;
+            // The widget already shows the text: the campaign's change is not echoed back.
+            m_updatingFields = true;
+            m_campaign.setField(which, text);
+            m_updatingFields = false;
         });
     }
     const std::pair<QPlainTextEdit *, Campaign::Field> editors[] = {
@@ -190,11 +194,13 @@ void BriskoApplication::connectInterface()
         connect(editor, &QPlainTextEdit::textChanged, this, [this, editor = editor, which = which] {
             if (m_updatingFields)
                 return;
+            m_updatingFields = true;
             m_campaign.setField(which, editor->toPlainText());
+            m_updatingFields = false;
             updateHTMLPreview();
         });
     }
-    connect(&m_campaign, &Campaign::fieldChanged, this, [this] { refreshFieldsFromCampaign(); });
+    connect(&m_campaign, &Campaign::fieldChanged, this, &BriskoApplication::refreshField);
     connect(&m_campaign, &Campaign::modifiedChanged, w, &QWidget::setWindowModified);
 
     if (m_htmlPreviewView) {

@@ -195,7 +195,8 @@ private:
     void storeAuthPanel();
     void connectDelivery();
     void startDeliveryRun(const RecipientList &list);
-    void refreshFieldsFromCampaign();
+    // Shows a field the campaign changed (a load, a hand-over) in its widget.
+    void refreshField(Campaign::Field which);
     void editAction(const char *slot);
     void showAbout();
 

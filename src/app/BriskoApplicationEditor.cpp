@@ -174,25 +174,38 @@ void BriskoApplication::importHTMLPath(const QString &path)
     Q_EMIT htmlPathImported(path);
 }
 
-void BriskoApplication::refreshFieldsFromCampaign()
+void BriskoApplication::refreshField(Campaign::Field which)
 {
     if (m_updatingFields)
         return;
     m_updatingFields = true;
-    auto setLine = [](QLineEdit *edit, const QString &text) {
-        if (edit && edit->text() != text)
-            edit->setText(text);
-    };
-    auto setEditor = [](QPlainTextEdit *editor, const QString &text) {
-        if (editor && editor->toPlainText() != text)
-            editor->setPlainText(text);
-    };
-    setLine(m_subjectField, m_campaign.subject());
-    setLine(m_fromField, m_campaign.from());
-    setLine(m_replyToField, m_campaign.replyTo());
-    setLine(m_returnPathField, m_campaign.returnPath());
-    setEditor(m_bodyView, m_campaign.body());
-    setEditor(m_htmlView, m_campaign.html());
+    const QString text = m_campaign.field(which);
+    QLineEdit *line = nullptr;
+    QPlainTextEdit *editor = nullptr;
+    switch (which) {
+    case Campaign::Field::Subject:
+        line = m_subjectField;
+        break;
+    case Campaign::Field::From:
+        line = m_fromField;
+        break;
+    case Campaign::Field::ReplyTo:
+        line = m_replyToField;
+        break;
+    case Campaign::Field::ReturnPath:
+        line = m_returnPathField;
+        break;
+    case Campaign::Field::Body:
+        editor = m_bodyView;
+        break;
+    case Campaign::Field::Html:
+        editor = m_htmlView;
+        break;
+    }
+    if (line && line->text() != text)
+        line->setText(text);
+    if (editor && editor->toPlainText() != text)
+        editor->setPlainText(text);
     m_updatingFields = false;
 }
 
