@@ -28,6 +28,14 @@ QList<Command> commands()
 bool parseArguments(QCommandLineParser &parser, const QString &command, const QStringList &arguments, Io &io)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    if (io.helpOnly) {
+        // The parser's own listing, without its usage line (the caller printed ours).
+        const QString text = parser.helpText();
+        const qsizetype options = text.indexOf(u"Options:"_qs);
+        if (options >= 0)
+            io.out << '\n' << QStringView(text).mid(options);
+        return false;
+    }
     if (!parser.parse(QStringList{QStringLiteral("brisko-cli ") + command} + arguments)) {
         io.err << "brisko-cli " << command << ": " << parser.errorText() << '\n';
         return false;
@@ -102,6 +110,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
         if (commandArguments.contains(u"--help"_qs) || commandArguments.contains(u"-h"_qs)) {
             out << "Usage: brisko-cli " << command.name << ' ' << command.synopsis << '\n'
                 << command.summary << '\n';
+            Io io{out, err, true};
+            command.run({}, io);
             return Success;
         }
         Io io{out, err};

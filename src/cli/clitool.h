@@ -18,6 +18,8 @@ struct Io
 {
     QTextStream &out;
     QTextStream &err;
+    // Set for `COMMAND --help`: parseArguments() prints the command's options and stops it.
+    bool helpOnly = false;
 };
 
 // Exit statuses shared by every subcommand.
@@ -36,7 +38,8 @@ struct Command
 };
 
 // Parses one subcommand's arguments ("--word" and "-word" both long options); says
-// why on standard error and returns false when they are wrong.
+// why on standard error and returns false when they are wrong. For --help it lists
+// the parser's options on standard output and returns false.
 bool parseArguments(QCommandLineParser &parser, const QString &command, const QStringList &arguments, Io &io);
 
 // Reads a campaign file for a subcommand; says why on standard error and returns

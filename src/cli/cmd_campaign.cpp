@@ -61,7 +61,7 @@ int showRaw(const QString &path, Io &io)
         io.err << "brisko-cli show: " << path << ": " << file.errorString() << '\n';
         return Failure;
     }
-    PlistResult<ArchiveValue> archive = KeyedUnarchiver::unarchive(file.readAll());
+    PlistResult<ArchiveValue> archive = KeyedUnarchiver::render(file.readAll());
     if (!archive) {
         io.err << "brisko-cli show: " << path << ": " << archive.error() << '\n';
         return Failure;

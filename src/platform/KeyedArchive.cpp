@@ -2,6 +2,8 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QUrl>
+#include <QUuid>
 
 #include <bit>
 #include <cmath>
@@ -752,8 +754,19 @@ namespace {
 
 enum class ClassKind : quint8 {
     Dictionary, MutableDictionary, Array, MutableArray, String, MutableString, Data, MutableData, Null,
+    // Understood only when rendering for display (kinds from Set on).
+    Set, MutableSet, OrderedSet, MutableOrderedSet, Date, Url, Uuid,
     Other
 };
+
+// Dates as ISO 8601 text in UTC, for the years 1 to 9999; none outside them.
+std::optional<QString> dateText(double secondsSinceReferenceDate)
+{
+    const double ms = std::round((secondsSinceReferenceDate + BinaryPlist::ReferenceDateOffset) * 1000.0);
+    if (!std::isfinite(ms) || ms < -62135596800000.0 || ms > 253402300799999.0)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(qint64(ms), Qt::UTC).toString(Qt::ISODateWithMs);
+}
 
 struct ClassInfo
 {
@@ -769,6 +782,8 @@ class Decoder
 {
 public:
     QString error;
+    // Renders every class for display instead of refusing the ones a campaign never holds.
+    bool lenient = false;
 
     std::optional<QString> open(QByteArrayView data)
     {
@@ -852,6 +867,9 @@ public:
         if (m_state[uid] == 2)
             return m_cache[uid];
         if (m_state[uid] == 1) {
+            // Object graphs may point back at an object being decoded; a display shows where.
+            if (lenient)
+                return ArchiveValue::dictionary({{u"$ref"_qs, ArchiveValue::integer(qint64(uid))}});
             error = fail(u"reference cycle through object %1"_qs.arg(uid));
             return std::nullopt;
         }
@@ -1045,7 +1063,14 @@ private:
             {u"NSData"_qs, ClassKind::Data},             {u"NSMutableData"_qs, ClassKind::MutableData},
             {u"NSNull"_qs, ClassKind::Null},
         };
-        info.kind = known.value(info.name, ClassKind::Other);
+        static const QHash<QString, ClassKind> displayed = {
+            {u"NSSet"_qs, ClassKind::Set},           {u"NSMutableSet"_qs, ClassKind::MutableSet},
+            {u"NSOrderedSet"_qs, ClassKind::OrderedSet},
+            {u"NSMutableOrderedSet"_qs, ClassKind::MutableOrderedSet},
+            {u"NSDate"_qs, ClassKind::Date},         {u"NSURL"_qs, ClassKind::Url},
+            {u"NSUUID"_qs, ClassKind::Uuid},
+        };
+        info.kind = known.value(info.name, lenient ? displayed.value(info.name, ClassKind::Other) : ClassKind::Other);
         m_classes.insert(uid, info);
         return info;
     }
@@ -1141,6 +1166,8 @@ private:
             return ArchiveValue::data(m_reader.data(o));
         case PType::Dictionary: break;
         default:
+            if (lenient)
+                return renderInline(o, uid, depth, expanded);
             error = fail(u"object %1 is a bare property-list value of an unsupported type"_qs.arg(uid));
             return std::nullopt;
         }
@@ -1163,12 +1190,37 @@ private:
                 dataRef = valueRef;
         }
         if (!classRef) {
+            if (lenient)
+                return renderFields(o, nullptr, uid, depth, expanded);
             error = fail(u"object %1 has no \"$class\""_qs.arg(uid));
             return std::nullopt;
         }
         const std::optional<ClassInfo> cls = classFor(*classRef);
         if (!cls)
             return std::nullopt;
+        if (lenient) {
+            // A standard class stored in a shape other than the usual one is shown field by field.
+            const bool usual = [&] {
+                switch (cls->kind) {
+                case ClassKind::String:
+                case ClassKind::MutableString: return stringRef.has_value();
+                case ClassKind::Data:
+                case ClassKind::MutableData: return dataRef.has_value();
+                case ClassKind::Dictionary:
+                case ClassKind::MutableDictionary: return keysRef && objectsRef;
+                case ClassKind::Other: return false;
+                default: return true;
+                }
+            }();
+            if (!usual)
+                return renderFields(o, &cls->name, uid, depth, expanded);
+            if (auto v = renderStandard(o, *cls, uid, objectsRef, depth, expanded))
+                return v;
+            if (!error.isEmpty())
+                return std::nullopt;
+            if (cls->kind >= ClassKind::Set)
+                return renderFields(o, &cls->name, uid, depth, expanded);
+        }
         const auto mutability = [&] {
             switch (cls->kind) {
             case ClassKind::MutableDictionary:
@@ -1226,6 +1278,8 @@ private:
                 auto key = decode(keyUids[i], depth + 1);
                 if (!key)
                     return std::nullopt;
+                if (lenient && !key->is(ArchiveValue::Type::String))
+                    key = ArchiveValue::string(QString::fromUtf8(key->toJsonText(QJsonDocument::Compact)));
                 if (!key->is(ArchiveValue::Type::String)) {
                     error = fail(u"dictionary %1 has a key that is not a string"_qs.arg(uid));
                     return std::nullopt;
@@ -1237,10 +1291,186 @@ private:
             }
             return ArchiveValue::dictionary(std::move(entries), mutability);
         }
+        case ClassKind::Set:
+        case ClassKind::MutableSet:
+        case ClassKind::OrderedSet:
+        case ClassKind::MutableOrderedSet:
+        case ClassKind::Date:
+        case ClassKind::Url:
+        case ClassKind::Uuid:
         case ClassKind::Other: break;
         }
         error = fail(u"unknown class \"%1\" (object %2)"_qs.arg(cls->name).arg(uid));
         return std::nullopt;
+    }
+
+    // Display only: the value of a field as stored in an object, references followed.
+    std::optional<ArchiveValue> renderInline(const Object &o, quint64 owner, int depth, quint64 &expanded)
+    {
+        if (depth > BinaryPlistReader::MaxDepth) {
+            error = fail(u"nesting deeper than %1 levels"_qs.arg(BinaryPlistReader::MaxDepth));
+            return std::nullopt;
+        }
+        ++expanded;
+        switch (o.type) {
+        case PType::Null:
+        case PType::Fill: return ArchiveValue();
+        case PType::Bool: return ArchiveValue::boolean(m_reader.boolean(o));
+        case PType::Integer: return integerValue(o, owner);
+        case PType::Real: return realValue(o);
+        case PType::Date: {
+            const double seconds = m_reader.real(o);
+            if (auto text = dateText(seconds))
+                return ArchiveValue::string(*text);
+            return ArchiveValue::real(seconds);
+        }
+        case PType::String:
+            expanded += o.count / 16;
+            return ArchiveValue::string(m_reader.string(o));
+        case PType::Data:
+            expanded += o.count / 16;
+            return ArchiveValue::data(m_reader.data(o));
+        case PType::Uid: {
+            const quint64 uid = m_reader.uid(o);
+            auto v = decode(uid, depth + 1);
+            if (!v || (uid < m_objects.count && !grow(expanded, uid, owner)))
+                return std::nullopt;
+            return v;
+        }
+        case PType::Array:
+        case PType::Set: {
+            ArchiveValue::Array items;
+            for (quint64 i = 0; i < o.count; ++i) {
+                auto item = m_reader.object(m_reader.reference(o, i));
+                if (!item) {
+                    error = item.error();
+                    return std::nullopt;
+                }
+                auto v = renderInline(*item, owner, depth + 1, expanded);
+                if (!v)
+                    return std::nullopt;
+                items.push_back(std::move(*v));
+            }
+            return ArchiveValue::array(std::move(items));
+        }
+        case PType::Dictionary: return renderFields(o, nullptr, owner, depth + 1, expanded);
+        }
+        error = fail(u"object %1 holds a value of an unknown type"_qs.arg(owner));
+        return std::nullopt;
+    }
+
+    // Display only: an object dictionary as {"$class": name, …its fields…} in the file's order
+    // (without "$class" when className is null); keys that are not strings show as JSON.
+    std::optional<ArchiveValue> renderFields(const Object &o, const QString *className, quint64 owner, int depth,
+                                             quint64 &expanded)
+    {
+        ArchiveValue::Dictionary entries;
+        if (className)
+            entries.emplace_back(u"$class"_qs, ArchiveValue::string(*className));
+        for (quint64 i = 0; i < o.count; ++i) {
+            auto key = m_reader.object(m_reader.reference(o, i));
+            if (!key) {
+                error = key.error();
+                return std::nullopt;
+            }
+            if (className && m_reader.stringEquals(*key, QLatin1StringView("$class")))
+                continue;
+            QString name;
+            if (key->type == PType::String) {
+                name = m_reader.string(*key);
+            } else {
+                auto k = renderInline(*key, owner, depth + 1, expanded);
+                if (!k)
+                    return std::nullopt;
+                name = QString::fromUtf8(k->toJsonText(QJsonDocument::Compact));
+            }
+            auto value = m_reader.object(m_reader.reference(o, o.count + i));
+            if (!value) {
+                error = value.error();
+                return std::nullopt;
+            }
+            auto v = renderInline(*value, owner, depth + 1, expanded);
+            if (!v)
+                return std::nullopt;
+            entries.emplace_back(std::move(name), std::move(*v));
+        }
+        return ArchiveValue::dictionary(std::move(entries));
+    }
+
+    // Display only: the field under key, references followed; none (and no error) when absent.
+    std::optional<ArchiveValue> field(const Object &o, QLatin1StringView key, quint64 owner, int depth,
+                                      quint64 &expanded)
+    {
+        for (quint64 i = 0; i < o.count; ++i) {
+            auto k = m_reader.object(m_reader.reference(o, i));
+            if (!k || !m_reader.stringEquals(*k, key))
+                continue;
+            auto value = m_reader.object(m_reader.reference(o, o.count + i));
+            if (!value) {
+                error = value.error();
+                return std::nullopt;
+            }
+            return renderInline(*value, owner, depth + 1, expanded);
+        }
+        return std::nullopt;
+    }
+
+    // Display only: sets, dates, URLs and UUIDs as plain values. None without an error when the
+    // object does not have the usual fields of its class; the caller then shows them one by one.
+    std::optional<ArchiveValue> renderStandard(const Object &o, const ClassInfo &cls, quint64 uid,
+                                               std::optional<quint64> objectsRef, int depth, quint64 &expanded)
+    {
+        switch (cls.kind) {
+        case ClassKind::Set:
+        case ClassKind::MutableSet:
+        case ClassKind::OrderedSet:
+        case ClassKind::MutableOrderedSet: {
+            if (!objectsRef)
+                return std::nullopt;
+            std::vector<quint64> uids;
+            if (!uidArray(objectsRef, "NS.objects", uid, uids))
+                return std::nullopt;
+            ArchiveValue::Array items;
+            items.reserve(uids.size());
+            for (const quint64 u : uids) {
+                auto item = decode(u, depth + 1);
+                if (!item || !grow(expanded, u, uid))
+                    return std::nullopt;
+                items.push_back(std::move(*item));
+            }
+            const bool isMutable = cls.kind == ClassKind::MutableSet || cls.kind == ClassKind::MutableOrderedSet;
+            return ArchiveValue::array(std::move(items), isMutable ? ArchiveValue::Mutable : ArchiveValue::Immutable);
+        }
+        case ClassKind::Date: {
+            auto time = field(o, QLatin1StringView("NS.time"), uid, depth, expanded);
+            if (!time || !(time->is(ArchiveValue::Type::Real) || time->is(ArchiveValue::Type::Integer)))
+                return std::nullopt;
+            if (auto text = dateText(time->toReal()))
+                return ArchiveValue::string(*text);
+            return std::nullopt;
+        }
+        case ClassKind::Url: {
+            auto relative = field(o, QLatin1StringView("NS.relative"), uid, depth, expanded);
+            if (!relative || !relative->is(ArchiveValue::Type::String))
+                return std::nullopt;
+            auto base = field(o, QLatin1StringView("NS.base"), uid, depth, expanded);
+            if (!error.isEmpty())
+                return std::nullopt;
+            if (!base || base->isNull())
+                return relative;
+            if (!base->is(ArchiveValue::Type::String))
+                return std::nullopt;
+            const QUrl resolved = QUrl(base->toString()).resolved(QUrl(relative->toString()));
+            return ArchiveValue::string(resolved.toString(QUrl::FullyEncoded));
+        }
+        case ClassKind::Uuid: {
+            auto bytes = field(o, QLatin1StringView("NS.uuidbytes"), uid, depth, expanded);
+            if (!bytes || !bytes->is(ArchiveValue::Type::Data) || bytes->size() != 16)
+                return std::nullopt;
+            return ArchiveValue::string(QUuid::fromRfc4122(bytes->toData()).toString(QUuid::WithoutBraces).toUpper());
+        }
+        default: return std::nullopt;
+        }
     }
 
     BinaryPlistReader m_reader;
@@ -1260,6 +1490,21 @@ namespace KeyedUnarchiver {
 PlistResult<ArchiveValue> unarchive(QByteArrayView data)
 {
     Decoder decoder;
+    if (auto e = decoder.open(data))
+        return PlistResult<ArchiveValue>::failure(*e);
+    auto root = decoder.rootUid();
+    if (!root)
+        return PlistResult<ArchiveValue>::failure(decoder.error);
+    auto v = decoder.decode(*root, 0);
+    if (!v)
+        return PlistResult<ArchiveValue>::failure(decoder.error);
+    return std::move(*v);
+}
+
+PlistResult<ArchiveValue> render(QByteArrayView data)
+{
+    Decoder decoder;
+    decoder.lenient = true;
     if (auto e = decoder.open(data))
         return PlistResult<ArchiveValue>::failure(*e);
     auto root = decoder.rootUid();

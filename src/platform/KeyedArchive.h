@@ -206,6 +206,14 @@ namespace KeyedUnarchiver {
 // cycle, a UID out of range or a malformed file is an error.
 PlistResult<ArchiveValue> unarchive(QByteArrayView data);
 
+// The root object of any keyed archive as a value tree for display. Sets and ordered
+// sets become arrays, dates ISO 8601 text in UTC, URLs and UUIDs their text, and
+// every other class a dictionary {"$class": name, …its fields in the file's order…}
+// with references followed. A reference back to an object being decoded shows as
+// {"$ref": UID}; a standard class in an unusual shape is shown field by field.
+// Malformed files, UIDs out of range and over-large graphs are still errors.
+PlistResult<ArchiveValue> render(QByteArrayView data);
+
 // A root object of one of the given classes, with its fields decoded.
 PlistResult<ArchiveObject> unarchiveObject(QByteArrayView data, const QStringList &classNames);
 

@@ -2,6 +2,8 @@
 
 #include "CliRun.h"
 
+#include "BinaryPlist.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -52,6 +54,26 @@ private Q_SLOTS:
         QVERIFY(run(u"show made.brisko"_s).out.contains(u"Subject:     second\n"_s));
     }
 
+    // --raw shows an archive the campaign reader refuses; that reader stays strict.
+    void showRawAnyArchive()
+    {
+        using P = brisko::PlistValue;
+        const auto name = [](const char *text) { return P::string(QString::fromUtf8(text)); };
+        const P set = P::dictionary({{u"$class"_s, P::uid(2)}, {u"NS.objects"_s, P::array({P::uid(3)})}});
+        const P setClass = P::dictionary({{u"$classname"_s, name("NSMutableSet")},
+                                          {u"$classes"_s, P::array({name("NSMutableSet"), name("NSSet")})}});
+        write(u"set.archive"_s, *brisko::BinaryPlist::write(P::dictionary(
+                                    {{u"$version"_s, P::integer(100000)}, {u"$archiver"_s, name("NSKeyedArchiver")},
+                                     {u"$top"_s, P::dictionary({{u"root"_s, P::uid(1)}})},
+                                     {u"$objects"_s, P::array({name("$null"), set, setClass, name("a@b.c")})}})));
+        const Run raw = run(u"show --raw set.archive"_s);
+        QCOMPARE(raw.status, 0);
+        QCOMPARE(raw.out, u"[\n    \"a@b.c\"\n]\n"_s);
+        const Run campaign = run(u"show set.archive"_s);
+        QCOMPARE(campaign.status, 1);
+        QVERIFY(campaign.err.contains(u"unknown class \"NSMutableSet\""_s));
+    }
+
     // Usage errors exit 2, failures 1 (`told` is on standard error then); no campaign is written.
     void statusAndOutput_data()
     {
@@ -61,7 +83,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("told"); // a pattern
         QTest::newRow("help") << u"--help"_s << 0 << u"(?s)show.*create"_s;
-        QTest::newRow("version") << u"--version"_s << 0 << u"^brisko-cli "_s;
+        QTest::newRow("version") << u"--version"_s << 0 << u"^brisko-cli \\d+\\.\\d+\\.\\d+\n$"_s;
+        QTest::newRow("command help lists options")
+            << u"send --help"_s << 0 << u"(?s)^Usage: brisko-cli send .*\n\nOptions:\n.*--rows <ROWS> +Send only.*--endpoint"_s;
         QTest::newRow("unknown command") << u"frobnicate"_s << 2 << u"unknown command"_s;
         QTest::newRow("show missing") << u"show none.brisko"_s << 1 << u"no such file"_s;
         QTest::newRow("show not an archive") << u"show text.brisko"_s << 1 << u"not a campaign file"_s;

@@ -50,6 +50,47 @@ V layoutCampaign()
     return campaign({record(u"x@y.z"_qs, u"Zo\u00eb"_qs), record(u"q@y.z"_qs, u"Hi __NAME__"_qs)});
 }
 
+using P = PlistValue;
+
+P str(const char *text)
+{
+    return P::string(QString::fromUtf8(text));
+}
+
+// An archive laid out by hand, as other programs write them: objects[0] is "$null", the root is UID 1.
+QByteArray handArchive(P::Array objects)
+{
+    objects.insert(objects.begin(), str("$null"));
+    return *BinaryPlist::write(P::dictionary({{u"$version"_qs, P::integer(100000)},
+                                              {u"$archiver"_qs, str("NSKeyedArchiver")},
+                                              {u"$top"_qs, P::dictionary({{u"root"_qs, P::uid(1)}})},
+                                              {u"$objects"_qs, P::array(std::move(objects))}}));
+}
+
+// A class description; the chain is the class, then `supers`, then NSObject.
+P classOf(const char *name, QStringList supers = {})
+{
+    P::Array chain{str(name)};
+    for (const QString &super : supers)
+        chain.push_back(P::string(super));
+    chain.push_back(str("NSObject"));
+    return P::dictionary({{u"$classname"_qs, str(name)}, {u"$classes"_qs, P::array(chain)}});
+}
+
+P object(quint64 classUid, P::Dictionary fields = {})
+{
+    fields.insert(fields.begin(), {u"$class"_qs, P::uid(classUid)});
+    return P::dictionary(std::move(fields));
+}
+
+P uids(std::initializer_list<quint64> list)
+{
+    P::Array items;
+    for (const quint64 u : list)
+        items.push_back(P::uid(u));
+    return P::array(items);
+}
+
 } // namespace
 
 class TestKeyedArchive : public QObject
@@ -150,6 +191,123 @@ private slots:
         QVERIFY(!tooDeep.ok() && tooDeep.error().contains(u"nesting"));
     }
 
+    // Every standard value class shows as a plain value, every other class field by field;
+    // the campaign reader still refuses what it does not know.
+    void rendersEveryClass_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("strict"); // the campaign reader accepts it too
+
+        const auto set = [](const char *name, QStringList supers) {
+            return handArchive({object(2, {{u"NS.objects"_qs, uids({3, 4, 0})}}), classOf(name, supers),
+                                str("b"), P::integer(7)});
+        };
+        QTest::newRow("set") << set("NSSet", {}) << QByteArray(R"(["b",7,null])") << false;
+        QTest::newRow("mutable set") << set("NSMutableSet", {u"NSSet"_qs}) << QByteArray(R"(["b",7,null])") << false;
+        QTest::newRow("ordered set") << set("NSOrderedSet", {}) << QByteArray(R"(["b",7,null])") << false;
+        QTest::newRow("mutable ordered set")
+            << set("NSMutableOrderedSet", {u"NSOrderedSet"_qs}) << QByteArray(R"(["b",7,null])") << false;
+
+        QTest::newRow("dates") << handArchive({object(4, {{u"NS.objects"_qs, uids({2, 3})}}),
+                                               object(5, {{u"NS.time"_qs, P::real(0)}}),
+                                               object(5, {{u"NS.time"_qs, P::real(-978307200.5)}}),
+                                               classOf("NSArray"), classOf("NSDate")})
+                               << QByteArray(R"(["2001-01-01T00:00:00.000Z","1969-12-31T23:59:59.500Z"])") << false;
+        // Out of the years a date can be written in: its field as stored.
+        QTest::newRow("date out of range") << handArchive({object(2, {{u"NS.time"_qs, P::real(1e300)}}),
+                                                           classOf("NSDate")})
+                                           << QByteArray(R"({"$class":"NSDate","NS.time":1e+300})") << false;
+
+        QTest::newRow("urls") << handArchive({object(4, {{u"NS.objects"_qs, uids({2, 3})}}),
+                                              object(5, {{u"NS.base"_qs, P::uid(0)}, {u"NS.relative"_qs, P::uid(6)}}),
+                                              object(5, {{u"NS.base"_qs, P::uid(2)}, {u"NS.relative"_qs, P::uid(7)}}),
+                                              classOf("NSArray"), classOf("NSURL"), str("https://example.com/dir/"),
+                                              str("page.html?q=1")})
+                              << QByteArray("[\"https://example.com/dir/\",\"https://example.com/dir/page.html?q=1\"]")
+                              << false;
+
+        QTest::newRow("uuid") << handArchive({object(2, {{u"NS.uuidbytes"_qs,
+                                                          P::data(QByteArray::fromHex("0123456789abcdef0011223344556677"))}}),
+                                              classOf("NSUUID")})
+                              << QByteArray(R"("01234567-89AB-CDEF-0011-223344556677")") << false;
+
+        QTest::newRow("data, numbers and null")
+            << handArchive({object(2, {{u"NS.objects"_qs, uids({3, 4, 5, 6, 7, 8, 9, 0})}}),
+                            classOf("NSMutableArray", {u"NSArray"_qs}),
+                            object(10, {{u"NS.data"_qs, P::data("hi")}}), object(11, {{u"NS.data"_qs, P::data("\x01")}}),
+                            P::integer(-5), P::real(2.5), P::real32(0.25f), P::boolean(true), object(12),
+                            classOf("NSData"), classOf("NSMutableData", {u"NSData"_qs}), classOf("NSNull")})
+            << QByteArray(R"(["aGk=","AQ==",-5,2.5,0.25,true,null,null])") << true;
+
+        // Keys other than strings show as their JSON text.
+        QTest::newRow("mutable dictionary and string")
+            << handArchive({object(2, {{u"NS.keys"_qs, uids({3, 4})}, {u"NS.objects"_qs, uids({5, 5})}}),
+                            classOf("NSMutableDictionary", {u"NSDictionary"_qs}), str("k"), P::integer(1),
+                            object(6, {{u"NS.string"_qs, str("v")}}), classOf("NSMutableString", {u"NSString"_qs})})
+            << QByteArray(R"({"k":"v","1":"v"})") << false;
+
+        // Inline values, inline arrays of references and references to other objects.
+        QTest::newRow("other class")
+            << handArchive({object(2, {{u"title"_qs, P::uid(3)}, {u"count"_qs, P::integer(3)},
+                                       {u"bytes"_qs, P::data("ab")}, {u"when"_qs, P::date(86400)},
+                                       {u"parts"_qs, uids({4, 3})}, {u"$0"_qs, P::boolean(false)}}),
+                            classOf("BRSparkline", {u"NSView"_qs}), str("t"),
+                            object(5, {{u"NS.objects"_qs, uids({3})}}), classOf("NSSet")})
+            << QByteArray(R"({"$class":"BRSparkline","title":"t","count":3,"bytes":"YWI=",)"
+                          R"("when":"2001-01-02T00:00:00.000Z","parts":[["t"],"t"],"$0":false})")
+            << false;
+        QTest::newRow("points back at itself")
+            << handArchive({object(2, {{u"next"_qs, P::uid(3)}}), classOf("Node"), object(2, {{u"next"_qs, P::uid(1)}})})
+            << QByteArray(R"({"$class":"Node","next":{"$class":"Node","next":{"$ref":1}}})") << false;
+        // A standard class stored in a shape of its own.
+        QTest::newRow("unusual shape")
+            << handArchive({object(2, {{u"NS.bytes"_qs, P::data("x")}}), classOf("NSString")})
+            << QByteArray(R"({"$class":"NSString","NS.bytes":"eA=="})") << false;
+
+        // Our own coder's custom objects.
+        ArchiveObject gradient(u"CTGradient"_qs);
+        gradient.encodeInt(u"count"_qs, 2);
+        gradient.encodeObject(u"name"_qs, s(u"warm"_qs, V::Mutable));
+        gradient.encodeValue(V::real32(0.5f));
+        QTest::newRow("archiver's object") << *KeyedArchiver::archivedData(gradient)
+                                           << QByteArray(R"({"$class":"CTGradient","count":2,"name":"warm","$0":0.5})")
+                                           << false;
+    }
+
+    void rendersEveryClass()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(QByteArray, json);
+        QFETCH(bool, strict);
+        const auto shown = KeyedUnarchiver::render(archive);
+        QVERIFY2(shown.ok(), qPrintable(shown.error()));
+        QCOMPARE(shown->toJsonText(QJsonDocument::Compact), json);
+        const auto campaign = KeyedUnarchiver::unarchive(archive);
+        QCOMPARE(campaign.ok(), strict);
+        if (strict)
+            QCOMPARE(*campaign, *shown);
+        else
+            QVERIFY(!campaign.error().isEmpty());
+    }
+
+    // What is malformed stays an error when rendering, and a shared object is not expanded without end.
+    void renderRefusesMalformed()
+    {
+        const auto outOfRange = KeyedUnarchiver::render(
+            handArchive({object(2, {{u"child"_qs, P::uid(9)}}), classOf("Thing")}));
+        QVERIFY(!outOfRange.ok() && outOfRange.error().contains(u"UID 9 out of range"));
+
+        // Each level refers to the one below twice: 2^40 values as a tree.
+        P::Array levels;
+        for (quint64 i = 1; i <= 40; ++i)
+            levels.push_back(object(41, {{u"a"_qs, P::uid(i + 1)}, {u"b"_qs, P::uid(i + 1)}}));
+        levels.push_back(classOf("Pair"));
+        levels[39] = str("leaf");
+        const auto bomb = KeyedUnarchiver::render(handArchive(levels));
+        QVERIFY(!bomb.ok() && bomb.error().contains(u"expands to more than"));
+    }
+
     // The coder a gradient archives itself with: a count by key, then unkeyed floats.
     void customObjectCoding()
     {
@@ -207,6 +365,8 @@ private slots:
             }
             const auto v = KeyedUnarchiver::unarchive(data);
             (void)KeyedUnarchiver::unarchiveObject(data, {u"CTGradient"_qs});
+            const auto shown = KeyedUnarchiver::render(data);
+            QVERIFY(shown.ok() || !shown.error().isEmpty());
             (void)BinaryPlist::read(data);
             refused += v.ok() ? 0 : 1;
             QVERIFY(v.ok() || !v.error().isEmpty());
