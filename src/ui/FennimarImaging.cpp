@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include <algorithm>
+#include <cmath>
 
 namespace FennimarImaging {
 
@@ -47,6 +48,18 @@ QImage imageNamed(const QString &name)
             return image;
     }
     return QImage();
+}
+
+QImage imageWithSize(double width, double height)
+{
+    const auto pixels = [](double length) {
+        if (!(length >= 0.1))
+            return 1;
+        return int(std::clamp(std::ceil(length), 1.0, double(MaxImageSide)));
+    };
+    QImage image(pixels(width), pixels(height), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
 }
 
 } // namespace FennimarImaging

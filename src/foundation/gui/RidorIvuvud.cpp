@@ -1,5 +1,6 @@
 #include "RidorIvuvud.h"
 
+#include "FennimarColors.h"
 #include "FennimarUserDefaults.h"
 
 #include "Localization.h"
@@ -14,8 +15,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -311,6 +316,157 @@ void stopASheet(QWidget *panel)
     if (!panel)
         return;
     panel->close();
+}
+
+// ---- Colour text ----
+
+namespace {
+
+struct ColorCache
+{
+    QMutex mutex;
+    QHash<QString, SharedColor> colors;
+};
+
+ColorCache &colorCache()
+{
+    static ColorCache cache;
+    return cache;
+}
+
+SharedColor cachedColor(const QString &key)
+{
+    ColorCache &cache = colorCache();
+    QMutexLocker lock(&cache.mutex);
+    return cache.colors.value(key);
+}
+
+// Keeps the first colour stored under a key, so racing callers still share one object.
+SharedColor cacheColor(const QString &key, SharedColor color)
+{
+    ColorCache &cache = colorCache();
+    QMutexLocker lock(&cache.mutex);
+    auto it = cache.colors.constFind(key);
+    if (it != cache.colors.constEnd())
+        return *it;
+    cache.colors.insert(key, color);
+    return color;
+}
+
+SharedColor opaqueBlack()
+{
+    return std::make_shared<const QColor>(QColor::fromRgbF(0, 0, 0, 1));
+}
+
+// The number at the start of the text ("12px" is 12), 0 when there is none.
+double leadingNumber(QStringView text)
+{
+    qsizetype end = 0;
+    if (end < text.size() && (text[end] == u'+' || text[end] == u'-'))
+        ++end;
+    bool digits = false;
+    while (end < text.size() && text[end].isDigit()) {
+        ++end;
+        digits = true;
+    }
+    if (end < text.size() && text[end] == u'.') {
+        ++end;
+        while (end < text.size() && text[end].isDigit()) {
+            ++end;
+            digits = true;
+        }
+    }
+    if (!digits)
+        return 0;
+    bool ok = false;
+    const double value = text.first(end).toDouble(&ok);
+    return ok ? value : 0;
+}
+
+float unit(double value)
+{
+    return float(std::clamp(value, 0.0, 1.0));
+}
+
+SharedColor colorFromFunction(QString text, QLatin1StringView opening, bool withAlpha)
+{
+    text.remove(opening).remove(u')').remove(u' ');
+    const QStringList parts = text.split(u',');
+    if (parts.size() < 3)
+        return opaqueBlack();
+    const double alpha = withAlpha && parts.size() > 3 ? leadingNumber(parts.at(3)) : 1.0;
+    return std::make_shared<const QColor>(QColor::fromRgbF(unit(leadingNumber(parts.at(0)) / 255),
+                                                           unit(leadingNumber(parts.at(1)) / 255),
+                                                           unit(leadingNumber(parts.at(2)) / 255),
+                                                           unit(alpha)));
+}
+
+} // namespace
+
+SharedColor NSColorForRGBAHTML(const QString &html)
+{
+    return colorFromFunction(html, "rgba("_L1, true);
+}
+
+SharedColor NSColorForRGBHTML(const QString &html)
+{
+    return colorFromFunction(html, "rgb("_L1, false);
+}
+
+SharedColor NSColorForHTML(const std::optional<QString> &html)
+{
+    if (!html)
+        return opaqueBlack();
+    if (SharedColor known = cachedColor(*html))
+        return known;
+    if (html->startsWith("rgba"_L1))
+        return cacheColor(*html, NSColorForRGBAHTML(*html));
+    if (html->startsWith("rgb"_L1))
+        return cacheColor(*html, NSColorForRGBHTML(*html));
+
+    QString text = FennimarColors::hexColorForHTMLNamedColor(*html).value_or(*html);
+    if (text == "transparent"_L1)
+        return std::make_shared<const QColor>(QColor::fromRgbF(0, 0, 0, 0));
+    if (text.isEmpty())
+        return nullptr;
+    if (!text.startsWith(u'#'))
+        text.prepend(u'#');
+    if (text.size() == 4)
+        text = QStringLiteral("#%1%1%2%2%3%3").arg(text[1]).arg(text[2]).arg(text[3]);
+    if (text.size() < 7) {
+        qCWarning(lcFoundationGui).noquote() << "RidorIvuvud.NSColorForHTML - Invalid HTML color";
+        qCWarning(lcFoundationGui).noquote() << u"HTMLCode:%1"_s.arg(*html);
+        return opaqueBlack();
+    }
+    const QString key = text.first(7);
+    if (SharedColor known = cachedColor(key))
+        return known;
+    uint value = 0;
+    for (QChar c : QStringView(key).sliced(1)) {
+        const char16_t u = c.unicode();
+        const int digit = u >= u'0' && u <= u'9'   ? u - u'0'
+                          : u >= u'a' && u <= u'f' ? u - u'a' + 10
+                          : u >= u'A' && u <= u'F' ? u - u'A' + 10
+                                                   : -1;
+        if (digit < 0)
+            break;
+        value = value * 16 + uint(digit);
+    }
+    auto color = std::make_shared<const QColor>(QColor::fromRgb(int((value >> 16) & 0xFF),
+                                                                int((value >> 8) & 0xFF), int(value & 0xFF)));
+    return cacheColor(key, std::move(color));
+}
+
+QString htmlColorFor(const QObject *colorControl)
+{
+    if (!colorControl)
+        return QString();
+    for (const char *property : {"color", "currentColor"}) {
+        const QVariant value = colorControl->property(property);
+        if (value.canConvert<QColor>() && value.value<QColor>().isValid())
+            return FennimarColors::htmlColorForColor(value.value<QColor>());
+    }
+    return QString();
 }
 
 } // namespace RidorIvuvud

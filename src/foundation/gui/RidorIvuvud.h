@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QColor>
 #include <QString>
 #include <QVariantMap>
 
+#include <memory>
 #include <optional>
 
 class QObject;
@@ -86,5 +88,30 @@ void startASheet(QWidget *panel, QWidget *window, QObject *delegate = nullptr);
 
 // Ends the sheet and closes the panel (a panel that deletes itself on close is gone).
 void stopASheet(QWidget *panel);
+
+// ---- Colour text ----
+//
+// Parsed colours are shared, immutable sRGB colours. Hex colours (and keywords, which
+// become hex) and the rgb()/rgba() forms are kept in one process-wide cache that only
+// grows: the same text gives the very same object on every later call, from any thread.
+using SharedColor = std::shared_ptr<const QColor>;
+
+// The colour of any HTML/CSS colour text: "rgba(r, g, b, a)", "rgb(r, g, b)", "#rgb",
+// "#rrggbb", "rrggbb", a colour keyword (FennimarColors::namedColors, any case) or
+// "transparent". No text gives opaque black, the empty text no colour (null). A hex text
+// shorter than "#rrggbb" is invalid: logged ("RidorIvuvud.NSColorForHTML - Invalid HTML
+// color", then "HTMLCode:<text>") and opaque black. Hex digits are read up to the first
+// character that is not one; characters after the sixth digit are ignored.
+SharedColor NSColorForHTML(const std::optional<QString> &html);
+// "rgba(r, g, b, a)": r, g and b from 0 to 255, a from 0 to 1 (1 when missing). Spaces are
+// ignored; with fewer than three numbers opaque black. Values beyond the range are
+// clamped, text that is not a number counts as 0. Never null and never cached.
+SharedColor NSColorForRGBAHTML(const QString &html);
+// "rgb(r, g, b)": as NSColorForRGBAHTML, always opaque.
+SharedColor NSColorForRGBHTML(const QString &html);
+// The HTML text (FennimarColors::htmlColorForColor) of a colour control's "color"
+// property, or its "currentColor" (QColorDialog). Empty for a null control or one that
+// has neither.
+QString htmlColorFor(const QObject *colorControl);
 
 } // namespace RidorIvuvud
