@@ -1,14 +1,29 @@
 #include "RidorIvuvud.h"
 
+#include "FennimarArrays.h"
 #include "FennimarColors.h"
+#include "FennimarImaging.h"
 #include "FennimarUserDefaults.h"
 
+#include "Bundle.h"
 #include "Localization.h"
+#include "StyledText.h"
 #include "foundationguilogging.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+#include <QLocale>
+#include <QProgressBar>
+#include <QSaveFile>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHash>
@@ -21,6 +36,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
 
 using namespace Qt::StringLiterals;
 
@@ -467,6 +485,412 @@ QString htmlColorFor(const QObject *colorControl)
             return FennimarColors::htmlColorForColor(value.value<QColor>());
     }
     return QString();
+}
+
+// ---- Names and files ----
+
+QString makeRandomLeafname(const QString &folder, const QString &extension, const std::optional<QString> &basedOn)
+{
+    if (basedOn)
+        qCInfo(lcFoundationGui).noquote()
+            << "RidorIvuvud makeRandomLeafname - baseon has been suggested, but is not supported yet";
+    for (;;) {
+        const QString leaf = u"%1.%2"_s.arg(std::rand()).arg(extension);
+        if (!QFileInfo::exists(u"%1/%2"_s.arg(folder, leaf)))
+            return leaf;
+    }
+}
+
+QString makeTempFile()
+{
+    return u"/tmp/%1"_s.arg(makeRandomLeafname(u"/tmp"_s, u"tmp"_s));
+}
+
+QString createNumberedLeafname(const QString &leaf, int number)
+{
+    const qsizetype dot = leaf.indexOf(u'.');
+    const QString stem = dot < 0 ? leaf : leaf.first(dot);
+    const QString rest = dot < 0 ? QString() : leaf.sliced(dot);
+    return u"%1-%2"_s.arg(stem).arg(number) + rest;
+}
+
+QString makeRandomLeafnameBasedOn(const std::optional<QString> &leaf, const QString &directory)
+{
+    QDir().mkpath(directory);
+    const QString base = leaf.value_or(u"from-clipboard.png"_s);
+    if (!QFileInfo::exists(u"%1/%2"_s.arg(directory, base)))
+        return base;
+    for (int n = 1;; ++n) {
+        const QString candidate = createNumberedLeafname(base, n);
+        if (!QFileInfo::exists(u"%1/%2"_s.arg(directory, candidate)))
+            return candidate;
+    }
+}
+
+QString findUniqueCopyName(const QString &path, bool respectExtension)
+{
+    if (!respectExtension) {
+        const QString candidate = path + u" copy"_s;
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+        for (int n = 1;; ++n) {
+            const QString numbered = u"%1 %2"_s.arg(candidate).arg(n);
+            if (!QFileInfo::exists(numbered))
+                return numbered;
+        }
+    }
+    // The extension is what follows the last dot of the last path component.
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const qsizetype dot = path.lastIndexOf(u'.');
+    const bool hasExtension = dot > slash + 1 && dot < path.size() - 1;
+    const QString stem = hasExtension ? path.first(dot) : path;
+    const QString extension = hasExtension ? path.sliced(dot) : QString();
+    const QString candidate = stem + u" copy"_s + extension;
+    if (!QFileInfo::exists(candidate))
+        return candidate;
+    for (int n = 1;; ++n) {
+        const QString numbered = u"%1 copy %2%3"_s.arg(stem).arg(n).arg(extension);
+        if (!QFileInfo::exists(numbered))
+            return numbered;
+    }
+}
+
+QStringList fileList(const QString &folder, bool hidden, bool fullPath)
+{
+    QDir::Filters filters = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
+    if (hidden)
+        filters |= QDir::Hidden;
+    const QStringList names = QDir(folder).entryList(filters, QDir::Name);
+    if (!fullPath)
+        return names;
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString &name : names)
+        paths.append(u"%1/%2"_s.arg(folder, name));
+    return paths;
+}
+
+QStringList tidyFileList(const QString &folder, bool hidden, bool fullPath)
+{
+    QStringList list = fileList(folder, hidden, fullPath);
+    for (QString &entry : list) {
+        while (entry.contains("//"_L1))
+            entry.replace("//"_L1, "/"_L1);
+    }
+    return list;
+}
+
+QStringList getRecursiveFileListing(const QString &folder)
+{
+    QStringList listing;
+    std::deque<QString> folders{folder};
+    while (!folders.empty()) {
+        const QString current = folders.front();
+        folders.pop_front();
+        for (const QString &path : fileList(current, false, true)) {
+            listing.append(path);
+            const QFileInfo info(path);
+            if (info.isDir() && !info.isSymLink())
+                folders.push_back(path);
+        }
+    }
+    return listing;
+}
+
+QStringList prependStringOntoArrayItems(const QString &string, const QStringList &array)
+{
+    return FennimarArrays::prependStringOntoArrayItems(string, array);
+}
+
+void removePathsFromArray(QStringList &array, const QString &withExtension)
+{
+    array.removeIf([&](const QString &path) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const qsizetype dot = path.lastIndexOf(u'.');
+        return dot > slash + 1 && QStringView(path).sliced(dot + 1) == withExtension;
+    });
+}
+
+QString switchDirectoryParent(const QString &path, const QString &from, const QString &to)
+{
+    QString switched = path;
+    if (!from.isEmpty())
+        switched.replace(from, to);
+    return switched;
+}
+
+bool compareFileContents(const QString &path, const QString &with)
+{
+    QFile a(path);
+    QFile b(with);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 Chunk = 64 * 1024;
+    for (;;) {
+        const QByteArray x = a.read(Chunk);
+        const QByteArray y = b.read(Chunk);
+        if (x != y)
+            return false;
+        if (x.isEmpty())
+            return a.atEnd() && b.atEnd();
+    }
+}
+
+std::optional<QString> checkForIdenticalFile(const QString &file, const QString &inDirectory)
+{
+    const QFileInfo source(file);
+    if (!source.isFile())
+        return std::nullopt;
+    for (const QString &path : getRecursiveFileListing(inDirectory)) {
+        const QFileInfo candidate(path);
+        if (candidate.isFile() && candidate.size() == source.size() && compareFileContents(file, path))
+            return path;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// Copies through a temporary file renamed over the target once every byte is written.
+bool copyFileReplacing(const QString &source, const QString &target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        qCWarning(lcFoundationGui).noquote()
+            << u"RidorIvuvud.fileSystemManipulate - cannot read %1: %2"_s.arg(source, in.errorString());
+        return false;
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) {
+        qCWarning(lcFoundationGui).noquote()
+            << u"RidorIvuvud.fileSystemManipulate - cannot write %1: %2"_s.arg(target, out.errorString());
+        return false;
+    }
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1024 * 1024);
+        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
+            break;
+        if (out.write(chunk) != chunk.size())
+            break;
+    }
+    if (in.error() != QFileDevice::NoError || !out.commit()) {
+        qCWarning(lcFoundationGui).noquote()
+            << u"RidorIvuvud.fileSystemManipulate - copy of %1 to %2 failed: %3"_s.arg(
+                   source, target, in.error() != QFileDevice::NoError ? in.errorString() : out.errorString());
+        return false;
+    }
+    QFile::setPermissions(target, QFile::permissions(source));
+    return true;
+}
+
+} // namespace
+
+bool fileSystemManipulateWithFeedbackFrom(const QString &from, const QString &to, int manipulateType,
+                                          QProgressBar *progressWidget, const std::optional<QStringList> &fileListing)
+{
+    Q_UNUSED(manipulateType);
+    const QStringList listing = fileListing ? *fileListing : getRecursiveFileListing(from);
+    if (progressWidget) {
+        progressWidget->setMinimum(0);
+        progressWidget->setMaximum(int(std::max<qsizetype>(listing.size() - 1, 0)));
+    }
+    bool allCopied = true;
+    for (qsizetype i = 0; i < listing.size(); ++i) {
+        const QString &item = listing.at(i);
+        const QString target = switchDirectoryParent(item, from, to);
+        const QFileInfo info(item);
+        if (info.isDir()) {
+            if (!QDir().mkpath(target)) {
+                qCWarning(lcFoundationGui).noquote() << u"RidorIvuvud.fileSystemManipulate - cannot make %1"_s.arg(target);
+                allCopied = false;
+            }
+        } else if (!copyFileReplacing(item, target)) {
+            allCopied = false;
+        }
+        if (progressWidget) {
+            progressWidget->setValue(int(i));
+            progressWidget->repaint();
+        }
+    }
+    return allCopied;
+}
+
+std::optional<QString> pathForSuppliedJavaScript()
+{
+    const QString path = brisko::Bundle::resourcePath() + u"/supplied.js"_s;
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    return path;
+}
+
+QString getSitesDirectoryForCurrentUser()
+{
+    return u"%1/Sites"_s.arg(QDir::homePath());
+}
+
+QString getSystemWideWebServerDirectory()
+{
+    return u"/var/www/html/"_s;
+}
+
+// ---- Menus and controls ----
+
+void populatePopUpMenu(QComboBox *popUp, const QStringList &withItems)
+{
+    if (!popUp)
+        return;
+    popUp->clear();
+    popUp->addItems(withItems);
+}
+
+void populatePopUpMenu(QComboBox *popUp, const QStringList &withItems, bool retainCurrent)
+{
+    if (!popUp) {
+        qCWarning(lcFoundationGui).noquote() << "RidorIvuvud.populatePopUpMenu (with retain) - PopUp is NIL";
+        return;
+    }
+    const QString current = popUp->currentText();
+    populatePopUpMenu(popUp, withItems);
+    if (retainCurrent) {
+        if (const int index = popUp->findText(current, Qt::MatchExactly); index >= 0)
+            popUp->setCurrentIndex(index);
+    }
+}
+
+void populateComboBoxMenu(QComboBox *comboBox, const QVariantList &withItems)
+{
+    if (!comboBox)
+        return;
+    comboBox->clear();
+    for (const QVariant &item : withItems)
+        comboBox->addItem(item.toString(), item);
+}
+
+QAction *newToolbarItem(const QString &identifier, const QString &label, const QImage &image, const char *action,
+                        QObject *target, QObject *parent)
+{
+    auto *item = new QAction(parent);
+    item->setObjectName(identifier);
+    item->setText(label);
+    item->setIconText(label);
+    item->setToolTip(label);
+    if (!image.isNull())
+        item->setIcon(QIcon(QPixmap::fromImage(image)));
+    if (target && action) {
+        const QByteArray method(action);
+        QObject::connect(item, &QAction::triggered, target, [target, method] {
+            if (!QMetaObject::invokeMethod(target, method.constData()))
+                qCWarning(lcFoundationGui).noquote()
+                    << u"RidorIvuvud.newToolbarItem - no method %1"_s.arg(QString::fromLatin1(method));
+        });
+    }
+    return item;
+}
+
+QAction *newToolbarItem(const QString &identifier, const QString &label, const QString &imageName,
+                        const char *action, QObject *target, QObject *parent)
+{
+    return newToolbarItem(identifier, label, FennimarImaging::imageNamed(imageName), action, target, parent);
+}
+
+void setControlEnabled(QWidget *control, bool state, bool recursive, const QList<QWidget *> &exclusionList)
+{
+    if (!control)
+        return;
+    if (!exclusionList.contains(control))
+        control->setEnabled(state);
+    if (!recursive)
+        return;
+    for (QWidget *child : control->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        setControlEnabled(child, state, true, exclusionList);
+}
+
+// ---- Conversions ----
+
+bool NSStringToBOOL(const QString &string)
+{
+    return string == "1"_L1 || string == "true"_L1 || string == "TRUE"_L1;
+}
+
+QString BOOLToNSString(bool value)
+{
+    return value ? u"1"_s : u"0"_s;
+}
+
+QString intToString(int value)
+{
+    return QString::number(value);
+}
+
+QString repeatString(const QString &string, int times)
+{
+    return times > 0 ? string.repeated(times) : QString();
+}
+
+QString concat(const QVariant &first, const QVariant &and_, const QVariant &also)
+{
+    const auto text = [](const QVariant &part) { return part.isNull() ? QString() : part.toString(); };
+    return text(first) + text(and_) + text(also);
+}
+
+QList<StyledText> attributedComponentsSeparatedByString(const QString &separator, const StyledText &text)
+{
+    QList<StyledText> pieces;
+    if (separator.isEmpty()) {
+        if (!text.isEmpty())
+            pieces.append(text);
+        return pieces;
+    }
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype at = text.text().indexOf(separator, start);
+        if (at < 0)
+            break;
+        pieces.append(text.mid(start, at - start));
+        start = at + separator.size();
+    }
+    if (start < text.length())
+        pieces.append(text.mid(start));
+    return pieces;
+}
+
+bool fontIsItalic(const QFont &font)
+{
+    return font.italic();
+}
+
+bool fontIsBold(const QFont &font)
+{
+    return font.bold();
+}
+
+bool fontIsLight(const QFont &font)
+{
+    return font.weight() < QFont::Normal;
+}
+
+std::optional<QString> prettySize(qint64 size)
+{
+    if (size < 0)
+        return std::nullopt;
+    if (size < 1024)
+        return u"%1b"_s.arg(size);
+    if (size < 1048576)
+        return u"%1k"_s.arg(size / 1024);
+    const double megabytes = std::ceil(double(size) / 1048576.0 * 100.0 - 1e-9) / 100.0;
+    QString number = QLocale::c().toString(megabytes, 'f', 2);
+    while (number.endsWith(u'0'))
+        number.chop(1);
+    if (number.endsWith(u'.'))
+        number.chop(1);
+    return number + u"MB"_s;
+}
+
+QStringList supportedEvents_ElementCell()
+{
+    return {u"onSubmit"_s,    u"onSelect"_s,    u"onReset"_s,     u"onUnload"_s,    u"onLoad"_s,   u"onKeyUp"_s,
+            u"onKeyPress"_s,  u"onKeyDown"_s,   u"onFocus"_s,     u"onDblClick"_s,  u"onChange"_s, u"onBlur"_s,
+            u"onClick"_s,     u"onMouseOver"_s, u"onMouseDown"_s, u"onMouseOut"_s,  u"onMouseUp"_s};
 }
 
 } // namespace RidorIvuvud

@@ -1,14 +1,23 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 #include <QVariantMap>
 
 #include <memory>
 #include <optional>
 
+class QAction;
+class QComboBox;
+class QFont;
+class QImage;
 class QObject;
+class QProgressBar;
 class QWidget;
+class StyledText;
 
 // Every question and notice put to the user: a modal alert with one "OK" button, a
 // modal alert with up to three titled buttons whose choice comes back as a small
@@ -113,5 +122,104 @@ SharedColor NSColorForRGBHTML(const QString &html);
 // property, or its "currentColor" (QColorDialog). Empty for a null control or one that
 // has neither.
 QString htmlColorFor(const QObject *colorControl);
+
+// ---- Names and files ----
+
+// A leaf name "<number>.<extension>" that is free in the folder, the number drawn from the
+// C library's rand(). A basedOn name is not supported: it is only logged.
+QString makeRandomLeafname(const QString &folder, const QString &extension,
+                           const std::optional<QString> &basedOn = std::nullopt);
+// "/tmp/<number>.tmp", free when asked for (nothing is created).
+QString makeTempFile();
+// The leaf with "-number" after its part before the first dot: a.b.c and 2 give a-2.b.c.
+QString createNumberedLeafname(const QString &leaf, int number);
+// The leaf ("from-clipboard.png" when none) when the folder (made when missing) has no such
+// entry, else the first of leaf-1, leaf-2, ... that is free there.
+QString makeRandomLeafnameBasedOn(const std::optional<QString> &leaf, const QString &directory);
+// A free "copy" name beside the path. With respectExtension /d/a.txt gives "/d/a copy.txt",
+// then "/d/a copy 1.txt", "/d/a copy 2.txt", ...; without, "/d/a.txt copy", then
+// "/d/a.txt copy 1", ...
+QString findUniqueCopyName(const QString &path, bool respectExtension);
+// Every visible entry below the folder as a full path, breadth first: the folder's own
+// entries (by name), then those of each subfolder in the order found. Links to folders
+// are listed but not entered, so a link loop cannot make the walk endless.
+QStringList getRecursiveFileListing(const QString &folder);
+// The folder's entries by name; those beginning with "." only when hidden is set;
+// "<folder>/<name>" with fullPath. Empty for a folder that cannot be read.
+QStringList fileList(const QString &folder, bool hidden, bool fullPath);
+// fileList() with every "//" in the entries made "/".
+QStringList tidyFileList(const QString &folder, bool hidden, bool fullPath);
+// Every item with the text put in front.
+QStringList prependStringOntoArrayItems(const QString &string, const QStringList &array);
+// Removes, in place, every path whose extension is exactly the given one.
+void removePathsFromArray(QStringList &array, const QString &withExtension);
+// The path with every occurrence of the old parent text replaced by the new one.
+QString switchDirectoryParent(const QString &path, const QString &from, const QString &to);
+// Whether both files exist and hold the same bytes.
+bool compareFileContents(const QString &path, const QString &with);
+// The first file (not folder) below the directory with the same size and bytes as the
+// file; none when there is no such file.
+std::optional<QString> checkForIdenticalFile(const QString &file, const QString &inDirectory);
+// Copies the folder tree below `from` to `to`: each listed item's target is its path with
+// `from` replaced by `to`; folders are made when missing, files replace their target
+// atomically (the old target stays whole when a copy fails). A failed copy makes the
+// result false but the walk goes on. The progress bar (may be null) counts the items,
+// from 0 to count - 1. The manipulation type is not consulted: the operation always copies.
+// Without a listing the tree is listed with getRecursiveFileListing().
+bool fileSystemManipulateWithFeedbackFrom(const QString &from, const QString &to, int manipulateType,
+                                          QProgressBar *progressWidget,
+                                          const std::optional<QStringList> &fileListing = std::nullopt);
+// The resource "supplied.js"; none when it is not there.
+std::optional<QString> pathForSuppliedJavaScript();
+// "<home>/Sites".
+QString getSitesDirectoryForCurrentUser();
+// The system web server's document folder, "/var/www/html/" on this system.
+QString getSystemWideWebServerDirectory();
+
+// ---- Menus and controls ----
+
+// Replaces the items of the pop-up with one item per string, in order. A null pop-up is ignored.
+void populatePopUpMenu(QComboBox *popUp, const QStringList &withItems);
+// The same; with retainCurrent the item titled as the selected one before selects again
+// when there is one. A null pop-up is logged ("RidorIvuvud.populatePopUpMenu (with retain)
+// - PopUp is NIL").
+void populatePopUpMenu(QComboBox *popUp, const QStringList &withItems, bool retainCurrent);
+// Replaces the items of the combo box with one per value (its text, the value as data).
+void populateComboBoxMenu(QComboBox *comboBox, const QVariantList &withItems);
+// A toolbar action: object name identifier, text and icon text label, the image as icon;
+// triggering it invokes the target's slot or invokable method named `action` (no
+// arguments). Parented to `parent` when one is given, else owned by the caller.
+QAction *newToolbarItem(const QString &identifier, const QString &label, const QImage &image,
+                        const char *action, QObject *target, QObject *parent = nullptr);
+// The same with the image FennimarImaging::imageNamed(imageName).
+QAction *newToolbarItem(const QString &identifier, const QString &label, const QString &imageName,
+                        const char *action, QObject *target, QObject *parent = nullptr);
+// Enables or disables the widget unless it is in the exclusion list; with recursive, its
+// child widgets too, depth first (the list applies at every level).
+void setControlEnabled(QWidget *control, bool state, bool recursive, const QList<QWidget *> &exclusionList = {});
+
+// ---- Conversions ----
+
+// True for exactly "1", "true" and "TRUE".
+bool NSStringToBOOL(const QString &string);
+// "1" or "0".
+QString BOOLToNSString(bool value);
+QString intToString(int value);
+// The text n times; empty for n of 0 or less.
+QString repeatString(const QString &string, int times);
+// The three parts in order; numbers become their decimal text, a null third part is left out.
+QString concat(const QVariant &first, const QVariant &and_, const QVariant &also = QVariant());
+// The styled pieces between the separators, with their attributes. Empty pieces between two
+// separators stay; a trailing empty piece does not.
+QList<StyledText> attributedComponentsSeparatedByString(const QString &separator, const StyledText &text);
+bool fontIsItalic(const QFont &font);
+bool fontIsBold(const QFont &font);
+// Lighter than the regular weight.
+bool fontIsLight(const QFont &font);
+// "512b" below 1024 bytes, whole kibibytes "1k" below 1048576, else mebibytes rounded up to
+// two decimals "1.5MB"; none for a negative size.
+std::optional<QString> prettySize(qint64 size);
+// The event attributes an HTML element may carry: "onSubmit", "onSelect", ... "onMouseUp".
+QStringList supportedEvents_ElementCell();
 
 } // namespace RidorIvuvud
