@@ -2,7 +2,7 @@
 
 #include "BriskoApplication.h"
 
-#include "FennimarStrings.h"
+#include "AtomicFile.h"
 #include "Localization.h"
 #include "RecipientExport.h"
 #include "RecipientImport.h"
@@ -67,6 +67,11 @@ void BriskoApplication::importListFile(const QString &path)
         RidorIvuvud::showSimpleDialog(brisko::tr(QStringLiteral("ImportTooLarge_Head")),
                                       brisko::tr(QStringLiteral("ImportTooLarge_Sub")));
         return;
+    case RecipientImport::Status::LineTooLong:
+        qCWarning(lcApp).noquote() << "BriskoApplication.importListFile - line" << result.line << "too long:" << path;
+        RidorIvuvud::showSimpleDialog(brisko::tr(QStringLiteral("ImportLineTooLong_Head")),
+                                      brisko::tr(QStringLiteral("ImportLineTooLong_Sub")).arg(result.line));
+        return;
     case RecipientImport::Status::Unreadable:
     case RecipientImport::Status::NoEmailHeading:
         qCInfo(lcApp).noquote() << "BriskoApplication.importListFile -"
@@ -84,8 +89,15 @@ void BriskoApplication::importListFile(const QString &path)
     const RecipientImport::Counts &counts = result.counts;
     qCInfo(lcApp).noquote() << "BriskoApplication.importListFile -" << path << "taken" << counts.taken << "dropped"
                             << counts.dropped() << "(no address" << counts.missingAddress << "invalid"
-                            << counts.invalidAddress << "repeated" << counts.repeatedAddress << ")";
+                            << counts.invalidAddress << "control characters" << counts.controlAddress << "repeated"
+                            << counts.repeatedAddress << ")";
     importDone();
+    if (counts.controlAddress > 0) {
+        // Such lines look fine in the table's cells, so their absence is told outright.
+        RidorIvuvud::showSimpleDialog(
+            brisko::tr(QStringLiteral("ImportControlCharacters_Head")),
+            brisko::tr(QStringLiteral("ImportControlCharacters_Sub")).arg(counts.controlAddress));
+    }
 }
 
 void BriskoApplication::setupTableColumns(const QStringList &columns)
@@ -137,8 +149,12 @@ void BriskoApplication::exportList()
     QString path = *chosen;
     if (!path.endsWith(u".tsv", Qt::CaseInsensitive))
         path += u".tsv"_qs;
-    if (const auto error = FennimarStrings::write(text, path))
+    if (const auto error = AtomicFile::write(path, text.toUtf8())) {
         qCWarning(lcApp).noquote() << "BriskoApplication.exportList - could not write" << path << *error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("ExportFailed_Head")),
+                                brisko::tr(QStringLiteral("ExportFailed_Body")).arg(path, *error),
+                                brisko::tr(QStringLiteral("OK")));
+    }
 }
 
 QString BriskoApplication::exportData() const

@@ -1,11 +1,11 @@
 #include "CampaignFile.h"
 
+#include "AtomicFile.h"
 #include "KeyedArchive.h"
 #include "campaignlogging.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace brisko::CampaignFile {
 
@@ -174,16 +174,8 @@ QByteArray encode(const CampaignDocument &document)
 std::optional<QString> write(const QString &path, const CampaignDocument &document)
 {
     const QByteArray bytes = encode(document);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
+    if (const auto error = AtomicFile::write(path, bytes))
+        return error;
     qCDebug(lcCampaign) << "CampaignFile.write -" << path << bytes.size() << "bytes";
     return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QHashSeed>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -144,14 +145,23 @@ struct RecordBlock
 
 } // namespace
 
+bool hasControlCharacter(QByteArrayView utf8)
+{
+    // Every byte of a multi-byte UTF-8 sequence is 0x80 or above.
+    return std::any_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7F; });
+}
+
 bool isValidEmailAddress(QByteArrayView utf8)
 {
-    return utf8.contains('@') && utf8.contains('.');
+    return utf8.contains('@') && utf8.contains('.') && !hasControlCharacter(utf8);
 }
 
 bool isValidEmailAddress(const std::optional<QString> &address)
 {
-    return address && address->contains(u'@') && address->contains(u'.');
+    if (!address || !address->contains(u'@') || !address->contains(u'.'))
+        return false;
+    return std::none_of(address->cbegin(), address->cend(),
+                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
 std::optional<QByteArray> readUtf8(const QString &path)
@@ -214,6 +224,14 @@ Result importText(QByteArray utf8, Separator separator)
             ++p;
         }
     }
+    if (lineEnd - begin > MaxLineBytes) {
+        qCInfo(lcCampaign).noquote() << "RecipientImport.importText - the heading row is longer than"
+                                     << MaxLineBytes << "bytes";
+        result = {};
+        result.status = Status::LineTooLong;
+        result.line = 1;
+        return result;
+    }
     result.headings.append(QString::fromUtf8(reinterpret_cast<const char *>(fieldStart), lineEnd - fieldStart));
     if (!result.headings.contains(EmailKey)) {
         result.status = Status::NoEmailHeading;
@@ -258,6 +276,7 @@ Result importText(QByteArray utf8, Separator separator)
     SeenAddresses seen;
     Counts &counts = result.counts;
     quint32 taken = 0;
+    qsizetype lineNumber = 1;
 
     p = lineEnd + terminator;
     if (terminator == 1 && *lineEnd == 0x0D && p < end && *p == 0x0A)
@@ -295,6 +314,16 @@ Result importText(QByteArray utf8, Separator separator)
         const bool crlf = terminator == 1 && *lineEnd == 0x0D && p < end && *p == 0x0A;
         if (crlf)
             ++p;
+        ++lineNumber;
+        if (lineEnd - lineStart > MaxLineBytes) {
+            qCInfo(lcCampaign).noquote() << "RecipientImport.importText - line" << lineNumber << "is longer than"
+                                         << MaxLineBytes << "bytes";
+            Result refused;
+            refused.status = Status::LineTooLong;
+            refused.line = lineNumber;
+            refused.headings = result.headings;
+            return refused;
+        }
         if (lineEnd == lineStart) {
             ++counts.blankLines;
             continue;
@@ -307,6 +336,10 @@ Result importText(QByteArray utf8, Separator separator)
 
         if (spans[base + emailColumn * 2] == RecordSource::Absent) {
             ++counts.missingAddress;
+            continue;
+        }
+        if (hasControlCharacter(addressOf(taken))) {
+            ++counts.controlAddress;
             continue;
         }
         if (!isValidEmailAddress(addressOf(taken))) {

@@ -24,6 +24,7 @@
 //    entry for the missing ones; fields beyond the last heading are dropped; of two
 //    equal headings the later one's field wins (when the line reaches it). Headings
 //    beginning with "_BRISKO_" name the table's own columns and never become keys.
+//  - A line longer than MaxLineBytes (the heading row included) refuses the whole file.
 //  - A line whose "EMAIL" value is missing or fails isValidEmailAddress is dropped, and
 //    so is a line repeating an address met earlier in the same file (compared byte for
 //    byte): the first occurrence wins. Addresses already in the campaign do not count.
@@ -44,6 +45,7 @@ enum class Status {
     Unreadable,     // the file could not be read or decoded
     NoEmailHeading, // the heading row has no field that is exactly "EMAIL"
     TooLarge,       // the list would need more room than one import allows (see limits)
+    LineTooLong,    // a line is longer than MaxLineBytes (Result::line says which)
 };
 
 // Lines after the heading row, by what became of them.
@@ -52,10 +54,11 @@ struct Counts
     qsizetype taken = 0;            // appended as records
     qsizetype missingAddress = 0;   // dropped: no field under the "EMAIL" heading
     qsizetype invalidAddress = 0;   // dropped: the address lacks "@" or "."
+    qsizetype controlAddress = 0;   // dropped: the address holds a control character
     qsizetype repeatedAddress = 0;  // dropped: the address appeared earlier in this file
     qsizetype blankLines = 0;       // skipped: empty (the empty line inside "\r\n" is not counted)
 
-    qsizetype dropped() const { return missingAddress + invalidAddress + repeatedAddress; }
+    qsizetype dropped() const { return missingAddress + invalidAddress + controlAddress + repeatedAddress; }
 };
 
 struct Result
@@ -64,6 +67,7 @@ struct Result
     QStringList headings; // the heading row's fields in order, as they stand (for the columns)
     RecipientList records;
     Counts counts;
+    qsizetype line = 0; // LineTooLong: the line's number, counting from 1 (a "\r\n" ends one line)
 };
 
 // Limits of one import: offsets are 32-bit, and the values of all records together
@@ -71,11 +75,19 @@ struct Result
 // are taken) may not pass MaxValues: 67,108,864 values, half a gigabyte of offsets.
 inline constexpr qint64 MaxBytes = 0xFFFFFFF0LL;
 inline constexpr qint64 MaxValues = qint64(1) << 26;
+// No recipient's line is this long: a longer one means the file is not a list (or is
+// hostile), and the import is refused before anything is taken. Counted in UTF-8 bytes,
+// the line's terminator left out.
+inline constexpr qint64 MaxLineBytes = qint64(1) << 20;
 
-// The address test: true exactly when the text holds an "@" and a "." anywhere.
-// A missing value is not an address.
+// The address test: true exactly when the text holds an "@" and a "." anywhere and no
+// control character (U+0000..U+001F, U+007F), which would end up in a header or the
+// request raw. A missing value is not an address.
 bool isValidEmailAddress(const std::optional<QString> &address);
 bool isValidEmailAddress(QByteArrayView utf8);
+
+// True when the text holds a control character (U+0000..U+001F, U+007F).
+bool hasControlCharacter(QByteArrayView utf8);
 
 // The file's text as UTF-8: UTF-8 as it stands (without a byte-order mark), anything
 // else decoded as FennimarStrings::readFile decodes it and converted once. None when the

@@ -1,9 +1,9 @@
 // brisko-cli import / export / merge: recipient lists and the placeholder merge through
 // the same code as the window.
 
+#include "AtomicFile.h"
 #include "BriskoConnector.h"
 #include "CampaignFile.h"
-#include "FennimarStrings.h"
 #include "RecipientExport.h"
 #include "RecipientImport.h"
 #include "clicommands.h"
@@ -86,6 +86,10 @@ int runImport(const QStringList &arguments, Io &io)
                << RecipientImport::MaxValues << " values, or more than " << RecipientImport::MaxBytes
                << " bytes)\n";
         return Failure;
+    case RecipientImport::Status::LineTooLong:
+        io.err << "brisko-cli import: " << listPath << ": line " << result.line << " is longer than "
+               << RecipientImport::MaxLineBytes << " bytes; nothing imported\n";
+        return Failure;
     }
 
     campaign.setupTableColumns(result.headings);
@@ -104,6 +108,8 @@ int runImport(const QStringList &arguments, Io &io)
             why << QStringLiteral("%1 without an EMAIL field").arg(counts.missingAddress);
         if (counts.invalidAddress)
             why << QStringLiteral("%1 with an address lacking \"@\" or \".\"").arg(counts.invalidAddress);
+        if (counts.controlAddress)
+            why << QStringLiteral("%1 with a control character in the address").arg(counts.controlAddress);
         if (counts.repeatedAddress)
             why << QStringLiteral("%1 repeating an address met earlier in the list").arg(counts.repeatedAddress);
         io.out << " (" << why.join(u", ") << ')';
@@ -131,7 +137,7 @@ int runExport(const QStringList &arguments, Io &io)
     if (!loadCampaign(QStringLiteral("export"), files.at(0), false, campaign, nullptr, io))
         return Failure;
     const QString text = RecipientExport::exportData(campaign.recipients(), campaign.columns());
-    if (const auto error = FennimarStrings::write(text, files.at(1))) {
+    if (const auto error = AtomicFile::write(files.at(1), text.toUtf8())) {
         io.err << "brisko-cli export: cannot write " << files.at(1) << ": " << *error << '\n';
         return Failure;
     }

@@ -1,14 +1,19 @@
 // The widget-free campaign: shared records, column rebuilding, load rules, outcomes, the file.
 
+#include "AtomicFile.h"
 #include "Campaign.h"
 #include "CampaignFile.h"
 #include "KeyedArchive.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace brisko;
 using namespace Qt::StringLiterals;
@@ -198,6 +203,70 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
         const CampaignFile::ReadResult result = CampaignFile::read(path);
         QCOMPARE(result.status, CampaignFile::ReadStatus::Invalid);
         QVERIFY(!result.error.isEmpty());
+    }
+
+    // A save failing at any step, even part of the way through the bytes, leaves the old file byte
+    // for byte, no temporary file beside it, and names the system's reason.
+    void failedSaveKeepsTheOldFile_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("call"); // the call of that step that fails, from 1
+        QTest::addColumn<int>("error");
+        using S = AtomicFile::Step;
+        QTest::newRow("no room for the temporary file") << int(S::Create) << 1 << ENOSPC;
+        QTest::newRow("first write") << int(S::Write) << 1 << ENOSPC;
+        QTest::newRow("second megabyte") << int(S::Write) << 2 << ENOSPC;
+        QTest::newRow("quota at sync") << int(S::Sync) << 1 << EDQUOT;
+        QTest::newRow("close") << int(S::Close) << 1 << EIO;
+        QTest::newRow("rename") << int(S::Rename) << 1 << EACCES;
+    }
+
+    void failedSaveKeepsTheOldFile()
+    {
+        QFETCH(int, step);
+        QFETCH(int, call);
+        QFETCH(int, error);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"c.brisko"_s);
+        CampaignDocument old;
+        old.subject = u"old"_s;
+        QCOMPARE(CampaignFile::write(path, old), std::nullopt);
+        const QByteArray before = [&] { QFile f(path); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
+
+        CampaignDocument large; // over 1 MB: written in two parts
+        large.recipients = RecipientList();
+        for (int i = 0; i < 3000; ++i)
+            large.recipients->append(makeRecipient({{u"EMAIL"_s, u"u%1@example.com"_s.arg(i)},
+                                                    {u"NOTE"_s, QString(400, QChar(u'a' + i % 26)) + QString::number(i)}}));
+        int calls = 0;
+        AtomicFile::setFailureHookForTesting([&](AtomicFile::Step at) { return int(at) == step && ++calls == call ? error : 0; });
+        const std::optional<QString> reason = CampaignFile::write(path, large);
+        AtomicFile::setFailureHookForTesting({});
+        QCOMPARE(reason, QString::fromLocal8Bit(std::strerror(error)));
+        QFile after(path);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"c.brisko"_s});
+    }
+
+    // A save keeps the file's mode and writes through a link to its target.
+    void saveKeepsModeAndLink()
+    {
+        QTemporaryDir folder;
+        const QString target = folder.filePath(u"real.brisko"_s), link = folder.filePath(u"link.brisko"_s);
+        CampaignDocument document;
+        document.subject = u"first"_s;
+        QCOMPARE(CampaignFile::write(target, document), std::nullopt);
+        const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+        QVERIFY(QFile::setPermissions(target, mode));
+        QVERIFY(QFile::link(target, link));
+        document.subject = u"second"_s;
+        QCOMPARE(CampaignFile::write(link, document), std::nullopt);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(CampaignFile::read(target).document.subject, document.subject);
+        const auto user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(QFile::permissions(target) & ~user, mode);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
     }
 
     void missingFileIsNotAnError()

@@ -10,7 +10,7 @@ using namespace brisko;
 using namespace Qt::StringLiterals;
 using RecipientImport::Separator;
 using RecipientImport::Status;
-using Counts = QList<qsizetype>; // taken, missing, invalid, repeated, blank
+using Counts = QList<qsizetype>; // taken, missing, invalid, control, repeated, blank
 
 namespace {
 
@@ -53,7 +53,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("records");
         QTest::addColumn<Counts>("counts");
         const Status ok = Status::Ok, refused = Status::NoEmailHeading, unreadable = Status::Unreadable;
-        const Counts one{1, 0, 0, 0, 0}, none{0, 0, 0, 0, 0};
+        const Counts one{1, 0, 0, 0, 0, 0}, none{0, 0, 0, 0, 0, 0};
         const auto row = [&](const char *name, const QByteArray &bytes, const QString &records,
                              const Counts &counts, Status status = Status::Ok,
                              const QString &headings = u"EMAIL|NAME"_s, bool tabs = false) {
@@ -65,27 +65,27 @@ private Q_SLOTS:
             "EMAIL,NAME\013a@x.org,A\014b@x.org,B\302\205c@x.org,C\342\200\250d@x.org,D\342\200\251e@x.org,E",
             u"EMAIL=a@x.org|NAME=A\nEMAIL=b@x.org|NAME=B\nEMAIL=c@x.org|NAME=C\nEMAIL=d@x.org|NAME=D\n"
             u"EMAIL=e@x.org|NAME=E"_s,
-            {5, 0, 0, 0, 0});
+            {5, 0, 0, 0, 0, 0});
         row("near misses of line ends are text", "EMAIL,NAME\na@x.org,\xc2\xa0\xe2\x80\xaa\xe2\x81\xa8",
             u"EMAIL=a@x.org|NAME=\u00a0\u202a\u2068"_s, one);
         row("CRLF, empty lines skipped", "EMAIL,NAME\r\n\r\nada@example.com,Ada\r\n\n\r\n", ada,
-            {1, 0, 0, 0, 3});
+            {1, 0, 0, 0, 0, 3});
         row("lower-case heading", "email,name\nada@example.com,Ada\n", {}, none, refused, u"email|name"_s);
         row("short, long, ending in a separator",
             "EMAIL,NAME,CITY\na@x.org,A\nb@x.org,B,Oslo,extra,more\nc@x.org,C,\n",
             u"EMAIL=a@x.org|NAME=A\nEMAIL=b@x.org|NAME=B|CITY=Oslo\nEMAIL=c@x.org|NAME=C|CITY="_s,
-            {3, 0, 0, 0, 0}, ok, u"EMAIL|NAME|CITY"_s);
+            {3, 0, 0, 0, 0, 0}, ok, u"EMAIL|NAME|CITY"_s);
         row("bad addresses; dot and at in any order",
             "NAME,EMAIL\nnone\nno-at.x.org,x\nA,no-dot@example\nB,\nC,ok@example.com\nD,user.name@host\n",
-            u"NAME=C|EMAIL=ok@example.com\nNAME=D|EMAIL=user.name@host"_s, {2, 1, 3, 0, 0}, ok,
+            u"NAME=C|EMAIL=ok@example.com\nNAME=D|EMAIL=user.name@host"_s, {2, 1, 3, 0, 0, 0}, ok,
             u"NAME|EMAIL"_s);
         row("a dropped line leaves nothing behind",
             "EMAIL,NAME,CITY\na@x.org,A,Oslo\ninvalid,B,Rome\nb@x.org\n",
-            u"EMAIL=a@x.org|NAME=A|CITY=Oslo\nEMAIL=b@x.org"_s, {2, 0, 1, 0, 0}, ok, u"EMAIL|NAME|CITY"_s);
+            u"EMAIL=a@x.org|NAME=A|CITY=Oslo\nEMAIL=b@x.org"_s, {2, 0, 1, 0, 0, 0}, ok, u"EMAIL|NAME|CITY"_s);
         row("first occurrence wins",
             "EMAIL,NAME\na@x.org,First\nA@x.org,Upper\na@x.org,Second\n a@x.org,Blank\n",
             u"EMAIL=a@x.org|NAME=First\nEMAIL=A@x.org|NAME=Upper\nEMAIL= a@x.org|NAME=Blank"_s,
-            {3, 0, 0, 1, 0});
+            {3, 0, 0, 0, 1, 0});
         row("quotes and blanks kept, comma splits", "EMAIL,NAME,CITY\n a@x.org ,\"Smith, John\",Oslo\n",
             u"EMAIL= a@x.org |NAME=\"Smith|CITY= John\""_s, one, ok, u"EMAIL|NAME|CITY"_s);
         row("tabs", "EMAIL\tNAME\na@x.org\tSmith, John\n", u"EMAIL=a@x.org|NAME=Smith, John"_s, one, ok,
@@ -94,7 +94,7 @@ private Q_SLOTS:
             true);
         row("equal headings (the later wins where the line has it), program columns",
             "EMAIL,X,_BRISKO_STATUS,NAME,X\na@x.org,1,s,A,2\nb@x.org,1,s,B\n",
-            u"EMAIL=a@x.org|X=2|NAME=A\nEMAIL=b@x.org|X=1|NAME=B"_s, {2, 0, 0, 0, 0}, ok,
+            u"EMAIL=a@x.org|X=2|NAME=A\nEMAIL=b@x.org|X=1|NAME=B"_s, {2, 0, 0, 0, 0, 0}, ok,
             u"EMAIL|X|_BRISKO_STATUS|NAME|X"_s);
         row("empty", {}, {}, none, refused, u""_s);
         row("NUL bytes are text", "EMAIL,NAME\na@x.org,x\0y\n"_ba,
@@ -116,11 +116,21 @@ private Q_SLOTS:
             binary += char((i * 7919) >> 3);
         row("binary", binary, {}, none, refused, {});
 
-        // A 10 MB line: a heading row without "EMAIL", a value.
+        // Control characters make an address invalid (a NUL would reach the To header raw);
+        // elsewhere they are text. A tab is one too where it does not separate.
+        row("control characters in addresses",
+            "EMAIL,NAME\nn1@example.com,A\nn2@exa\0mple.com,B\nn3@exa\tmple.com,C\nn4@x.org\x7f,D\n"
+            "\x1fn5@x.org,E\nn6@x.org,F\x01\n"_ba,
+            u"EMAIL=n1@example.com|NAME=A\nEMAIL=n6@x.org|NAME=F\u0001"_s, {2, 0, 0, 4, 0, 0});
+
+        // Lines up to 1 MB are taken; a longer one refuses the file, whichever line it is.
+        const QByteArray limit(RecipientImport::MaxLineBytes - 8, 'a');
+        row("a line of exactly 1 MB", "EMAIL,N\na@x.org," + limit, u"EMAIL=a@x.org|N="_s + QString::fromLatin1(limit),
+            one, ok, u"EMAIL|N"_s);
         const QByteArray filler(10 * 1024 * 1024, 'a');
-        row("10 MB line", filler, {}, none, refused, QString::fromLatin1(filler));
-        row("10 MB value", "EMAIL,N\na@x.org,"_ba + filler,
-            u"EMAIL=a@x.org|N="_s + QString::fromLatin1(filler), one, ok, u"EMAIL|N"_s);
+        row("10 MB heading row", filler, {}, none, Status::LineTooLong, {});
+        row("a line one byte over 1 MB", "EMAIL,N\na@x.org," + limit + 'a', {}, none, Status::LineTooLong,
+            u"EMAIL|N"_s);
 
         // Many addresses, each twice, some three times: the seen-address table grows, finds every repeat.
         QByteArray many = "EMAIL,N";
@@ -132,7 +142,7 @@ private Q_SLOTS:
             if (i < 20000)
                 kept.append(u"EMAIL=user%1@example.com|N=0"_s.arg(i));
         }
-        row("repeats in a long list", many, kept.join(u'\n'), {20000, 0, 0, 24000, 0}, ok, u"EMAIL|N"_s);
+        row("repeats in a long list", many, kept.join(u'\n'), {20000, 0, 0, 0, 24000, 0}, ok, u"EMAIL|N"_s);
 
         // A wide heading row over many short lines: more values than one import allows, refused.
         QByteArray wide = "EMAIL";
@@ -157,9 +167,33 @@ private Q_SLOTS:
         if (!headings.isNull())
             QCOMPARE(result.headings, headings.split(u'|'));
         QCOMPARE(describe(result.records), records);
+        if (result.status == Status::LineTooLong)
+            QVERIFY(result.records.isEmpty());
         const RecipientImport::Counts &c = result.counts;
-        QCOMPARE(Counts({c.taken, c.missingAddress, c.invalidAddress, c.repeatedAddress, c.blankLines}),
+        QCOMPARE(Counts({c.taken, c.missingAddress, c.invalidAddress, c.controlAddress, c.repeatedAddress,
+                         c.blankLines}),
                  counts);
+    }
+
+    // The refusal names the line as an editor counts it: CR LF ends one line, empty lines count.
+    void longLineNumber_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<qsizetype>("line");
+        QTest::newRow("LF") << "EMAIL\na@x.org\nb@x.org\n"_ba << qsizetype(4);
+        QTest::newRow("CRLF and empty lines") << "EMAIL\r\na@x.org\r\n\r\n\nb@x.org\r\n"_ba << qsizetype(6);
+        QTest::newRow("CR") << "EMAIL\ra@x.org\r"_ba << qsizetype(3);
+    }
+
+    void longLineNumber()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(qsizetype, line);
+        const QByteArray bytes = before + "c@x.org" + QByteArray(RecipientImport::MaxLineBytes, 'x') + "\nd@x.org\n";
+        const RecipientImport::Result result = RecipientImport::importText(bytes, Separator::Comma);
+        QCOMPARE(result.status, Status::LineTooLong);
+        QCOMPARE(result.line, line);
+        QVERIFY(result.records.isEmpty());
     }
 
     void unreadableFiles()

@@ -4,6 +4,51 @@
 
 #include <QTemporaryDir>
 
+namespace {
+
+// Runs a command in the current folder's copy on a 2 MB file system filled to the last
+// block: a tmpfs mounted in a mount namespace of the run's own, so nothing outside sees it.
+// Afterwards the copy's files (leftovers included) are copied to the second argument.
+constexpr auto FullDiskScript = R"(set -e
+disk=$1 after=$2
+shift 2
+mount -t tmpfs -o size=2m tmpfs "$disk"
+cp -a . "$disk"
+cd "$disk"
+cat /dev/zero > .fill 2>/dev/null || true
+set +e
+"$@"
+status=$?
+rm -f .fill
+cp -a . "$after"
+exit $status
+)";
+
+// The same command where every write to a regular file fails ("File too large").
+constexpr auto NoRoomScript = R"(trap '' XFSZ; ulimit -f 0; exec "$@")";
+
+bool mayMountTmpfs()
+{
+    QTemporaryDir mountPoint;
+    QProcess probe;
+    probe.start(u"unshare"_s, {u"-m"_s, u"mount"_s, u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s,
+                                mountPoint.path()});
+    probe.setStandardErrorFile(QProcess::nullDevice());
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+// Every file of the folder by name, with its bytes.
+QMap<QString, QByteArray> contents(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+        files.insert(name, readFile(dir.filePath(name)));
+    return files;
+}
+
+} // namespace
+
 class TestCliRecipients : public QObject
 {
     Q_OBJECT
@@ -62,6 +107,9 @@ private Q_SLOTS:
         row("missing list", u"import @C gone.csv --csv"_s, 1);
         row("import into a file that is no campaign", u"import list.csv list.csv --csv"_s, 1);
         row("export of a missing campaign", u"export gone.brisko o.tsv"_s, 1);
+        row("a line over 1 MB", u"import @C list.csv --csv"_s, 1,
+            u"list.csv: line 3 is longer than 1048576 bytes; nothing imported"_s,
+            "EMAIL,NAME\r\na@x.org,A\r\nb@x.org," + QByteArray(1 << 20, 'b') + "\r\nc@x.org,C\r\n");
     }
 
     void refusals()
@@ -81,6 +129,66 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_dir->filePath(u"none.brisko"_s)));
         QCOMPARE(read(u"c.brisko"_s), before);
         QCOMPARE(read(u"list.csv"_s), list);
+    }
+
+    // A command that cannot write on a full disk says why, exits 1, and leaves every file as it was
+    // (no empty campaign, no partial list, no temporary file).
+    void fullDisk_data()
+    {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<bool>("tmpfs");
+        for (const bool tmpfs : {true, false}) {
+            const char *disk = tmpfs ? "full tmpfs" : "no room for any byte";
+            QTest::addRow("import, %s", disk) << u"import c.brisko list.csv --csv"_s << tmpfs;
+            QTest::addRow("create --force, %s", disk) << u"create c.brisko --force --subject new"_s << tmpfs;
+            QTest::addRow("export over a list, %s", disk) << u"export c.brisko old.tsv"_s << tmpfs;
+        }
+    }
+
+    void fullDisk()
+    {
+        QFETCH(QString, words);
+        QFETCH(bool, tmpfs);
+        static const bool mayMount = mayMountTmpfs();
+        if (tmpfs && !mayMount)
+            QSKIP("this user may not mount a tmpfs in a mount namespace; the other rows fill no disk");
+        write(u"list.csv"_s, "EMAIL,NAME\nb@x.org,B\nc@x.org,C\n"_ba);
+        write(u"first.csv"_s, "EMAIL,NAME\na@x.org,A\n"_ba);
+        write(u"old.tsv"_s, "EMAIL\rold@x.org\r"_ba);
+        QCOMPARE(run(u"import c.brisko first.csv --csv"_s).status, 0);
+        const QMap<QString, QByteArray> before = contents(m_dir->path());
+
+        QTemporaryDir disk, after;
+        QProcess process;
+        process.setWorkingDirectory(m_dir->path());
+        process.setProcessEnvironment(cliEnvironment());
+        const QStringList command = QStringList{qEnvironmentVariable("BRISKO_CLI")} + words.split(u' ');
+        if (tmpfs)
+            process.start(u"unshare"_s, QStringList{u"-m"_s, u"sh"_s, u"-c"_s, QString::fromLatin1(FullDiskScript),
+                                                    u"sh"_s, disk.path(), after.path()} + command);
+        else
+            process.start(u"sh"_s, QStringList{u"-c"_s, QString::fromLatin1(NoRoomScript), u"sh"_s} + command);
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QVERIFY2(err.contains(tmpfs ? u": No space left on device\n"_s : u": File too large\n"_s), qPrintable(err));
+        QCOMPARE(contents(tmpfs ? after.path() : m_dir->path()), before);
+    }
+
+    // An address holding a control character is dropped and counted; other fields keep theirs.
+    void controlCharacters()
+    {
+        write(u"list.csv"_s, "EMAIL,NAME\nn1@example.com,A\x01\0B\nn2@exa\0mple.com,X\nn3@example.com\x1b,Y\n"
+                             "n4@example.com\x7f,Z\n"_ba);
+        Run r = run(u"import c.brisko list.csv --csv"_s);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, u"Created c.brisko: 1 line taken, 3 dropped (3 with a control character in the "
+                        u"address).\nColumns: EMAIL, NAME\nRecipients now: 1\n"_s);
+        QCOMPARE(run(u"export c.brisko out.tsv"_s).status, 0);
+        QCOMPARE(read(u"out.tsv"_s), "EMAIL\tNAME\rn1@example.com\tA\x01\0B\r"_ba);
     }
 
     void mergeRow()
