@@ -1,8 +1,12 @@
 #include "FennimarUserDefaults.h"
 
+#include "foundationlogging.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace FennimarUserDefaults {
 
@@ -16,6 +20,25 @@ std::unique_ptr<QSettings> openSettings()
 {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                        QStringLiteral("Brisko"), QStringLiteral("Brisko"));
+}
+
+// An existing file open to anyone but its owner (group or other bits) is made 0600, and the
+// log says so once (after that the mode is right). Reading must do this too: the file is
+// read long before anything is written to it.
+void tightenExisting(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info = {};
+    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & 077) == 0)
+        return;
+    if (::chmod(name.constData(), 0600) != 0) {
+        qCWarning(lcFoundation).noquote() << "FennimarUserDefaults - could not make" << path << "private (mode"
+                                          << QString::number(info.st_mode & 07777, 8) << "):" << qt_error_string(errno);
+        return;
+    }
+    qCWarning(lcFoundation).noquote() << "FennimarUserDefaults - tightened the permissions of" << path << "from"
+                                      << QString::number(info.st_mode & 07777, 8).rightJustified(4, u'0')
+                                      << "to 0600: it may hold a secret key";
 }
 
 // Creates the file empty at 0600 when it is missing, or tightens a looser mode. QSettings
@@ -34,9 +57,7 @@ void ensurePrivateFile(const QString &path)
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnlyFile))
             return;
     }
-    QFile file(path);
-    if (file.exists() && file.permissions() != OwnerOnlyFile)
-        file.setPermissions(OwnerOnlyFile);
+    tightenExisting(path);
 }
 
 } // namespace
@@ -69,6 +90,7 @@ void setObject(const QVariant &object, const QString &key)
 QVariant objectForKey(const QString &key, const QVariant &defaultValue)
 {
     const auto store = openSettings();
+    tightenExisting(store->fileName());
     if (!store->contains(key))
         return defaultValue;
     return store->value(key);

@@ -198,7 +198,9 @@ QString withoutLineBreaks(const QString &text)
 
 QString headerLines(const QString &name, const QString &value, HeaderKind kind)
 {
-    const QString safe = withoutLineBreaks(value);
+    QString safe = withoutLineBreaks(value);
+    // No other control character (NUL above all) goes into a header either; a tab is blank.
+    safe.removeIf([](QChar c) { return (c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F; });
     if (isAscii(safe))
         return name + u": "_s + safe + u'\n';
     if (kind == HeaderKind::Text)

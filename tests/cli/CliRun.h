@@ -55,6 +55,9 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
+    // Preferences hold a secret: the program keeps them owner-only, and so do the fixtures.
+    if (path.endsWith(u"/Brisko.conf"_s))
+        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 }
 
 inline QByteArray readFile(const QString &path)

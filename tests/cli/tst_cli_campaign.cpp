@@ -105,6 +105,41 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_dir.filePath(u"x.brisko"_s)) &&
                 !QFile::exists(m_dir.filePath(u"y.brisko"_s)));
     }
+
+    // Whatever a campaign holds, no control character but the line ends reaches the headers.
+    void controlCharactersStayOutOfHeaders()
+    {
+        write(u"nul.json"_s, R"({"subject":"Hi\u0000the\u001bre\u007f","from":"Me\u0000 <me@x.org>",
+            "body":"keeps \u0001 its text","recipients":[{"EMAIL":"a@x.org\u0000b"}]})");
+        QCOMPARE(run(u"create nul.brisko --json nul.json"_s).status, 0);
+        const Run r = run(u"preview nul.brisko --row 1"_s);
+        QCOMPARE(r.status, 0);
+        const QString headers = r.out.section(u"\n\n"_s, 0, 0);
+        QCOMPARE(headers.split(u'\n').mid(0, 3),
+                 QStringList({u"From: Me <me@x.org>"_s, u"To: a@x.orgb"_s, u"Subject: Hithere"_s}));
+        QVERIFY(std::none_of(headers.cbegin(), headers.cend(),
+                             [](QChar c) { return (c < u' ' && c != u'\n') || c == u'\x7f'; }));
+        QVERIFY(r.out.contains(u"keeps \u0001 its text"_s));
+    }
+
+    // Preferences left readable by others are made private on the first read, and the log says so once.
+    void loosePreferencesAreTightened()
+    {
+        const QString home = m_dir.filePath(u"home"_s);
+        const QString conf = home + u"/.config/Brisko/Brisko.conf"_s;
+        writeFile(conf, "[General]\nAccessKey=AKIDLOOSE\nSecretKey=loose/Secret+Key\n");
+        QVERIFY(QFile::setPermissions(conf, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        const QStringList quota{u"quota"_s, u"--endpoint"_s, u"http://127.0.0.1:9"_s, u"--timeout"_s, u"2"_s};
+        const Run first = cli(quota, home);
+        QCOMPARE(first.status, 1);
+        QCOMPARE(first.err.count(u"0600"_s), 1);
+        QVERIFY(first.err.contains(u"from 0644 to 0600"_s));
+        QVERIFY(!first.err.contains(u"loose/Secret"_s));
+        QCOMPARE(QFileInfo(conf).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(!cli(quota, home).err.contains(u"0600"_s));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliCampaign)
