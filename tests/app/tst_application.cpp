@@ -2,6 +2,7 @@
 // the sibling notification, campaign files, recent campaigns and unsaved changes.
 
 #include "AppTestMain.h"
+#include "AtomicFile.h"
 #include "CampaignFile.h"
 #include "FennimarNotifications.h"
 #include "KeyedArchive.h"
@@ -223,15 +224,16 @@ private Q_SLOTS:
         QVERIFY(recent().isEmpty()); // saving does not add to the recent list
         app()->setSavePathChooser({});
 
-        // A save over a campaign that fails part-way leaves it whole (not testable as root).
-        if (geteuid() == 0)
-            return;
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        // A save over a campaign that fails part-way (the disk fills) is told with the reason,
+        // leaves the file whole and the campaign unsaved.
+        AtomicFile::setFailureHookForTesting(
+            [](AtomicFile::Step step) { return step == AtomicFile::Step::Write ? ENOSPC : 0; });
         driver.answer({u"OK"_qs});
         app()->subjectField()->setText(u"third"_qs);
         QVERIFY(!app()->saveCurrentCampaign(path));
-        QFile::setPermissions(m_dir.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        AtomicFile::setFailureHookForTesting({});
+        QVERIFY(driver.texts().last().endsWith(u"”: No space left on device"_qs));
+        QVERIFY(app()->campaign().isModified());
         QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"second"_qs));
     }
 

@@ -2,6 +2,7 @@
 // checked with the campaign.
 
 #include "AppTestMain.h"
+#include "AtomicFile.h"
 
 #include <QHeaderView>
 
@@ -92,6 +93,8 @@ private Q_SLOTS:
             wide += ",C" + QByteArray::number(i);
         QTest::newRow("too many values") << wide + QByteArray("\nc@x.org\n").repeated(1000) << u"CSV"_s
                                          << u"Import file is too large.\n"_s;
+        QTest::newRow("a line over 1 MB") << "EMAIL\r\nc@x.org\r\n" + QByteArray(2 << 20, 'x') << u"CSV"_s
+                                          << u"A line of the import file is too long.\nLine 3 is longer than 1 MB."_s;
     }
 
     void refusals()
@@ -109,6 +112,37 @@ private Q_SLOTS:
         QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_s, u"NAME"_s}));
         QCOMPARE(items("placeHoldersForHTMLPopUp"), before);
         QCOMPARE(items("placeHoldersForTextPopUp"), before);
+    }
+
+    // Lines whose address holds a control character are left out, and the window says how many.
+    void controlCharactersInAddressesAreTold()
+    {
+        import({write(u"nul.csv"_s, "EMAIL,NAME\nn1@x.org,A\nn2@x\0.org,B\nn3@x.org\x1b,C\n"_ba)},
+               {u"CSV"_s, u"OK"_s});
+        QCOMPARE(m_driver->shown(), 2);
+        QVERIFY(m_driver->texts().last().startsWith(u"Some addresses were not imported.\n2 lines were left out"_s));
+        QCOMPARE(app()->emailList(), QStringList{u"n1@x.org"_s});
+    }
+
+    // An export that cannot be written (here the disk fills at the sync) is told with the
+    // system's reason, and the file already at the path stays as it was.
+    void failedExportIsToldAndKeepsTheOldFile()
+    {
+        import({write(u"in.csv"_s, "EMAIL\na@x.org\n"_ba)}, {u"CSV"_s});
+        const QString old = write(u"old.tsv"_s, "EMAIL\rold@x.org\r"_ba);
+        app()->setExportPathChooser([&](const QString &) { return std::optional<QString>(old); });
+        AtomicFile::setFailureHookForTesting(
+            [](AtomicFile::Step step) { return step == AtomicFile::Step::Sync ? ENOSPC : 0; });
+        m_driver->answer({u"OK"_s});
+        app()->exportList();
+        AtomicFile::setFailureHookForTesting({});
+        app()->setExportPathChooser({});
+        QCOMPARE(m_driver->shown(), 2);
+        QCOMPARE(m_driver->texts().last(), u"The list could not be exported.\nBrisko could not write the file “"_s
+                                               + old + u"”: No space left on device"_s);
+        QFile file(old);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "EMAIL\rold@x.org\r"_ba);
     }
 
     // The export follows the table's display order, leaves the program's columns out,
