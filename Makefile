@@ -1,11 +1,12 @@
 # The two commands of the README:
 #   make run   installs what is missing, builds a Release build and starts Brisko
 #   make test  installs what is missing, builds and runs the whole test suite
+#   make package  builds the Release build and its Debian package (brisko_VERSION_ARCH.deb)
 BUILD_RELEASE ?= build/release
 BUILD_TEST    ?= build/test
 JOBS          ?= $(shell nproc)
 
-.PHONY: run test deps release test-build bench clean
+.PHONY: run test deps release test-build bench package clean
 
 deps:
 	./scripts/install-deps
@@ -24,6 +25,10 @@ test-build: deps
 
 test: test-build
 	./scripts/run-tests $(BUILD_TEST)
+
+package: release
+	cd $(BUILD_RELEASE) && cpack -G DEB
+	@ls $(BUILD_RELEASE)/brisko_*.deb
 
 bench: release
 	./scripts/run-bench $(BUILD_RELEASE)

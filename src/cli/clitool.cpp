@@ -72,7 +72,19 @@ void printUsage(QTextStream &stream)
         stream << "  " << command.name << ' ' << command.synopsis << '\n'
                << "      " << command.summary << '\n';
     }
-    stream << "\nRun 'brisko-cli COMMAND --help' for the options of one command.\n";
+    stream << "\nRun 'brisko-cli COMMAND --help' for the options of one command.\n"
+              "\nEnvironment:\n"
+              "  AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY\n"
+              "      The account's keys, instead of those in the preferences.\n"
+              "  AWS_REGION\n"
+              "      The service region, instead of the preferences' one (--region wins).\n"
+              "\nFiles:\n"
+              "  ~/.config/Brisko/Brisko.conf\n"
+              "      The preferences shared with the window, the account among them.\n"
+              "\nExit status:\n"
+              "  0\n      Done; for send, every recipient was accepted.\n"
+              "  1\n      The work was tried and did not succeed.\n"
+              "  2\n      The command line was wrong; nothing was done.\n";
 }
 
 } // namespace
