@@ -6,6 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
 
 namespace brisko::CampaignFile {
 
@@ -47,6 +50,376 @@ ReadResult invalid(const QString &why)
     return result;
 }
 
+// Reads a campaign straight from the property list when the file has the shape campaign
+// files have: a keyed archive whose root is a dictionary of those eight keys, the texts
+// as strings, the records as dictionaries of strings. The records are kept as an import
+// keeps them: the UTF-8 text of each distinct string once, and per record where its values
+// lie (see RecordSource), so that opening a large campaign takes about twice the file's
+// size instead of the several times a tree of values would.
+//
+// Anything else (numbers in records, unknown root keys, a null record, a lone surrogate,
+// records so sparse that their table would outgrow the file) returns none, and the file
+// goes through the general archive reader, which also words the errors.
+class DirectReader
+{
+public:
+    explicit DirectReader(QByteArrayView data) : m_data(data) {}
+
+    std::optional<CampaignDocument> read()
+    {
+        if (m_reader.open(m_data))
+            return std::nullopt;
+        const auto top = m_reader.object(m_reader.topObject());
+        if (!top || top->type != PType::Dictionary)
+            return std::nullopt;
+        std::optional<Object> archiver, version, objects, topDict;
+        for (quint64 i = 0; i < top->count; ++i) {
+            const auto key = m_reader.object(m_reader.reference(*top, i));
+            const auto value = m_reader.object(m_reader.reference(*top, top->count + i));
+            if (!key || !value || key->type != PType::String)
+                return std::nullopt;
+            if (m_reader.stringEquals(*key, QLatin1StringView("$archiver")))
+                archiver = *value;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("$version")))
+                version = *value;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("$objects")))
+                objects = *value;
+            else if (m_reader.stringEquals(*key, QLatin1StringView("$top")))
+                topDict = *value;
+        }
+        if (!archiver || !m_reader.stringEquals(*archiver, QLatin1StringView("NSKeyedArchiver")) || !version ||
+            version->type != PType::Integer || !objects || objects->type != PType::Array || !topDict ||
+            topDict->type != PType::Dictionary)
+            return std::nullopt;
+        m_objects = *objects;
+        std::optional<quint64> root;
+        for (quint64 i = 0; i < topDict->count; ++i) {
+            const auto key = m_reader.object(m_reader.reference(*topDict, i));
+            const auto value = m_reader.object(m_reader.reference(*topDict, topDict->count + i));
+            if (!key || !value)
+                return std::nullopt;
+            if (m_reader.stringEquals(*key, QLatin1StringView("root"))) {
+                if (value->type != PType::Uid || root)
+                    return std::nullopt;
+                root = m_reader.uid(*value);
+            }
+        }
+        if (!root)
+            return std::nullopt;
+        return readRoot(*root);
+    }
+
+private:
+    using PType = PlistValue::Type;
+    using Object = BinaryPlistReader::Object;
+    enum class Kind { Dictionary, Array, String, Other };
+
+    // The archived object of a UID.
+    std::optional<Object> archived(quint64 uid)
+    {
+        if (uid == 0 || uid >= m_objects.count)
+            return std::nullopt;
+        const auto o = m_reader.object(m_reader.reference(m_objects, uid));
+        return o ? std::optional<Object>(*o) : std::nullopt;
+    }
+
+    std::optional<quint64> uidAt(const Object &container, quint64 i)
+    {
+        const auto o = m_reader.object(m_reader.reference(container, i));
+        if (!o || o->type != PType::Uid)
+            return std::nullopt;
+        return m_reader.uid(*o);
+    }
+
+    // The class of an archived object and the references its coder stored.
+    struct Coded
+    {
+        Kind kind = Kind::Other;
+        std::optional<Object> keys, objects, string;
+    };
+
+    std::optional<Coded> coded(const Object &o)
+    {
+        if (o.type != PType::Dictionary)
+            return std::nullopt;
+        Coded result;
+        std::optional<quint64> classUid;
+        for (quint64 i = 0; i < o.count; ++i) {
+            const auto key = m_reader.object(m_reader.reference(o, i));
+            const auto value = m_reader.object(m_reader.reference(o, o.count + i));
+            if (!key || !value || key->type != PType::String)
+                return std::nullopt;
+            if (m_reader.stringEquals(*key, QLatin1StringView("$class"))) {
+                if (value->type != PType::Uid)
+                    return std::nullopt;
+                classUid = m_reader.uid(*value);
+            } else if (m_reader.stringEquals(*key, QLatin1StringView("NS.keys"))) {
+                result.keys = *value;
+            } else if (m_reader.stringEquals(*key, QLatin1StringView("NS.objects"))) {
+                result.objects = *value;
+            } else if (m_reader.stringEquals(*key, QLatin1StringView("NS.string"))) {
+                result.string = *value;
+            }
+        }
+        if (!classUid)
+            return std::nullopt;
+        result.kind = kindOf(*classUid);
+        return result;
+    }
+
+    Kind kindOf(quint64 classUid)
+    {
+        if (auto it = m_kinds.constFind(classUid); it != m_kinds.cend())
+            return *it;
+        Kind kind = Kind::Other;
+        if (const auto o = archived(classUid); o && o->type == PType::Dictionary) {
+            for (quint64 i = 0; i < o->count; ++i) {
+                const auto key = m_reader.object(m_reader.reference(*o, i));
+                if (!key || !m_reader.stringEquals(*key, QLatin1StringView("$classname")))
+                    continue;
+                const auto name = m_reader.object(m_reader.reference(*o, o->count + i));
+                if (!name || name->type != PType::String)
+                    break;
+                const auto is = [&](const char *text) { return m_reader.stringEquals(*name, QLatin1StringView(text)); };
+                kind = is("NSDictionary") || is("NSMutableDictionary") ? Kind::Dictionary
+                    : is("NSArray") || is("NSMutableArray")            ? Kind::Array
+                    : is("NSString") || is("NSMutableString")          ? Kind::String
+                                                                        : Kind::Other;
+                break;
+            }
+        }
+        m_kinds.insert(classUid, kind);
+        return kind;
+    }
+
+    // A string object, stored as itself or as a string object's NS.string.
+    std::optional<Object> stringObject(quint64 uid)
+    {
+        const auto o = archived(uid);
+        if (!o)
+            return std::nullopt;
+        if (o->type == PType::String)
+            return o;
+        const auto c = coded(*o);
+        if (!c || c->kind != Kind::String || !c->string)
+            return std::nullopt;
+        if (c->string->type == PType::String)
+            return c->string;
+        if (c->string->type != PType::Uid)
+            return std::nullopt;
+        const auto inner = archived(m_reader.uid(*c->string));
+        return inner && inner->type == PType::String ? inner : std::nullopt;
+    }
+
+    std::optional<QString> text(quint64 uid)
+    {
+        const auto o = stringObject(uid);
+        if (!o)
+            return std::nullopt;
+        QString s = m_reader.string(*o);
+        if (!QStringView(s).isValidUtf16())
+            return std::nullopt; // kept as it stands by the general reader
+        return s;
+    }
+
+    // The two references lists of a dictionary or the one of an array, as UIDs.
+    bool uids(const std::optional<Object> &list, std::vector<quint64> &out)
+    {
+        if (!list || list->type != PType::Array)
+            return false;
+        out.resize(list->count);
+        for (quint64 i = 0; i < list->count; ++i) {
+            const auto uid = uidAt(*list, i);
+            if (!uid)
+                return false;
+            out[i] = *uid;
+        }
+        return true;
+    }
+
+    bool dictionary(quint64 uid, std::vector<quint64> &keys, std::vector<quint64> &values)
+    {
+        const auto o = archived(uid);
+        const auto c = o ? coded(*o) : std::nullopt;
+        return c && c->kind == Kind::Dictionary && uids(c->keys, keys) && uids(c->objects, values) &&
+               keys.size() == values.size();
+    }
+
+    bool array(quint64 uid, std::vector<quint64> &items)
+    {
+        const auto o = archived(uid);
+        const auto c = o ? coded(*o) : std::nullopt;
+        return c && c->kind == Kind::Array && uids(c->objects, items);
+    }
+
+    std::optional<CampaignDocument> readRoot(quint64 root)
+    {
+        std::vector<quint64> keys, values;
+        if (!dictionary(root, keys, values))
+            return std::nullopt;
+        static const std::pair<QLatin1StringView, std::optional<QString> CampaignDocument::*> texts[] = {
+            {QLatin1StringView("SUBJECT"), &CampaignDocument::subject},
+            {QLatin1StringView("FROM"), &CampaignDocument::from},
+            {QLatin1StringView("BODY"), &CampaignDocument::body},
+            {QLatin1StringView("HTML"), &CampaignDocument::html},
+            {QLatin1StringView("REPLYTO"), &CampaignDocument::replyTo},
+            {QLatin1StringView("RETURNPATH"), &CampaignDocument::returnPath},
+        };
+        CampaignDocument document;
+        QStringList seen;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            const std::optional<QString> key = text(keys[i]);
+            if (!key || seen.contains(*key))
+                return std::nullopt;
+            seen.append(*key);
+            const quint64 value = values[i];
+            const auto field = std::find_if(std::begin(texts), std::end(texts),
+                                            [&](const auto &entry) { return entry.first == *key; });
+            if (field != std::end(texts)) {
+                if (value == 0)
+                    continue;
+                std::optional<QString> content = text(value);
+                if (!content)
+                    return std::nullopt;
+                document.*(field->second) = std::move(*content);
+            } else if (*key == ColumnsKey) {
+                if (value == 0)
+                    continue;
+                std::vector<quint64> names;
+                if (!array(value, names))
+                    return std::nullopt;
+                QStringList columns;
+                columns.reserve(qsizetype(names.size()));
+                for (const quint64 name : names) {
+                    std::optional<QString> column = text(name);
+                    if (!column)
+                        return std::nullopt;
+                    columns.append(std::move(*column));
+                }
+                document.columns = std::move(columns);
+            } else if (*key == RecipientsKey) {
+                if (value == 0)
+                    continue;
+                std::optional<RecipientList> records = recipients(value);
+                if (!records)
+                    return std::nullopt;
+                document.recipients = std::move(*records);
+            } else {
+                return std::nullopt;
+            }
+        }
+        return document;
+    }
+
+    // Where the UTF-8 text of a string object lies in the shared bytes, stored on first use.
+    std::optional<std::pair<quint32, quint32>> span(quint64 uid, QByteArray &bytes)
+    {
+        if (uid >= m_spanOf.size())
+            return std::nullopt;
+        if (const quint32 known = m_spanOf[uid])
+            return m_spans[known - 1];
+        const auto o = stringObject(uid);
+        if (!o)
+            return std::nullopt;
+        const qsizetype begin = bytes.size();
+        const char *raw = m_data.data() + o->payload;
+        const qsizetype length = o->payloadEnd - o->payload;
+        if ((o->marker >> 4) == 0x5 && std::all_of(raw, raw + length, [](char c) { return uchar(c) < 0x80; })) {
+            bytes.append(raw, length);
+        } else {
+            const QString s = m_reader.string(*o);
+            if (!QStringView(s).isValidUtf16())
+                return std::nullopt;
+            bytes.append(s.toUtf8());
+        }
+        if (bytes.size() >= qsizetype(RecordSource::Absent))
+            return std::nullopt;
+        m_spans.emplace_back(quint32(begin), quint32(bytes.size()));
+        m_spanOf[uid] = quint32(m_spans.size());
+        return m_spans.back();
+    }
+
+    std::optional<RecipientList> recipients(quint64 uid)
+    {
+        std::vector<quint64> records;
+        if (!array(uid, records))
+            return std::nullopt;
+        m_spanOf.assign(m_objects.count, 0);
+        auto source = std::make_shared<RecordSource>();
+        QHash<quint64, int> columnOfKey; // key string UID -> column
+        QHash<QString, int> columnOfName;
+        // Per record, its (column, span) pairs; the table is laid out once all columns are known.
+        std::vector<quint32> fields;
+        std::vector<size_t> firstField;
+        firstField.reserve(records.size() + 1);
+        std::vector<quint64> keys, values;
+        for (const quint64 record : records) {
+            firstField.push_back(fields.size());
+            if (!dictionary(record, keys, values))
+                return std::nullopt;
+            for (size_t i = 0; i < keys.size(); ++i) {
+                auto column = columnOfKey.constFind(keys[i]);
+                if (column == columnOfKey.cend()) {
+                    const std::optional<QString> name = text(keys[i]);
+                    if (!name)
+                        return std::nullopt;
+                    auto byName = columnOfName.constFind(*name);
+                    if (byName == columnOfName.cend()) {
+                        byName = columnOfName.insert(*name, int(source->keys.size()));
+                        source->keys.append(*name);
+                    }
+                    column = columnOfKey.insert(keys[i], *byName);
+                }
+                const auto where = span(values[i], source->bytes);
+                if (!where)
+                    return std::nullopt;
+                fields.insert(fields.end(), {quint32(*column), where->first, where->second});
+            }
+            if (fields.size() / 3 > size_t(m_data.size()) / 2 + 1024)
+                return std::nullopt; // records shared over and over
+
+        }
+        firstField.push_back(fields.size());
+        m_spanOf = {};
+        m_spans = {};
+
+        // The table holds every column for every record: refused when that outgrows the file
+        // (sparse or shared records; the general reader takes them).
+        const quint64 columns = quint64(source->keys.size());
+        const quint64 cells = quint64(records.size()) * columns;
+        if (cells > quint64(m_data.size()) / 2 + 1024 || cells >= RecordSource::Absent)
+            return std::nullopt;
+        source->spans.assign(size_t(cells) * 2, RecordSource::Absent);
+        for (size_t r = 0; r < records.size(); ++r) {
+            for (size_t f = firstField[r]; f < firstField[r + 1]; f += 3) {
+                const size_t at = (r * columns + fields[f]) * 2;
+                source->spans[at] = fields[f + 1];
+                source->spans[at + 1] = fields[f + 2];
+            }
+        }
+        fields = {};
+        source->bytes.squeeze();
+
+        const std::shared_ptr<const RecordSource> shared = std::move(source);
+        auto block = std::make_shared<std::vector<Recipient>>();
+        block->reserve(records.size());
+        RecipientList list;
+        list.reserve(qsizetype(records.size()));
+        for (size_t r = 0; r < records.size(); ++r) {
+            block->emplace_back(shared, quint32(r * columns));
+            list.append(RecipientPtr(block, &block->back()));
+        }
+        return list;
+    }
+
+    QByteArrayView m_data;
+    BinaryPlistReader m_reader;
+    Object m_objects;
+    QHash<quint64, Kind> m_kinds;
+    std::vector<quint32> m_spanOf; // per UID: 1 + its index in m_spans, 0 when not read yet
+    std::vector<std::pair<quint32, quint32>> m_spans;
+};
+
 } // namespace
 
 ReadResult read(const QString &path)
@@ -62,6 +435,14 @@ ReadResult read(const QString &path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return invalid(file.errorString());
+    file.close();
+
+    if (std::optional<CampaignDocument> direct = DirectReader(bytes).read()) {
+        ReadResult result;
+        result.status = ReadStatus::Ok;
+        result.document = std::move(*direct);
+        return result;
+    }
 
     PlistResult<ArchiveValue> archive = KeyedUnarchiver::unarchive(bytes);
     if (!archive)
@@ -102,6 +483,15 @@ ReadResult read(const QString &path)
     if (const ArchiveValue *recipients = root.value(RecipientsKey); recipients && !recipients->isNull()) {
         if (!recipients->is(ArchiveValue::Type::Array))
             return invalid(QStringLiteral("RECIPIENTS is not a list"));
+        // A record may be stored once and listed many times; each listing becomes a record
+        // of its own, so the values of all of them together are bounded by the file's size.
+        qint64 values = 0;
+        for (const ArchiveValue &entry : recipients->items())
+            values += 1 + (entry.is(ArchiveValue::Type::Dictionary) ? entry.size() : 0);
+        if (values > bytes.size())
+            return invalid(QStringLiteral("RECIPIENTS lists its records over and over: %1 records and values in a file of %2 bytes")
+                               .arg(values)
+                               .arg(bytes.size()));
         RecipientList list;
         list.reserve(qsizetype(recipients->items().size()));
         for (const ArchiveValue &entry : recipients->items()) {

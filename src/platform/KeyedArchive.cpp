@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cmath>
+#include <deque>
 #include <limits>
 
 namespace brisko {
@@ -821,9 +822,9 @@ public:
             return fail(u"\"$top\" is missing or not a dictionary"_qs);
         m_objects = *objects;
         m_topDict = *topDict;
-        m_state.assign(m_objects.count, 0);
-        m_cache.resize(m_objects.count);
-        m_expanded.assign(m_objects.count, 0);
+        // Four bytes per object the file claims; the rest only for the objects met.
+        m_slotOf.assign(m_objects.count, 0);
+        m_slots.clear();
         // Shared objects are decoded once, but whoever walks the tree meets them again
         // each time; a graph whose tree would be far larger than the file is refused,
         // counting as the property-list reader does.
@@ -864,9 +865,9 @@ public:
         }
         if (uid == 0)
             return ArchiveValue();
-        if (m_state[uid] == 2)
-            return m_cache[uid];
-        if (m_state[uid] == 1) {
+        if (const Slot *met = slot(uid); met && met->expanded > 0)
+            return met->value;
+        else if (met) {
             // Object graphs may point back at an object being decoded; a display shows where.
             if (lenient)
                 return ArchiveValue::dictionary({{u"$ref"_qs, ArchiveValue::integer(qint64(uid))}});
@@ -880,14 +881,14 @@ public:
         auto o = objectAt(uid);
         if (!o)
             return std::nullopt;
-        m_state[uid] = 1;
+        open(uid);
         quint64 expanded = 1;
         auto v = decodeObject(uid, *o, depth, expanded);
         if (!v)
             return std::nullopt;
-        m_state[uid] = 2;
-        m_expanded[uid] = expanded;
-        m_cache[uid] = *v;
+        Slot &done = *slot(uid);
+        done.expanded = expanded;
+        done.value = *v;
         return v;
     }
 
@@ -901,7 +902,7 @@ public:
             return R::failure(error);
         if (o->type != PType::Dictionary)
             return R::failure(fail(u"the root object is not an object of a class"_qs));
-        m_state[uid] = 1;
+        open(uid);
         std::optional<quint64> classRef;
         for (quint64 i = 0; i < o->count; ++i) {
             auto key = keyAt(*o, i);
@@ -1144,7 +1145,8 @@ private:
     // Counts a decoded child into its parent's size as a tree; false past the limit.
     bool grow(quint64 &expanded, quint64 child, quint64 owner)
     {
-        expanded += std::max<quint64>(m_expanded[child], 1);
+        const Slot *met = child < m_slotOf.size() ? slot(child) : nullptr;
+        expanded += std::max<quint64>(met ? met->expanded : 0, 1);
         if (expanded <= m_expansionLimit)
             return true;
         error = fail(u"object %1 expands to more than %2 values"_qs.arg(owner).arg(m_expansionLimit));
@@ -1476,9 +1478,26 @@ private:
     BinaryPlistReader m_reader;
     Object m_objects;
     Object m_topDict;
-    std::vector<quint8> m_state;
-    std::vector<ArchiveValue> m_cache;
-    std::vector<quint64> m_expanded;
+    // The objects met so far: open (being decoded, size 0) or done with their size as a tree
+    // (at least 1) and value. Kept per object met rather than per object the file claims to
+    // hold, so what a file costs follows what it really contains.
+    struct Slot
+    {
+        quint64 expanded = 0;
+        ArchiveValue value;
+    };
+    Slot *slot(quint64 uid)
+    {
+        const quint32 at = m_slotOf[uid];
+        return at ? &m_slots[at - 1] : nullptr;
+    }
+    void open(quint64 uid)
+    {
+        m_slots.emplace_back();
+        m_slotOf[uid] = quint32(m_slots.size());
+    }
+    std::vector<quint32> m_slotOf; // per UID: 1 + its slot, 0 while not met
+    std::deque<Slot> m_slots;      // grows without moving what it holds
     quint64 m_expansionLimit = 0;
     QHash<quint64, ClassInfo> m_classes;
 };

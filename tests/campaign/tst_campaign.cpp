@@ -269,6 +269,102 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
     }
 
+    // Records as the platform's archiver may store them read back the same, whatever reader
+    // takes the file: string objects, numbers, records with keys of their own, records listed twice.
+    void recordShapes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("records"); // "KEY=value" sorted by key, "|"-joined; one record a line
+        using V = ArchiveValue;
+        const auto archive = [](const V &recipients, const V &subject = V::string(u"s"_s)) {
+            const auto bytes = KeyedArchiver::archivedData(
+                V::dictionary({{u"SUBJECT"_s, subject}, {u"RECIPIENTS"_s, recipients}}, V::Mutable));
+            return bytes.ok() ? bytes.value() : QByteArray();
+        };
+        const auto record = [](QList<std::pair<QString, V>> entries) {
+            V::Dictionary d;
+            for (auto &[key, value] : entries)
+                d.emplace_back(key, value);
+            return V::dictionary(std::move(d), V::Mutable);
+        };
+        QTest::newRow("mutable string objects")
+            << archive(V::array({record({{u"EMAIL"_s, V::string(u"a@x.org"_s, V::Mutable)},
+                                         {u"NAME"_s, V::string(u"Zoë 🌷"_s, V::Mutable)}})}),
+                       V::string(u"s"_s, V::Mutable))
+            << u"EMAIL=a@x.org|NAME=Zoë 🌷"_s;
+        QTest::newRow("numbers and booleans")
+            << archive(V::array({record({{u"EMAIL"_s, V::string(u"a@x.org"_s)}, {u"AGE"_s, V::integer(42)},
+                                         {u"VIP"_s, V::boolean(true)}})}))
+            << u"AGE=42|EMAIL=a@x.org|VIP=1"_s;
+        QTest::newRow("keys of their own, shared values")
+            << archive(V::array({record({{u"EMAIL"_s, V::string(u"a@x.org"_s)}, {u"CITY"_s, V::string(u"Oslo"_s)}}),
+                                 record({{u"NAME"_s, V::string(u"B"_s)}, {u"EMAIL"_s, V::string(u"b@x.org"_s)},
+                                         {u"CITY"_s, V::string(u"Oslo"_s)}}),
+                                 record({})}))
+            << u"CITY=Oslo|EMAIL=a@x.org\nCITY=Oslo|EMAIL=b@x.org|NAME=B\n"_s;
+
+        // One record stored once and listed twice: two records.
+        KeyedArchiver archiver;
+        const auto root = archiver.reserve();
+        const auto recipients = archiver.reserve();
+        const auto one = archiver.reserve();
+        const std::vector<KeyedArchiver::Uid> keys{archiver.encodeString(u"EMAIL"_s)},
+            values{archiver.encodeString(u"a@x.org"_s)};
+        archiver.finishDictionary(one, keys, values, V::Mutable);
+        archiver.finishArray(recipients, std::vector<KeyedArchiver::Uid>{one, one}, V::Mutable);
+        archiver.finishDictionary(root, std::vector<KeyedArchiver::Uid>{archiver.encodeString(u"RECIPIENTS"_s)},
+                                  std::vector<KeyedArchiver::Uid>{recipients}, V::Mutable);
+        QTest::newRow("a record listed twice") << archiver.finish(root) << u"EMAIL=a@x.org\nEMAIL=a@x.org"_s;
+    }
+
+    void recordShapes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, records);
+        QVERIFY(!bytes.isEmpty());
+        const QString path = m_dir.filePath(u"shapes.brisko"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+        file.close();
+        const CampaignFile::ReadResult result = CampaignFile::read(path);
+        QCOMPARE(result.status, CampaignFile::ReadStatus::Ok);
+        QStringList lines;
+        for (const RecipientPtr &record : *result.document.recipients) {
+            QStringList parts;
+            record->forEach([&](const QString &key, const QString &value) { parts.append(key + u'=' + value); });
+            parts.sort();
+            lines.append(parts.join(u'|'));
+        }
+        QCOMPARE(lines.join(u'\n'), records);
+    }
+
+    // A record listed over and over would make a small file a huge campaign: refused.
+    void recordsListedOverAndOverAreRefused()
+    {
+        KeyedArchiver archiver;
+        const auto root = archiver.reserve();
+        const auto recipients = archiver.reserve();
+        const auto one = archiver.reserve();
+        std::vector<KeyedArchiver::Uid> keys, values;
+        for (int i = 0; i < 10; ++i) {
+            keys.push_back(archiver.encodeString(u"K%1"_s.arg(i)));
+            values.push_back(archiver.encodeString(u"value %1"_s.arg(i)));
+        }
+        archiver.finishDictionary(one, keys, values, ArchiveValue::Mutable);
+        archiver.finishArray(recipients, std::vector<KeyedArchiver::Uid>(20000, one), ArchiveValue::Mutable);
+        archiver.finishDictionary(root, std::vector<KeyedArchiver::Uid>{archiver.encodeString(u"RECIPIENTS"_s)},
+                                  std::vector<KeyedArchiver::Uid>{recipients}, ArchiveValue::Mutable);
+        const QByteArray bytes = archiver.finish(root);
+        QVERIFY(bytes.size() < 100000); // small enough for the general reader's own limit to let it through
+        const QString path = m_dir.filePath(u"shared.brisko"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+        file.close();
+        const CampaignFile::ReadResult result = CampaignFile::read(path);
+        QCOMPARE(result.status, CampaignFile::ReadStatus::Invalid);
+        QVERIFY2(result.error.contains(u"over and over"_s), qPrintable(result.error));
+    }
+
     void missingFileIsNotAnError()
     {
         const CampaignFile::ReadResult result = CampaignFile::read(m_dir.filePath(u"absent.brisko"_s));

@@ -1,5 +1,6 @@
 // brisko-cli show / create as a script would use them: the real binary, its output and exit status.
 
+#include "BinaryPlist.h"
 #include "CliRun.h"
 
 #include "BinaryPlist.h"
@@ -120,6 +121,38 @@ private Q_SLOTS:
         QVERIFY(std::none_of(headers.cbegin(), headers.cend(),
                              [](QChar c) { return (c < u' ' && c != u'\n') || c == u'\x7f'; }));
         QVERIFY(r.out.contains(u"keeps \u0001 its text"_s));
+    }
+
+    // A file that claims millions of objects, all of them one and the same, is refused in
+    // about the memory its bytes take, not dozens of times that.
+    void claimedObjectsCostNoMemoryUntilMet()
+    {
+        using brisko::BinaryPlistWriter;
+        BinaryPlistWriter writer;
+        const BinaryPlistWriter::Ref null = writer.addString(QLatin1StringView("$null"));
+        const std::vector<BinaryPlistWriter::Ref> objects(20000000, null);
+        const std::vector<BinaryPlistWriter::Ref> rootKey{writer.addString(QLatin1StringView("root"))},
+            rootValue{writer.addUid(1)};
+        const BinaryPlistWriter::Ref topDict = writer.addDictionary(rootKey, rootValue);
+        const std::vector<BinaryPlistWriter::Ref> keys{writer.addString(QLatin1StringView("$archiver")),
+                                                       writer.addString(QLatin1StringView("$version")),
+                                                       writer.addString(QLatin1StringView("$objects")),
+                                                       writer.addString(QLatin1StringView("$top"))};
+        const std::vector<BinaryPlistWriter::Ref> values{writer.addString(QLatin1StringView("NSKeyedArchiver")),
+                                                         writer.addInteger(100000), writer.addArray(objects), topDict};
+        const QByteArray bytes = writer.finish(writer.addDictionary(keys, values));
+        QVERIFY(bytes.size() < 21000000);
+        write(u"claims.brisko"_s, bytes);
+
+        // 300 MB of address space: the program and the file's 20 MB fit, 49 bytes per claimed object do not.
+        QProcess process;
+        process.setWorkingDirectory(m_dir.path());
+        process.start(u"sh"_s, {u"-c"_s, u"ulimit -v 300000; exec \"$0\" show claims.brisko"_s,
+                                qEnvironmentVariable("BRISKO_CLI")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("claims.brisko: not a campaign file"));
     }
 
     // Preferences left readable by others are made private on the first read, and the log says so once.
