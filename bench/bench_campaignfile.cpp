@@ -1,5 +1,7 @@
 // Saving and loading a campaign of 100,000 recipients x 5 columns through the real
 // campaign-file code, beside Python's plistlib reading and writing the same archive.
+// Then the memory one opening takes, in a process of its own, against the target of at
+// most four times the file's size.
 // Run on a Release build: bench-bin/bench_campaignfile [recipients]
 
 #include "CampaignFile.h"
@@ -13,6 +15,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace brisko;
 
@@ -31,11 +34,32 @@ double bestOf(int runs, F &&f)
     return best;
 }
 
+// VmHWM of /proc/self/status, in kB; -1 when unknown.
+qint64 peakMemoryKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--open") {
+        // The child: how much the peak grows while one campaign opens.
+        const qint64 before = peakMemoryKb();
+        const auto result = CampaignFile::read(QString::fromLocal8Bit(argv[2]));
+        const qint64 after = peakMemoryKb();
+        std::printf("%lld %lld\n", (long long)before, (long long)(result.status == CampaignFile::ReadStatus::Ok ? after : -1));
+        return 0;
+    }
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100000;
     QTextStream out(stdout);
 
@@ -77,6 +101,18 @@ int main(int argc, char **argv)
     out << "campaign file, " << count << " recipients x 5 columns, " << size / 1024 << " KiB\n";
     out << QStringLiteral("  Brisko save: %1 ms\n").arg(save, 0, 'f', 1);
     out << QStringLiteral("  Brisko load: %1 ms\n").arg(load, 0, 'f', 1);
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--open"), path});
+    const QList<QByteArray> peaks =
+        child.waitForFinished(600000) ? child.readAllStandardOutput().trimmed().split(' ') : QList<QByteArray>();
+    if (peaks.size() == 2 && peaks[1].toLongLong() > 0) {
+        const double grownKb = double(peaks[1].toLongLong() - peaks[0].toLongLong());
+        const double ratio = grownKb * 1024 / double(size);
+        out << QStringLiteral("  Brisko open, peak memory growth: %1 MB (%2x the file; target at most 4x: %3)\n")
+                   .arg(grownKb / 1024, 0, 'f', 1)
+                   .arg(ratio, 0, 'f', 2)
+                   .arg(ratio <= 4 ? QStringLiteral("met") : QStringLiteral("NOT MET"));
+    }
     out.flush();
 
     const QString script = QStringLiteral(R"(

@@ -164,21 +164,63 @@ bool isValidEmailAddress(const std::optional<QString> &address)
                         [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
-std::optional<QByteArray> readUtf8(const QString &path)
+namespace {
+
+// Reads the file in parts. With longLine given, reading stops once a run of bytes holding
+// nothing that may end a line passes MaxLineBytes, and *longLine says so: such a file is
+// refused anyway, and a line of a gigabyte need not be read whole for that. Any byte that
+// may begin a line end (a control byte, or the lead byte of U+0085, U+2028, U+2029) ends
+// the run, so a stop always means a line really is that long. Not for UTF-16/32 files,
+// whose bytes are not the text's UTF-8.
+std::optional<QByteArray> readParts(const QString &path, bool *longLine)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxBytes)
+        return std::nullopt;
+    constexpr qsizetype Part = 4 << 20;
+    QByteArray bytes;
+    bytes.resize(file.size()); // pages are only taken as they are written
+    qsizetype done = 0;
+    qint64 run = 0;
+    bool watch = longLine != nullptr;
+    while (true) {
+        if (done == bytes.size())
+            bytes.resize(done + Part); // the file grew meanwhile
+        const qint64 got = file.read(bytes.data() + done, std::min(Part, bytes.size() - done));
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        if (watch && done == 0 && hasWideMark(QByteArrayView(bytes.constData(), got)))
+            watch = false;
+        if (watch) {
+            const uchar *p = reinterpret_cast<const uchar *>(bytes.constData() + done);
+            for (qint64 i = 0; i < got; ++i) {
+                const uchar c = p[i];
+                run = (c >= 0x0A && c <= 0x0D) || c == 0xC2 || c == 0xE2 ? 0 : run + 1;
+            }
+            if (run > MaxLineBytes) {
+                *longLine = true;
+                bytes.resize(done + got);
+                return bytes;
+            }
+        }
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::optional<QByteArray> readUtf8(const QString &path, bool *longLine)
 {
     if (QFileInfo(path).isDir())
         return std::nullopt;
-    QByteArray bytes;
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        if (file.size() > MaxBytes)
-            return std::nullopt;
-        bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return std::nullopt;
-    }
+    std::optional<QByteArray> read = readParts(path, longLine);
+    if (read && longLine && *longLine && hasUtf8Mark(*read))
+        read->remove(0, 3);
+    if (!read || (longLine && *longLine))
+        return read;
+    QByteArray bytes = std::move(*read);
     if (hasUtf8Mark(bytes)) {
         bytes.remove(0, 3);
         if (!QByteArrayView(bytes).isValidUtf8())
@@ -194,6 +236,13 @@ std::optional<QByteArray> readUtf8(const QString &path)
     if (!text)
         return std::nullopt;
     return text->toUtf8();
+}
+
+} // namespace
+
+std::optional<QByteArray> readUtf8(const QString &path)
+{
+    return readUtf8(path, nullptr);
 }
 
 Result importText(QByteArray utf8, Separator separator)
@@ -225,7 +274,7 @@ Result importText(QByteArray utf8, Separator separator)
         }
     }
     if (lineEnd - begin > MaxLineBytes) {
-        qCInfo(lcCampaign).noquote() << "RecipientImport.importText - the heading row is longer than"
+        qCDebug(lcCampaign).noquote() << "RecipientImport.importText - the heading row is longer than"
                                      << MaxLineBytes << "bytes";
         result = {};
         result.status = Status::LineTooLong;
@@ -316,7 +365,7 @@ Result importText(QByteArray utf8, Separator separator)
             ++p;
         ++lineNumber;
         if (lineEnd - lineStart > MaxLineBytes) {
-            qCInfo(lcCampaign).noquote() << "RecipientImport.importText - line" << lineNumber << "is longer than"
+            qCDebug(lcCampaign).noquote() << "RecipientImport.importText - line" << lineNumber << "is longer than"
                                          << MaxLineBytes << "bytes";
             Result refused;
             refused.status = Status::LineTooLong;
@@ -385,7 +434,15 @@ Result importFile(const QString &path, Separator separator)
         result.status = Status::TooLarge;
         return result;
     }
-    std::optional<QByteArray> bytes = readUtf8(path);
+    bool longLine = false;
+    std::optional<QByteArray> bytes = readUtf8(path, &longLine);
+    if (longLine) {
+        // What was read holds every line before the long one and more than the limit of it.
+        qCDebug(lcCampaign).noquote() << "RecipientImport.importFile - stopped reading at a long line:" << path;
+        Result result = importText(std::move(*bytes), separator);
+        Q_ASSERT(result.status != Status::Ok);
+        return result;
+    }
     if (!bytes) {
         qCInfo(lcCampaign).noquote() << "RecipientImport.importFile - could not read" << path;
         return {};

@@ -43,6 +43,35 @@ class TestRecipientImport : public QObject
     }
 
 private Q_SLOTS:
+    // Run first, while the process's peak is low: a file refused for a long line is not read whole.
+    void longLineStopsTheReading()
+    {
+        const auto peakKb = [] {
+            QFile status(u"/proc/self/status"_s);
+            if (!status.open(QIODevice::ReadOnly))
+                return qint64(-1);
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("VmHWM:"))
+                    return line.mid(6).trimmed().split(' ').first().toLongLong();
+            }
+            return qint64(-1);
+        };
+        QFile file(m_folder.filePath(u"long.csv"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\xef\xbb\xbf" "EMAIL,N\r\na@x.org,A\r\nb@x.org,");
+        const QByteArray part(1 << 20, 'x');
+        for (int i = 0; i < 64; ++i)
+            file.write(part);
+        file.close();
+        const qint64 before = peakKb();
+        if (before < 0)
+            QSKIP("no /proc/self/status here");
+        const RecipientImport::Result result = RecipientImport::importFile(file.fileName(), Separator::Comma);
+        QCOMPARE(result.status, Status::LineTooLong);
+        QCOMPARE(result.line, 3);
+        QVERIFY2(peakKb() - before < 32 * 1024, qPrintable(u"peak grew by %1 kB"_s.arg(peakKb() - before)));
+    }
+
     // Headings are "|"-joined (none given: not compared), records as describe() gives them.
     void files_data()
     {
@@ -109,6 +138,14 @@ private Q_SLOTS:
         row("UTF-16 LE with mark", utf16(QStringConverter::Utf16LE), zoe, one);
         row("Windows-1252", "EMAIL,NAME\nzoe@x.org,Zo\xeb \x80\n", u"EMAIL=zoe@x.org|NAME=Zo\u00eb \u20ac"_s,
             one);
+        const QString accented = u"EMAIL,N\na@x.org,"_s + QString(700000, u'\u00e9');
+        row("UTF-16 line of 1.4 MB, 1.4 MB in UTF-8", QStringEncoder(QStringConverter::Utf16LE,
+                                                                     QStringConverter::Flag::WriteBom)(accented),
+            {}, none, Status::LineTooLong, {});
+        const QString narrow = u"EMAIL,N\na@x.org,"_s + QString(700000, u'x');
+        row("UTF-16 line of 1.4 MB, 0.7 MB in UTF-8", QStringEncoder(QStringConverter::Utf16LE,
+                                                                     QStringConverter::Flag::WriteBom)(narrow),
+            u"EMAIL=a@x.org|N="_s + QString(700000, u'x'), one, ok, u"EMAIL|N"_s);
         row("UTF-16 of odd length", utf16(QStringConverter::Utf16LE) + 'x', {}, none, unreadable, {});
         row("UTF-8 mark, then not UTF-8", "\357\273\277EMAIL\n\377@x.org\n", {}, none, unreadable, {});
         QByteArray binary = "\x89PNG\r\n\x1a\n";
