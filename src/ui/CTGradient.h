@@ -39,6 +39,8 @@ class CTGradient
 public:
     // No stops: every position is transparent black.
     CTGradient() = default;
+    // An independent copy, as any copy of the value is.
+    CTGradient copyWithZone() const { return *this; }
 
     // The first colour at 0, the second at 1.
     static CTGradient gradientWithBeginningColor(const QColor &begin, const QColor &end);
