@@ -203,11 +203,14 @@ QImage drawScaled(const QImage &image, double width, double height)
     if (image.isNull())
         return QImage();
     QImage scaled = imageWithSize(width, height);
+    // Into the whole image, so a side rounded up to a whole pixel is covered rather than
+    // left clear. QImage's smooth scaling averages every source pixel when shrinking, where
+    // a painter's smooth transform only samples and lets large reductions alias.
+    const QImage resized = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                               .scaled(scaled.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&scaled);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    // Into the whole image: a side rounded up to a whole pixel is covered, not left clear.
-    painter.drawImage(QRectF(scaled.rect()), image);
+    painter.drawImage(0, 0, resized);
     return scaled;
 }
 

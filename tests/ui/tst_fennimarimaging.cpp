@@ -89,6 +89,20 @@ private slots:
         QVERIFY(FennimarImaging::smoothScaleTo(QImage(), 10).isNull());
     }
 
+    // Shrinking averages every pixel: a white 2 × 2 dot in each 10 × 10 black square becomes
+    // a dark grey (4 %), whereas sampling at the squares' centres would see only white.
+    void shrinkingAverages()
+    {
+        QImage board(400, 400, QImage::Format_RGB32);
+        for (int y = 0; y < 400; ++y)
+            for (int x = 0; x < 400; ++x)
+                board.setPixel(x, y, (x % 10 == 4 || x % 10 == 5) && (y % 10 == 4 || y % 10 == 5) ? qRgb(255, 255, 255)
+                                                                                             : qRgb(0, 0, 0));
+        const QImage small = FennimarImaging::smoothScaleTo(board, 40);
+        for (int i = 0; i < 40; i += 7)
+            QVERIFY2(qRed(small.pixel(i, 39 - i)) < 40, qPrintable(QString::number(qRed(small.pixel(i, 39 - i)))));
+    }
+
     void drawingAndCompositing()
     {
         QImage canvas = FennimarImaging::imageWithSize(10, 10);
