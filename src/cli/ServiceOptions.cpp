@@ -13,7 +13,11 @@ using namespace Qt::StringLiterals;
 namespace brisko::cli {
 
 ServiceOptions::ServiceOptions(int defaultTimeoutSeconds)
-    : region(u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s),
+    : profile(u"profile"_s,
+              u"AWS profile of ~/.aws/credentials and ~/.aws/config (or AWS_SHARED_CREDENTIALS_FILE, "
+              "AWS_CONFIG_FILE) whose keys, token and region to use; AWS_PROFILE, else \"default\"."_s,
+              u"NAME"_s),
+      region(u"region"_s, u"SES region, e.g. eu-west-1."_s, u"REGION"_s),
       endpoint(u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s, u"URL"_s),
       signature(u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s, u"v4|v3"_s),
       timeout(u"timeout"_s,
@@ -26,13 +30,21 @@ ServiceOptions::ServiceOptions(int defaultTimeoutSeconds)
 
 void ServiceOptions::addTo(QCommandLineParser &parser) const
 {
-    parser.addOptions({region, endpoint, signature, timeout, verbose});
+    parser.addOptions({profile, region, endpoint, signature, timeout, verbose});
 }
 
 bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &command, Io &io)
 {
+    exitStatus = UsageError;
     AccountSettings::Overrides overrides;
     overrides.useEnvironment = true;
+    if (parser.isSet(profile)) {
+        overrides.profile = parser.value(profile).trimmed();
+        if (overrides.profile->isEmpty()) {
+            io.err << "brisko-cli " << command << ": --profile needs a profile name\n";
+            return false;
+        }
+    }
     if (parser.isSet(region))
         overrides.region = parser.value(region);
     if (parser.isSet(endpoint)) {
@@ -62,6 +74,12 @@ bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &comm
     AccountSettings::setOverrides(overrides);
     if (!parser.isSet(verbose))
         QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
+    if (const auto problem = AccountSettings::load().problem) {
+        io.err << "brisko-cli " << command << ": " << *problem << '\n';
+        exitStatus = Failure;
+        return false;
+    }
+    exitStatus = 0;
     return true;
 }
 

@@ -107,9 +107,10 @@ int runQuota(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     ServiceOptions service(30);
     service.addTo(parser);
-    if (!parseArguments(parser, u"quota"_s, arguments, io) ||
-        !applyServiceOptions(service, parser, u"quota"_s, io))
+    if (!parseArguments(parser, u"quota"_s, arguments, io))
         return UsageError;
+    if (!applyServiceOptions(service, parser, u"quota"_s, io))
+        return service.exitStatus;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli quota: takes no arguments\n";
         return UsageError;
@@ -139,9 +140,10 @@ int runStats(const QStringList &arguments, Io &io)
     service.addTo(parser);
     const QCommandLineOption html(u"html"_s, u"Print the report page instead of the service's answer."_s);
     parser.addOption(html);
-    if (!parseArguments(parser, u"stats"_s, arguments, io) ||
-        !applyServiceOptions(service, parser, u"stats"_s, io))
+    if (!parseArguments(parser, u"stats"_s, arguments, io))
         return UsageError;
+    if (!applyServiceOptions(service, parser, u"stats"_s, io))
+        return service.exitStatus;
     if (!parser.positionalArguments().isEmpty()) {
         io.err << "brisko-cli stats: takes no arguments\n";
         return UsageError;
@@ -166,9 +168,10 @@ int runVerify(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     ServiceOptions service(30);
     service.addTo(parser);
-    if (!parseArguments(parser, u"verify"_s, arguments, io) ||
-        !applyServiceOptions(service, parser, u"verify"_s, io))
+    if (!parseArguments(parser, u"verify"_s, arguments, io))
         return UsageError;
+    if (!applyServiceOptions(service, parser, u"verify"_s, io))
+        return service.exitStatus;
     const QStringList addresses = parser.positionalArguments();
     if (addresses.isEmpty()) {
         io.err << "brisko-cli verify: name at least one address\n";

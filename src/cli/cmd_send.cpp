@@ -299,7 +299,7 @@ int runSend(const QStringList &arguments, Io &io)
     }
 
     if (!service.apply(parser, u"send"_s, io))
-        return UsageError;
+        return service.exitStatus;
     if (service.timeoutMs)
         SendRun::setSendTimeout(*service.timeoutMs);
     std::optional<double> rate;
@@ -330,8 +330,8 @@ int runSend(const QStringList &arguments, Io &io)
 
     const AccountSettings settings = AccountSettings::load();
     if (!settings.accessKey) {
-        io.err << "brisko-cli send: no access key stored (account panel, or AWS_ACCESS_KEY_ID and "
-                  "AWS_SECRET_ACCESS_KEY)\n";
+        io.err << "brisko-cli send: no access key stored (account panel, an AWS profile, or "
+                  "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY)\n";
         return Failure;
     }
 

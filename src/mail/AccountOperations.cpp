@@ -22,6 +22,12 @@ template<typename Collector>
 bool start(const AccountSettings &settings, const QString &action, const QList<SesRequest::Parameter> &parameters,
            const std::optional<QString> &address = std::nullopt)
 {
+    if (settings.problem) {
+        qCWarning(lcMail).noquote() << action << "not sent:" << *settings.problem;
+        if (MailHost *host = MailHost::shared())
+            host->accountProblem(*settings.problem);
+        return false;
+    }
     const SesRequest::Request request = SesRequest::build(settings, action, parameters);
     QNetworkReply *reply = networkAccessManager()->post(request.networkRequest(g_timeoutMs), request.body);
     new Collector(reply, action, address);
@@ -37,7 +43,7 @@ const QString StyleBlock = u"<style type=\"text/css\">\tbody\t{\tbackground-colo
 bool getAccountSendQuota()
 {
     const AccountSettings settings = AccountSettings::load();
-    if (!settings.accessKey || !settings.secretKey) {
+    if (!settings.problem && (!settings.accessKey || !settings.secretKey)) {
         qCInfo(lcMail) << "GetSendQuota not sent: no access key or secret key stored";
         return false;
     }
@@ -47,7 +53,7 @@ bool getAccountSendQuota()
 bool getAccountStatistics()
 {
     const AccountSettings settings = AccountSettings::load();
-    if (!settings.secretKey) {
+    if (!settings.problem && !settings.secretKey) {
         qCInfo(lcMail) << "GetSendStatistics not sent: no secret key stored";
         return false;
     }

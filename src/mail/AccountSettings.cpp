@@ -1,6 +1,8 @@
 #include "AccountSettings.h"
 
+#include "AwsProfiles.h"
 #include "FennimarUserDefaults.h"
+#include "SecretStore.h"
 
 #include <QSettings>
 
@@ -34,11 +36,15 @@ std::optional<QString> environment(const char *name)
 
 } // namespace
 
-AccountSettings AccountSettings::load()
+AccountSettings AccountSettings::stored()
 {
+    // Secrets still in the preferences file go to the keyring the first time one runs.
+    SecretStore::moveFromPreferences({SecretKeyKey.toString(), SmtpPasswordKey.toString()});
+
     AccountSettings settings;
+    QString keyringFailure;
     settings.accessKey = storedString(AccessKeyKey);
-    settings.secretKey = storedString(SecretKeyKey);
+    settings.secretKey = SecretStore::read(SecretKeyKey.toString(), &keyringFailure);
     if (const auto region = storedString(RegionKey); region && !region->trimmed().isEmpty())
         settings.region = region->trimmed();
     settings.endpoint = storedString(EndpointKey).value_or(QString()).trimmed();
@@ -52,16 +58,76 @@ AccountSettings AccountSettings::load()
     if (ok && port > 0 && port < 65536)
         settings.smtpPort = port;
     settings.smtpUser = storedString(SmtpUserKey).value_or(QString());
-    settings.smtpPassword = storedString(SmtpPasswordKey).value_or(QString());
+    settings.smtpPassword = SecretStore::read(SmtpPasswordKey.toString(), &keyringFailure).value_or(QString());
+    if (const auto profile = storedString(AwsProfileKey); profile && !profile->trimmed().isEmpty())
+        settings.awsProfile = profile->trimmed();
+    if (!keyringFailure.isEmpty())
+        settings.problem = keyringFailure;
+    return settings;
+}
 
+AccountSettings AccountSettings::load()
+{
+    AccountSettings settings = stored();
     const Overrides &overrides = processOverrides();
+
+    // The profile: the run's, else the environment's, else the stored choice; brisko-cli
+    // also looks at "default" when none is named. One that was named must be there.
+    std::optional<QString> profileName = overrides.profile;
+    if (!profileName && overrides.useEnvironment)
+        profileName = environment("AWS_PROFILE");
+    if (!profileName)
+        profileName = settings.awsProfile;
+    const bool named = profileName.has_value();
+    if (!profileName && overrides.useEnvironment)
+        profileName = AwsProfiles::DefaultProfile.toString();
+    // Keys from the window's chosen profile replace the typed ones, never mix with them.
+    if (!overrides.useEnvironment && settings.awsProfile) {
+        settings.accessKey.reset();
+        settings.secretKey.reset();
+    }
+
+    bool keysFromProfile = false;
+    if (profileName) {
+        QString error;
+        const auto profile = AwsProfiles::load(*profileName, &error);
+        if (!profile) {
+            settings.problem = error;
+        } else if (named && !profile->found) {
+            settings.problem = u"the AWS profile \"%1\" is in neither %2 nor %3"_s.arg(
+                *profileName, AwsProfiles::credentialsFilePath(), AwsProfiles::configFilePath());
+        } else if (profile->found) {
+            if (profile->hasKeys()) {
+                settings.accessKey = profile->accessKeyId;
+                settings.secretKey = profile->secretAccessKey;
+                settings.sessionToken = profile->sessionToken;
+                settings.profileInUse = profile->name;
+                keysFromProfile = true;
+            } else if (named && (profile->accessKeyId || profile->secretAccessKey || settings.awsProfile)) {
+                settings.problem = u"the AWS profile \"%1\" has no aws_access_key_id and "
+                                   "aws_secret_access_key"_s.arg(*profileName);
+            }
+            if (profile->region)
+                settings.region = profile->region->trimmed();
+        }
+    }
+
     if (overrides.useEnvironment) {
-        if (const auto value = environment("AWS_ACCESS_KEY_ID"))
-            settings.accessKey = value;
-        if (const auto value = environment("AWS_SECRET_ACCESS_KEY"))
-            settings.secretKey = value;
+        // Keys of a profile named on the command line go before the environment's.
+        const bool profileFromRun = overrides.profile && keysFromProfile;
+        if (!profileFromRun) {
+            if (const auto value = environment("AWS_ACCESS_KEY_ID")) {
+                settings.accessKey = value;
+                settings.sessionToken = environment("AWS_SESSION_TOKEN");
+                settings.profileInUse.clear();
+            }
+            if (const auto value = environment("AWS_SECRET_ACCESS_KEY"))
+                settings.secretKey = value;
+        }
         if (const auto value = environment("AWS_REGION"))
             settings.region = value->trimmed();
+        else if (const auto fallback = environment("AWS_DEFAULT_REGION"))
+            settings.region = fallback->trimmed();
     }
     if (overrides.region)
         settings.region = overrides.region->trimmed();
@@ -72,25 +138,39 @@ AccountSettings AccountSettings::load()
     return settings;
 }
 
-void AccountSettings::save() const
+bool AccountSettings::save(QString *error) const
 {
-    const auto store = FennimarUserDefaults::settings();
-    const auto put = [&store](QStringView key, const std::optional<QString> &value) {
-        if (value)
-            store->setValue(key.toString(), *value);
-        else
-            store->remove(key.toString());
-    };
-    put(AccessKeyKey, accessKey);
-    put(SecretKeyKey, secretKey);
-    put(RegionKey, region);
-    put(EndpointKey, endpoint);
-    put(SignatureVersionKey, signatureVersionName(signatureVersion));
-    put(SmtpHostKey, smtpHost);
-    put(SmtpPortKey, QString::number(smtpPort));
-    put(SmtpUserKey, smtpUser);
-    put(SmtpPasswordKey, smtpPassword);
-    store->sync();
+    bool ok = true;
+    QString failure;
+    {
+        const auto store = FennimarUserDefaults::settings();
+        const auto put = [&store](QStringView key, const std::optional<QString> &value) {
+            if (value)
+                store->setValue(key.toString(), *value);
+            else
+                store->remove(key.toString());
+        };
+        put(AccessKeyKey, accessKey);
+        put(RegionKey, region);
+        put(EndpointKey, endpoint);
+        put(SignatureVersionKey, signatureVersionName(signatureVersion));
+        put(SmtpHostKey, smtpHost);
+        put(SmtpPortKey, QString::number(smtpPort));
+        put(SmtpUserKey, smtpUser);
+        put(AwsProfileKey, awsProfile);
+        store->sync();
+        if (store->status() != QSettings::NoError) {
+            ok = false;
+            failure = u"the preferences could not be written to %1"_s.arg(store->fileName());
+        }
+    }
+    const std::optional<QString> password =
+        smtpPassword.isEmpty() ? std::nullopt : std::optional<QString>(smtpPassword);
+    ok = SecretStore::write(SecretKeyKey.toString(), secretKey, failure.isEmpty() ? &failure : nullptr) && ok;
+    ok = SecretStore::write(SmtpPasswordKey.toString(), password, failure.isEmpty() ? &failure : nullptr) && ok;
+    if (error)
+        *error = failure;
+    return ok;
 }
 
 void AccountSettings::setOverrides(const Overrides &overrides)

@@ -10,8 +10,18 @@ namespace brisko {
 
 // The account the program talks to: the SES credentials, where the service is and how
 // requests are signed, and the SMTP server. Read afresh for every request from the shared
-// preferences (the window's account panel writes them), then overridden, where the
-// process asked for it, by the environment and by the settings of one run (brisko-cli).
+// preferences (the window's account panel writes them) and, where one is chosen, an AWS
+// profile of the shared credential files, then overridden, where the process asked for it,
+// by the environment and by the settings of one run (brisko-cli).
+//
+// Order, highest first: the run's options (--region, --profile, …), the environment
+// (AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN, AWS_REGION, AWS_PROFILE),
+// the profile, the preferences. A profile named by --profile supplies the keys even when
+// the environment holds others, as the AWS command line does; the region from --region or
+// AWS_REGION still goes first.
+//
+// The secret key and the SMTP password are kept by SecretStore: in the desktop keyring when
+// one runs, else in the preferences file.
 struct AccountSettings
 {
     enum class SignatureVersion {
@@ -29,12 +39,17 @@ struct AccountSettings
     static constexpr QStringView SmtpPortKey = u"SMTPPort";
     static constexpr QStringView SmtpUserKey = u"SMTPUser";
     static constexpr QStringView SmtpPasswordKey = u"SMTPPassword";
+    // The AWS profile whose keys, token and region the window uses; absent or empty: the
+    // keys typed in the account panel.
+    static constexpr QStringView AwsProfileKey = u"AwsProfile";
 
     static constexpr QStringView DefaultRegion = u"us-east-1";
 
     // None when nothing is stored; an empty string counts as stored.
     std::optional<QString> accessKey;
     std::optional<QString> secretKey;
+    // The session token of temporary credentials (sent as X-Amz-Security-Token).
+    std::optional<QString> sessionToken;
     QString region = DefaultRegion.toString();
     QString endpoint; // empty: the region's standard endpoint
     SignatureVersion signatureVersion = SignatureVersion::V4;
@@ -42,23 +57,40 @@ struct AccountSettings
     int smtpPort = 25;
     QString smtpUser;
     QString smtpPassword;
+    // The stored profile choice (AwsProfileKey); none: keys typed by hand.
+    std::optional<QString> awsProfile;
+
+    // Filled by load(), not stored:
+    // the profile whose keys are in use; empty when the keys come from elsewhere.
+    QString profileInUse;
+    // Why the account cannot be used as it stands: a credential file that breaks the INI
+    // form (with file and line), a chosen profile that is missing or has no keys, a keyring
+    // that does not answer. Requests are not sent while it is set.
+    std::optional<QString> problem;
 
     // What one process lays over the stored settings.
     struct Overrides
     {
-        // Take AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and AWS_REGION from the environment
-        // when they are set and not empty (brisko-cli does; the window does not).
+        // Take AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN, AWS_REGION (or
+        // AWS_DEFAULT_REGION) and AWS_PROFILE from the environment when they are set and not
+        // empty, and read the "default" profile when no profile is chosen (brisko-cli does;
+        // the window uses only the profile stored in the preferences).
         bool useEnvironment = false;
+        std::optional<QString> profile;
         std::optional<QString> region;
         std::optional<QString> endpoint;
         std::optional<SignatureVersion> signatureVersion;
     };
 
-    // The stored settings with the process's overrides applied. Missing or unreadable
-    // values fall back to the defaults above.
+    // The settings in use: the stored settings, the profile and the process's overrides.
+    // Missing or unreadable values fall back to the defaults above.
     static AccountSettings load();
-    // Writes every field to the preferences (a none key is removed).
-    void save() const;
+    // Only what the preferences (and the secret store) hold, as the account panel edits it.
+    static AccountSettings stored();
+    // Writes every field to the preferences (a none key is removed), the secrets through
+    // SecretStore. False, with the reason in *error, when a secret could not go to the
+    // keyring; it is then kept in the preferences file.
+    bool save(QString *error = nullptr) const;
 
     // Overrides for the rest of the process (brisko-cli sets them from its options).
     static void setOverrides(const Overrides &overrides);

@@ -35,6 +35,11 @@ public:
     // none when the document has none). A good answer calls nothing.
     virtual void showLoginFailure(const QString &heading, const std::optional<QString> &message) = 0;
 
+    // A request was not sent because the account cannot be used as it stands: a malformed
+    // AWS credential file (the text names file and line), a chosen profile that is missing,
+    // a keyring that did not answer. The window tells the user; brisko-cli checks first.
+    virtual void accountProblem(const QString &problem) { Q_UNUSED(problem); }
+
     // The answer to VerifyEmailAddress for one address; none when no answer came. The
     // window ignores it (the user was told when the requests went out).
     virtual void verificationResponse(const QString &address, const std::optional<QString> &answer)

@@ -224,6 +224,11 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
     m_userInfo = RunInfo{subject, from, replyTo, returnPath, message, htmlMessage, recipients};
     m_total = recipients.size();
     m_settings = AccountSettings::load();
+    if (m_settings.problem) {
+        m_runState = RunState::Running;
+        endRun(u"The account cannot be used, so nothing was sent: %1"_s.arg(*m_settings.problem));
+        return;
+    }
 
     if (isSMTP()) {
         m_runState = RunState::Running;

@@ -168,6 +168,9 @@ Request buildV3(const AccountSettings &settings, const QString &action, const QL
         {QByteArrayLiteral("Date"), date.toLatin1()},
         {QByteArrayLiteral("X-Amzn-Authorization"), authorization.toLatin1()},
     };
+    // The scheme signs only the date; the token of temporary credentials rides along.
+    if (settings.sessionToken)
+        request.headers.append({QByteArrayLiteral("X-Amz-Security-Token"), settings.sessionToken->toUtf8()});
     logRequest(action, request.url);
     return request;
 }
@@ -181,11 +184,14 @@ Request buildV4(const AccountSettings &settings, const QString &action, const QL
     for (const auto &[name, value] : parameters)
         request.body += '&' + SigV4::percentEncode(name.toUtf8()) + '=' + SigV4::percentEncode(value.toUtf8());
 
-    const HttpHeaderList signedHeaders = {
+    HttpHeaderList signedHeaders = {
         {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/x-www-form-urlencoded; charset=utf-8")},
         {QByteArrayLiteral("Host"), hostHeader(request.url)},
         {QByteArrayLiteral("X-Amz-Date"), SigV4::amzDate(now)},
     };
+    // The session token of temporary credentials is one of the signed headers.
+    if (settings.sessionToken)
+        signedHeaders.append({QByteArrayLiteral("X-Amz-Security-Token"), settings.sessionToken->toUtf8()});
     const SigV4::Signed result =
         SigV4::sign(request.method, request.url.path(QUrl::FullyEncoded).toLatin1(), {}, signedHeaders, request.body,
                     settings.accessKey.value_or(QString()).toUtf8(), settings.secretKey.value_or(QString()).toUtf8(),

@@ -23,11 +23,13 @@ using HttpHeaderList = QList<std::pair<QByteArray, QByteArray>>;
 //  - Signature Version 4 (the default): body "Action=…&Version=2010-12-01&<own parameters>",
 //    headers Content-Length, Content-Type "application/x-www-form-urlencoded; charset=utf-8",
 //    Host, X-Amz-Date and Authorization; content-type, host and x-amz-date are signed for
-//    service "ses" in the account's region.
+//    service "ses" in the account's region. Temporary credentials add X-Amz-Security-Token,
+//    signed with the others.
 //  - "AWS3-HTTPS" (Signature Version 3, legacy): body "Action=…&AWSAccessKeyId=…&
 //    SignatureVersion=2&SignatureMethod=HmacSHA256&Version=2010-12-01&<own parameters>",
 //    headers Content-Length, Content-Type "application/x-www-form-urlencoded", Date and
-//    X-Amzn-Authorization; only the Date value is signed.
+//    X-Amzn-Authorization; only the Date value is signed. Temporary credentials add
+//    X-Amz-Security-Token after them.
 namespace SesRequest {
 
 inline constexpr QStringView ApiVersion = u"2010-12-01";

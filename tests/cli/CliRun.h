@@ -21,7 +21,9 @@ struct Run
 inline QProcessEnvironment cliEnvironment(const QString &home = {}, const QStringList &env = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : {u"AWS_ACCESS_KEY_ID"_s, u"AWS_SECRET_ACCESS_KEY"_s, u"AWS_REGION"_s})
+    for (const QString &name : {u"AWS_ACCESS_KEY_ID"_s, u"AWS_SECRET_ACCESS_KEY"_s, u"AWS_SESSION_TOKEN"_s,
+                                u"AWS_REGION"_s, u"AWS_DEFAULT_REGION"_s, u"AWS_PROFILE"_s,
+                                u"AWS_SHARED_CREDENTIALS_FILE"_s, u"AWS_CONFIG_FILE"_s})
         environment.remove(name);
     if (!home.isEmpty())
         environment.insert(u"XDG_CONFIG_HOME"_s, home + u"/.config"_s);
