@@ -57,9 +57,9 @@ QString configFilePath();
 // error of the two files, if any.
 QStringList profileNames(QString *error = nullptr);
 
-// The profile's values: the credentials file's keys before the config file's, the region
-// from the config file (the credentials file's when the config has none). Errors of either
-// file are returned; an absent profile is not an error here (found tells).
+// The profile's values: each value of the credentials file before the config file's, as the
+// AWS tools merge them. Errors of either file are returned; an absent profile is not an
+// error here (found tells).
 std::optional<Profile> load(const QString &name, QString *error);
 
 } // namespace AwsProfiles
