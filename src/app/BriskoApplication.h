@@ -127,6 +127,7 @@ public:
                       const std::optional<QString> &sentLast24) override;
     void statisticsResponse(const QString &text) override;
     void showLoginFailure(const QString &heading, const std::optional<QString> &message) override;
+    void accountProblem(const QString &problem) override;
 
     // Delivery (BriskoApplicationDelivery.cpp)
     void deliver();
@@ -191,6 +192,7 @@ private:
     void connectEditor();
     void connectAccount();
     void fillAuthPanel();
+    void updateProfileControls();
     bool authPanelIsValid();
     void storeAuthPanel();
     void connectDelivery();

@@ -4,13 +4,17 @@
 
 #include "AccountOperations.h"
 #include "AccountSettings.h"
+#include "AwsProfiles.h"
 #include "BriskoConnector.h"
 #include "FennimarUserDefaults.h"
+#include "Localization.h"
 #include "QuotaLine.h"
 #include "RidorIvuvud.h"
+#include "SecretStore.h"
 #include "applogging.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -114,6 +118,8 @@ void BriskoApplication::connectAccount()
     }
     if (auto *buttons = panelChild<QDialogButtonBox>(m_authPanel, "authButtons"))
         connect(buttons, &QDialogButtonBox::accepted, this, &BriskoApplication::authDoneAction);
+    if (auto *useProfile = panelChild<QCheckBox>(m_authPanel, "useProfileCheck"))
+        connect(useProfile, &QCheckBox::toggled, this, &BriskoApplication::updateProfileControls);
 
     // The report is the service's text made into a page: nothing in it runs, and it
     // fetches nothing from elsewhere.
@@ -137,7 +143,7 @@ void BriskoApplication::showAuthPanel()
 
 void BriskoApplication::fillAuthPanel()
 {
-    const AccountSettings settings = AccountSettings::load();
+    const AccountSettings settings = AccountSettings::stored();
     const auto setText = [this](const char *name, const QString &text) {
         if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
             field->setText(text);
@@ -163,6 +169,52 @@ void BriskoApplication::fillAuthPanel()
         signature->setCurrentIndex(settings.signatureVersion == AccountSettings::SignatureVersion::V3
                                        ? SignatureV3Item
                                        : SignatureV4Item);
+    }
+
+    // The AWS profiles of the shared credential files, read afresh each time the panel opens.
+    QString filesProblem;
+    QStringList profiles = AwsProfiles::profileNames(&filesProblem);
+    if (settings.awsProfile && !profiles.contains(*settings.awsProfile))
+        profiles.append(*settings.awsProfile); // the choice stays visible while its file is away
+    if (auto *popUp = panelChild<QComboBox>(m_authPanel, "profilePopUp")) {
+        popUp->clear();
+        popUp->addItems(profiles);
+        popUp->setCurrentIndex(settings.awsProfile ? int(profiles.indexOf(*settings.awsProfile)) : 0);
+    }
+    if (auto *useProfile = panelChild<QCheckBox>(m_authPanel, "useProfileCheck")) {
+        useProfile->setChecked(settings.awsProfile.has_value());
+        useProfile->setEnabled(!profiles.isEmpty());
+    }
+    if (auto *note = panelChild<QLabel>(m_authPanel, "profileNoteLabel")) {
+        const QString files = AwsProfiles::credentialsFilePath() + u", "_s + AwsProfiles::configFilePath();
+        if (!filesProblem.isEmpty()) {
+            note->setText(brisko::tr(u"AWSFilesBroken"_s) + u"\n"_s + filesProblem);
+            note->setStyleSheet(u"color: #b00020;"_s);
+        } else {
+            note->setText(brisko::tr(profiles.isEmpty() ? u"NoAWSProfiles"_s : u"AWSProfilesFrom"_s) + u" "_s
+                          + files);
+            note->setStyleSheet(QString());
+        }
+    }
+    if (auto *place = panelChild<QLabel>(m_authPanel, "secretPlaceLabel")) {
+        if (SecretStore::place() == SecretStore::Place::Keyring)
+            place->setText(brisko::tr(u"SecretsInKeyring"_s));
+        else
+            place->setText(brisko::tr(u"SecretsInFile"_s) + u" "_s + FennimarUserDefaults::settingsFilePath());
+    }
+    updateProfileControls();
+}
+
+void BriskoApplication::updateProfileControls()
+{
+    auto *useProfile = panelChild<QCheckBox>(m_authPanel, "useProfileCheck");
+    const bool fromProfile = useProfile && useProfile->isChecked();
+    if (auto *popUp = panelChild<QComboBox>(m_authPanel, "profilePopUp"))
+        popUp->setEnabled(fromProfile);
+    // The typed keys stay stored; they are only not used while a profile is.
+    for (const char *name : {"accessKeyField", "secretKeyField"}) {
+        if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
+            field->setEnabled(!fromProfile);
     }
 }
 
@@ -190,7 +242,7 @@ bool BriskoApplication::authPanelIsValid()
 
 void BriskoApplication::storeAuthPanel()
 {
-    AccountSettings settings = AccountSettings::load();
+    AccountSettings settings = AccountSettings::stored();
     const auto text = [this](const char *name) -> std::optional<QString> {
         if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
             return field->text();
@@ -221,9 +273,22 @@ void BriskoApplication::storeAuthPanel()
         settings.smtpUser = *user;
     if (const auto password = text("smtp_pass"))
         settings.smtpPassword = *password;
-    settings.save();
-    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3"_s.arg(
-        settings.region, settings.endpointInUse(), AccountSettings::signatureVersionName(settings.signatureVersion));
+    auto *useProfile = panelChild<QCheckBox>(m_authPanel, "useProfileCheck");
+    auto *popUp = panelChild<QComboBox>(m_authPanel, "profilePopUp");
+    if (useProfile && popUp) {
+        const QString name = popUp->currentText().trimmed();
+        settings.awsProfile = useProfile->isChecked() && !name.isEmpty() ? std::optional<QString>(name)
+                                                                         : std::nullopt;
+    }
+    QString failure;
+    if (!settings.save(&failure)) {
+        // Nothing is lost: a secret the keyring refused stays in the preferences file.
+        const QString heading = brisko::tr(u"AccountNotStored_Head"_s);
+        QTimer::singleShot(0, this, [heading, failure] { RidorIvuvud::showSimpleDialog(heading, failure); });
+    }
+    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3, profile %4"_s.arg(
+        settings.region, settings.endpointInUse(), AccountSettings::signatureVersionName(settings.signatureVersion),
+        settings.awsProfile.value_or(u"none"_s));
 }
 
 void BriskoApplication::authDoneAction()
@@ -246,11 +311,23 @@ void BriskoApplication::showLoginFailure(const QString &heading, const std::opti
     QTimer::singleShot(0, this, [heading, message] { RidorIvuvud::showSimpleDialog(heading, message); });
 }
 
+void BriskoApplication::accountProblem(const QString &problem)
+{
+    const QString heading = brisko::tr(u"AccountProblem_Head"_s);
+    QTimer::singleShot(0, this, [heading, problem] { RidorIvuvud::showSimpleDialog(heading, problem); });
+}
+
 // ---- Credentials -----------------------------------------------------------------------
 
 bool BriskoApplication::hasAuthInfo() const
 {
-    return FennimarUserDefaults::objectForKey(AccountSettings::AccessKeyKey.toString()).isValid();
+    if (FennimarUserDefaults::objectForKey(AccountSettings::AccessKeyKey.toString()).isValid())
+        return true;
+    // An AWS profile chosen in the panel stands for the typed keys.
+    return !FennimarUserDefaults::objectForKey(AccountSettings::AwsProfileKey.toString())
+                .toString()
+                .trimmed()
+                .isEmpty();
 }
 
 void BriskoApplication::showNoAuthWarning()
@@ -302,6 +379,11 @@ void BriskoApplication::verifyItems()
     // Only "Send" goes on; "Cancel" or a dialog closed otherwise sends nothing.
     if (choice != RidorIvuvud::FirstButton)
         return;
+    // Told once, not once per address.
+    if (const auto problem = AccountSettings::load().problem) {
+        accountProblem(*problem);
+        return;
+    }
     BriskoConnector connector;
     for (const RecipientPtr &record : selected)
         connector.verifyEmailAddress(record ? record->email() : QString());

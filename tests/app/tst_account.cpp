@@ -7,7 +7,10 @@
 // The stand-in service lives with the mail tests; it is compiled into this test as well.
 #include "../mail/FakeSesServer.cpp"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -136,6 +139,68 @@ private Q_SLOTS:
         QTRY_COMPARE(boxes.shown(), 4);
         QCOMPARE(boxes.texts().at(3), u"Please check your Amazon AWS login details.\nToken is invalid."_s);
         QVERIFY(!s_log.join(u'\n').contains(u"Secret/Key"_s) && !s_log.join(u'\n').contains(u"new/secret"_s));
+    }
+
+    // "Use AWS profile": the profiles of the shared files are offered beside the typed keys;
+    // once chosen, the window's requests carry the profile's key, token and region, and a
+    // broken file is told with its line instead of sending. No keyring runs on the test's bus,
+    // so the panel says the secrets are in the preferences file.
+    void awsProfileChoice()
+    {
+        QTemporaryDir dir;
+        const QString credentials = dir.filePath(u"credentials"_s);
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(credentials, "[work]\naws_access_key_id = AKWORK\naws_secret_access_key = w/s\n"
+                                   "aws_session_token = TEMPTOKEN\n"));
+        QVERIFY(write(dir.filePath(u"config"_s), "[profile work]\nregion = eu-central-1\n[profile other]\n"));
+        qputenv("AWS_SHARED_CREDENTIALS_FILE", credentials.toLocal8Bit());
+        qputenv("AWS_CONFIG_FILE", dir.filePath(u"config"_s).toLocal8Bit());
+        const auto restore = qScopeGuard([] {
+            qunsetenv("AWS_SHARED_CREDENTIALS_FILE");
+            qunsetenv("AWS_CONFIG_FILE");
+            store(AccountSettings::AwsProfileKey, std::nullopt);
+        });
+        DialogDriver boxes({text(u"OK"_s)});
+
+        app()->showAuthPanel();
+        auto *useProfile = panel<QCheckBox>(u"useProfileCheck"_s);
+        auto *profiles = panel<QComboBox>(u"profilePopUp"_s);
+        QVERIFY(useProfile->isEnabled() && !useProfile->isChecked() && !profiles->isEnabled());
+        QCOMPARE(profiles->count(), 2);
+        QCOMPARE(profiles->itemText(0), u"other"_s);
+        QCOMPARE(panel<QLabel>(u"secretPlaceLabel"_s)->text(),
+                 text(u"SecretsInFile"_s) + u" "_s + FennimarUserDefaults::settingsFilePath());
+        useProfile->setChecked(true);
+        QVERIFY(profiles->isEnabled() && !panel(u"accessKeyField"_s)->isEnabled());
+        profiles->setCurrentText(u"work"_s);
+        pressOk();
+        QCOMPARE(FennimarUserDefaults::objectForKey(u"AwsProfile"_s).toString(), u"work"_s);
+        QCOMPARE(AccountSettings::stored().accessKey, TestAccessKey); // typed keys kept
+        QTRY_COMPARE(m_server.requests().size(), 1);
+        const RecordedRequest request = m_server.requests().first();
+        QVERIFY(request.header("Authorization").contains("AKWORK/" + request.header("X-Amz-Date").left(8)
+                                                         + "/eu-central-1/ses/"));
+        QCOMPARE(request.header("X-Amz-Security-Token"), "TEMPTOKEN"_ba);
+
+        // A profile chosen counts as an account set up, even without typed keys.
+        store(AccountSettings::AccessKeyKey, std::nullopt);
+        QVERIFY(app()->hasAuthInfo());
+
+        // A broken file: shown in the panel, and the login check is not sent but told.
+        QVERIFY(write(credentials, "[work]\naws_access_key_id = AKWORK\nnonsense\n"));
+        m_server.clear();
+        app()->showAuthPanel();
+        QVERIFY(useProfile->isChecked());
+        QCOMPARE(panel<QLabel>(u"profileNoteLabel"_s)->text(),
+                 text(u"AWSFilesBroken"_s) + u"\n"_s + credentials + u":3: expected \"name = value\" or a [section] head"_s);
+        pressOk();
+        QTRY_COMPARE(boxes.shown(), 1);
+        QCOMPARE(boxes.texts().first(), text(u"AccountProblem_Head"_s) + u"\n"_s + credentials
+                                            + u":3: expected \"name = value\" or a [section] head"_s);
+        QCOMPARE(m_server.requests().size(), 0);
     }
 
     // Only a stored access key, even an empty one, asks for the quota at launch; the
