@@ -120,6 +120,8 @@ void BriskoApplication::connectAccount()
         connect(buttons, &QDialogButtonBox::accepted, this, &BriskoApplication::authDoneAction);
     if (auto *useProfile = panelChild<QCheckBox>(m_authPanel, "useProfileCheck"))
         connect(useProfile, &QCheckBox::toggled, this, &BriskoApplication::updateProfileControls);
+    if (auto *popUp = panelChild<QComboBox>(m_authPanel, "profilePopUp"))
+        popUp->setAccessibleName(brisko::tr(u"UseAWSProfile"_s));
 
     // The report is the service's text made into a page: nothing in it runs, and it
     // fetches nothing from elsewhere.

@@ -120,8 +120,8 @@ int runQuota(const QStringList &arguments, Io &io)
     host.pending = 1;
     if (!AccountOperations::getAccountSendQuota()) {
         io.err
-            << "brisko-cli quota: no access key and secret key stored (account panel, or AWS_ACCESS_KEY_ID "
-               "and AWS_SECRET_ACCESS_KEY)\n";
+            << "brisko-cli quota: no access key and secret key stored (account panel, an AWS profile, or "
+               "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY)\n";
         return Failure;
     }
     host.wait();
@@ -152,7 +152,8 @@ int runStats(const QStringList &arguments, Io &io)
     const HostScope scope(&host);
     host.pending = 1;
     if (!AccountOperations::getAccountStatistics()) {
-        io.err << "brisko-cli stats: no secret key stored (account panel, or AWS_SECRET_ACCESS_KEY)\n";
+        io.err << "brisko-cli stats: no secret key stored (account panel, an AWS profile, or "
+                  "AWS_SECRET_ACCESS_KEY)\n";
         return Failure;
     }
     host.wait();

@@ -61,7 +61,9 @@ ParseResult parse(const QByteArray &text, const QString &fileName)
         return result;
     };
 
-    const QString content = QString::fromUtf8(text);
+    QString content = QString::fromUtf8(text);
+    if (content.startsWith(QChar(0xFEFF)))
+        content.remove(0, 1); // a byte order mark written by some editors
     const QStringList lines = content.split(u'\n');
     QString section;
     bool inSection = false;
