@@ -436,7 +436,11 @@ ReadResult read(const QString &path)
     if (file.error() != QFileDevice::NoError)
         return invalid(file.errorString());
     file.close();
+    return decode(bytes);
+}
 
+ReadResult decode(QByteArrayView bytes)
+{
     if (std::optional<CampaignDocument> direct = DirectReader(bytes).read()) {
         ReadResult result;
         result.status = ReadStatus::Ok;

@@ -26,6 +26,9 @@ struct ReadResult
 // strings) and RECIPIENTS (array of dictionaries of strings). Keys are optional.
 ReadResult read(const QString &path);
 
+// The same for the file's bytes (never Missing).
+ReadResult decode(QByteArrayView bytes);
+
 // The archive bytes of a campaign: all eight keys, empty fields as empty strings.
 QByteArray encode(const CampaignDocument &document);
 
