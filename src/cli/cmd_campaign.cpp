@@ -4,6 +4,7 @@
 #include "CampaignJson.h"
 #include "FennimarStrings.h"
 #include "KeyedArchive.h"
+#include "RecipientImport.h"
 #include "clicommands.h"
 
 #include <QCommandLineParser>
@@ -176,6 +177,11 @@ int runCreate(const QStringList &arguments, Io &io)
             ++row;
             if (record->email().isEmpty()) {
                 io.err << "brisko-cli create: recipient " << row << " has no EMAIL\n";
+                return Failure;
+            }
+            if (RecipientImport::hasControlCharacter(record->email().toUtf8())) {
+                io.err << "brisko-cli create: recipient " << row
+                       << " has a control character in its EMAIL, which no address may hold\n";
                 return Failure;
             }
         }

@@ -1,9 +1,11 @@
 // brisko-cli show / create as a script would use them: the real binary, its output and exit status.
 
 #include "BinaryPlist.h"
+#include "CampaignFile.h"
 #include "CliRun.h"
 
 #include "BinaryPlist.h"
+#include "CampaignFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -92,6 +94,9 @@ private Q_SLOTS:
         QTest::newRow("show not an archive") << u"show text.brisko"_s << 1 << u"not a campaign file"_s;
         QTest::newRow("recipient without address")
             << u"create y.brisko --json noemail.json"_s << 1 << u"has no EMAIL"_s;
+        write(u"nul.json"_s, R"({"recipients":[{"EMAIL":"a@x.org"},{"EMAIL":"b@x.org\u0000c.org"}]})");
+        QTest::newRow("address with a NUL")
+            << u"create y.brisko --json nul.json"_s << 1 << u"recipient 2 has a control character in its EMAIL"_s;
     }
 
     void statusAndOutput()
@@ -107,12 +112,16 @@ private Q_SLOTS:
                 !QFile::exists(m_dir.filePath(u"y.brisko"_s)));
     }
 
-    // Whatever a campaign holds, no control character but the line ends reaches the headers.
+    // Whatever a campaign file holds (it may come from elsewhere), no control character but
+    // the line ends reaches the headers.
     void controlCharactersStayOutOfHeaders()
     {
-        write(u"nul.json"_s, R"({"subject":"Hi\u0000the\u001bre\u007f","from":"Me\u0000 <me@x.org>",
-            "body":"keeps \u0001 its text","recipients":[{"EMAIL":"a@x.org\u0000b"}]})");
-        QCOMPARE(run(u"create nul.brisko --json nul.json"_s).status, 0);
+        brisko::CampaignDocument document;
+        document.subject = u"Hi\u0000the\u001bre\u007f"_s;
+        document.from = u"Me\u0000 <me@x.org>"_s;
+        document.body = u"keeps \u0001 its text"_s;
+        document.recipients = brisko::RecipientList{brisko::makeRecipient({{u"EMAIL"_s, u"a@x.org\u0000b"_s}})};
+        QCOMPARE(brisko::CampaignFile::write(m_dir.filePath(u"nul.brisko"_s), document), std::nullopt);
         const Run r = run(u"preview nul.brisko --row 1"_s);
         QCOMPARE(r.status, 0);
         const QString headers = r.out.section(u"\n\n"_s, 0, 0);
