@@ -2,10 +2,13 @@
 
 #include "foundationlogging.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -93,6 +96,28 @@ private:
     QByteArray m_name;
 };
 
+// A temporary file of a write that never finished (the process was killed mid-write) is
+// removed by the next complete write of the same file, once it is an hour old: a younger
+// one may belong to a write still under way in another process.
+void removeAbandoned(const QString &folder, const QString &fileName)
+{
+    const QString prefix = u'.' + fileName + u'.';
+    const QDateTime hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+    const QDir dir(folder);
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        const QString name = entry.fileName();
+        if (name.size() != prefix.size() + 8 || !name.startsWith(prefix))
+            continue;
+        const QStringView suffix = QStringView(name).sliced(prefix.size());
+        const bool hex = std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+        });
+        if (hex && entry.lastModified() < hourAgo && QFile::remove(entry.filePath()))
+            qCInfo(lcFoundation).noquote() << "AtomicFile.write - removed an abandoned temporary file"
+                                           << entry.filePath();
+    }
+}
+
 int writeAll(int fd, QByteArrayView bytes)
 {
     const char *p = bytes.data();
@@ -175,6 +200,7 @@ std::optional<QString> write(const QString &path, QByteArrayView bytes)
                                               << reasonOf(errno);
         ::close(dir);
     }
+    removeAbandoned(folder, info.fileName());
     return std::nullopt;
 }
 

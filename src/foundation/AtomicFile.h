@@ -15,6 +15,8 @@
 // afterwards so the rename itself survives a crash. An existing file's permissions are
 // kept; a new file gets 0666 less the umask, as any other file the program creates.
 // A symbolic link at the path is followed: its target is replaced, the link stays.
+// Temporary files a killed write left beside the file (".<name>.<8 hex digits>") are
+// removed by the next complete write once they are an hour old.
 //
 // Buffered writers (QFile, QSaveFile) are not used on purpose: a buffered flush that
 // fails inside QSaveFile::commit() can still let commit() report success, leaving a

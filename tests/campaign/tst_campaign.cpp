@@ -5,6 +5,7 @@
 #include "CampaignFile.h"
 #include "KeyedArchive.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -267,6 +268,23 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
         const auto user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
         QCOMPARE(QFile::permissions(target) & ~user, mode);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+
+        // What a killed save left is cleared by the next save once it is an hour old.
+        const auto leftover = [&](const QString &name, qint64 age) {
+            QFile file(folder.filePath(name));
+            if (!file.open(QIODevice::WriteOnly) || file.write("partial") != 7 || !file.flush() ||
+                !file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-age), QFileDevice::FileModificationTime))
+                qFatal("cannot place a leftover");
+        };
+        leftover(u".real.brisko.0badc0de"_s, 7200);
+        leftover(u".real.brisko.12345678"_s, 60);      // maybe a save under way elsewhere
+        leftover(u".real.brisko.old"_s, 7200);          // not one of ours
+        leftover(u".other.brisko.0badc0de"_s, 7200);    // another file's
+        QCOMPARE(CampaignFile::write(target, document), std::nullopt);
+        QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        left.sort();
+        QCOMPARE(left, (QStringList{u".other.brisko.0badc0de"_s, u".real.brisko.12345678"_s, u".real.brisko.old"_s,
+                                    u"link.brisko"_s, u"real.brisko"_s}));
     }
 
     // Records as the platform's archiver may store them read back the same, whatever reader
