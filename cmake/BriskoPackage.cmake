@@ -72,7 +72,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://brisko.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, never linked: the window's platform plugin and its SVG images, and the
-# Secret Service client the keyring library opens when a desktop keyring runs.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, libsecret-1-0")
+# Loaded at run time, never linked: the window's platform plugin and its image formats, and
+# the Secret Service client the keyring library opens when a desktop keyring runs; PNG files
+# are recompressed when pngcrush is there.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, libsecret-1-0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pngcrush")
 include(CPack)

@@ -28,7 +28,9 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaType>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -121,6 +123,24 @@ bool BriskoApplication::loadInterface()
     m_quotaField = child<QLabel>(m_window, "quotaField");
     m_bodyView = child<QPlainTextEdit>(m_window, "bodyView");
     m_htmlView = child<QPlainTextEdit>(m_window, "htmlView");
+    // Tab types a tab in the editors, so Ctrl+Tab and Ctrl+Shift+Tab move the focus on from
+    // them (the editor tabs still change with Ctrl+PageDown and Ctrl+PageUp).
+    for (QPlainTextEdit *editor : {m_bodyView, m_htmlView}) {
+        if (!editor)
+            continue;
+        for (const bool forward : {true, false}) {
+            auto *leave = new QShortcut(forward ? QKeySequence(Qt::CTRL | Qt::Key_Tab)
+                                                : QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                        editor);
+            leave->setContext(Qt::WidgetShortcut);
+            connect(leave, &QShortcut::activated, editor, [editor, forward] {
+                // The window moves the focus on from its focus widget, as for Tab outside an editor.
+                QKeyEvent tab(QEvent::KeyPress, forward ? Qt::Key_Tab : Qt::Key_Backtab,
+                              forward ? Qt::NoModifier : Qt::ShiftModifier);
+                QCoreApplication::sendEvent(editor->window(), &tab);
+            });
+        }
+    }
     m_htmlPreviewView = child<QWebEngineView>(m_window, "htmlPreviewView");
     m_checkForUpdatesItem = child<QAction>(m_window, "checkForUpdatesItem");
     m_placeHoldersForHTMLPopUp = child<QComboBox>(m_window, "placeHoldersForHTMLPopUp");
@@ -221,7 +241,9 @@ void BriskoApplication::connectInterface()
     for (QComboBox *popUp : {m_placeHoldersForHTMLPopUp, m_placeHoldersForTextPopUp}) {
         if (!popUp)
             continue;
-        popUp->addItem(brisko::tr(QStringLiteral("Placeholders")));
+        // The chosen entry is what a screen reader calls the list: each list says its own.
+        popUp->addItem(brisko::tr(popUp == m_placeHoldersForTextPopUp ? QStringLiteral("PlaceholdersForText")
+                                                                      : QStringLiteral("PlaceholdersForHTML")));
         popUp->setEnabled(false);
     }
 

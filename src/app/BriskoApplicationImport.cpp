@@ -117,7 +117,9 @@ void BriskoApplication::importDone()
         const QSignalBlocker quiet(popUp);
         popUp->setEnabled(true);
         popUp->clear();
-        popUp->addItem(brisko::tr(QStringLiteral("Placeholders")));
+        // The chosen entry is what a screen reader calls the list: each list says its own.
+        popUp->addItem(brisko::tr(popUp == m_placeHoldersForTextPopUp ? QStringLiteral("PlaceholdersForText")
+                                                                      : QStringLiteral("PlaceholdersForHTML")));
         popUp->addItems(columns);
         popUp->setCurrentIndex(0);
     }

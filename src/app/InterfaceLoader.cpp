@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QChildEvent>
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
@@ -44,6 +45,8 @@ void localizeObject(QObject *object, const InterfaceLoader::Translate &translate
         if (widget->isWindow() || qobject_cast<QDialog *>(widget))
             apply(widget->windowTitle(), [&](const QString &t) { widget->setWindowTitle(t); });
         apply(widget->toolTip(), [&](const QString &t) { widget->setToolTip(t); });
+        apply(widget->accessibleName(), [&](const QString &t) { widget->setAccessibleName(t); });
+        apply(widget->accessibleDescription(), [&](const QString &t) { widget->setAccessibleDescription(t); });
     }
     if (auto *label = qobject_cast<QLabel *>(object))
         apply(label->text(), [&](const QString &t) { label->setText(t); });
@@ -69,6 +72,25 @@ void localizeObject(QObject *object, const InterfaceLoader::Translate &translate
         apply(action->iconText(), [&](const QString &t) { action->setIconText(t); });
     }
 }
+
+// Web content keeps the Tab key once it has the focus, so a web view (and the widget it
+// renders into, made when the first page loads) takes the focus only when clicked; its text
+// stays readable through the accessibility tree.
+class ClickFocusOnly : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+            if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
+                child->setFocusPolicy(Qt::ClickFocus);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -99,6 +121,10 @@ QWidget *InterfaceLoader::createWidget(const QString &className, QWidget *parent
     if (className == u"QWebEngineView") {
         auto *view = new QWebEngineView(parent);
         view->setObjectName(name);
+        view->setFocusPolicy(Qt::ClickFocus);
+        for (QWidget *child : view->findChildren<QWidget *>())
+            child->setFocusPolicy(Qt::ClickFocus);
+        view->installEventFilter(new ClickFocusOnly(view));
         return view;
     }
     if (className == u"BriskoSearchToolbarItem") {

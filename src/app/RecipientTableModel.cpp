@@ -42,7 +42,7 @@ RecipientTableModel::RecipientTableModel(Campaign *campaign, QObject *parent)
         const int status = columnOf(StatusColumn);
         if (rowCount() > 0 && status >= 0)
             Q_EMIT dataChanged(index(0, status), index(rowCount() - 1, status),
-                               {Qt::DecorationRole, Qt::ToolTipRole, ResponseRole});
+                               {Qt::DecorationRole, Qt::ToolTipRole, Qt::AccessibleTextRole, ResponseRole});
     });
 }
 
@@ -104,7 +104,7 @@ QVariant RecipientTableModel::data(const QModelIndex &index, int role) const
     const QString &column = m_identifiers.at(index.column());
     const int row = index.row();
     if (column == IndexColumn) {
-        if (role == RowNumberRole)
+        if (role == RowNumberRole || role == Qt::AccessibleTextRole)
             return objectValue(column, row);
         if (role == Qt::TextAlignmentRole)
             return int(Qt::AlignRight | Qt::AlignVCenter);
@@ -117,6 +117,7 @@ QVariant RecipientTableModel::data(const QModelIndex &index, int role) const
             return icon.isNull() ? QVariant() : QVariant(icon);
         }
         case Qt::ToolTipRole:
+        case Qt::AccessibleTextRole: // the outcome in words, not only as an image
             if (auto text = toolTip(column, row))
                 return *text;
             return {};
