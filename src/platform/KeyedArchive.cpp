@@ -756,7 +756,7 @@ namespace {
 enum class ClassKind : quint8 {
     Dictionary, MutableDictionary, Array, MutableArray, String, MutableString, Data, MutableData, Null,
     // Understood only when rendering for display (kinds from Set on).
-    Set, MutableSet, OrderedSet, MutableOrderedSet, Date, Url, Uuid,
+    Set, MutableSet, OrderedSet, MutableOrderedSet, Date, Url, Uuid, Decimal,
     Other
 };
 
@@ -1069,7 +1069,7 @@ private:
             {u"NSOrderedSet"_qs, ClassKind::OrderedSet},
             {u"NSMutableOrderedSet"_qs, ClassKind::MutableOrderedSet},
             {u"NSDate"_qs, ClassKind::Date},         {u"NSURL"_qs, ClassKind::Url},
-            {u"NSUUID"_qs, ClassKind::Uuid},
+            {u"NSUUID"_qs, ClassKind::Uuid},         {u"NSDecimalNumber"_qs, ClassKind::Decimal},
         };
         info.kind = known.value(info.name, lenient ? displayed.value(info.name, ClassKind::Other) : ClassKind::Other);
         m_classes.insert(uid, info);
@@ -1300,6 +1300,7 @@ private:
         case ClassKind::Date:
         case ClassKind::Url:
         case ClassKind::Uuid:
+        case ClassKind::Decimal:
         case ClassKind::Other: break;
         }
         error = fail(u"unknown class \"%1\" (object %2)"_qs.arg(cls->name).arg(uid));
@@ -1470,6 +1471,56 @@ private:
             if (!bytes || !bytes->is(ArchiveValue::Type::Data) || bytes->size() != 16)
                 return std::nullopt;
             return ArchiveValue::string(QUuid::fromRfc4122(bytes->toData()).toString(QUuid::WithoutBraces).toUpper());
+        }
+        case ClassKind::Decimal: {
+            // Sign, exponent and up to eight 16-bit words of mantissa, least significant first.
+            const auto number = [&](const char *key) {
+                return field(o, QLatin1StringView(key), uid, depth, expanded);
+            };
+            const auto exponent = number("NS.exponent"), length = number("NS.length");
+            const auto negative = number("NS.negative"), words = number("NS.mantissa");
+            const auto order = number("NS.mantissa.bo");
+            if (!exponent || !length || !words || !words->is(ArchiveValue::Type::Data))
+                return std::nullopt;
+            const QByteArray bytes = words->toData();
+            const qint64 count = length->toInteger();
+            if (count < 0 || count > 8 || bytes.size() < 2 * count || exponent->toInteger() < -128 ||
+                exponent->toInteger() > 127)
+                return std::nullopt;
+            if (count == 0)
+                return negative && negative->toBool() ? ArchiveValue() : ArchiveValue::integer(0); // NaN: null
+            const bool bigEndian = order && order->toInteger() == 0;
+            unsigned __int128 mantissa = 0;
+            for (qint64 w = count - 1; w >= 0; --w) {
+                const auto hi = quint8(bytes[2 * w + (bigEndian ? 0 : 1)]), lo = quint8(bytes[2 * w + (bigEndian ? 1 : 0)]);
+                mantissa = (mantissa << 16) | (hi << 8) | lo;
+            }
+            QByteArray digits;
+            do {
+                digits.prepend(char('0' + int(mantissa % 10)));
+                mantissa /= 10;
+            } while (mantissa != 0);
+            const int scale = int(exponent->toInteger());
+            QByteArray text = digits;
+            if (scale >= 0) {
+                text.append(QByteArray(scale, '0'));
+            } else {
+                if (text.size() <= -scale)
+                    text.prepend(QByteArray(1 - scale - text.size(), '0'));
+                text.insert(text.size() + scale, '.');
+            }
+            if (negative && negative->toBool())
+                text.prepend('-');
+            // Shown as a JSON number where a double holds it exactly, else as its exact text.
+            bool exact = false;
+            if (scale >= 0) {
+                const qint64 n = text.toLongLong(&exact);
+                if (exact)
+                    return ArchiveValue::integer(n);
+            }
+            if (digits.size() <= 15)
+                return ArchiveValue::real(text.toDouble());
+            return ArchiveValue::string(QString::fromLatin1(text));
         }
         default: return std::nullopt;
         }

@@ -207,7 +207,8 @@ namespace KeyedUnarchiver {
 PlistResult<ArchiveValue> unarchive(QByteArrayView data);
 
 // The root object of any keyed archive as a value tree for display. Sets and ordered
-// sets become arrays, dates ISO 8601 text in UTC, URLs and UUIDs their text, and
+// sets become arrays, dates ISO 8601 text in UTC, URLs and UUIDs their text, decimal
+// numbers JSON numbers (their exact text when a double cannot hold them), and
 // every other class a dictionary {"$class": name, …its fields in the file's order…}
 // with references followed. A reference back to an object being decoded shows as
 // {"$ref": UID}; a standard class in an unusual shape is shown field by field.

@@ -232,6 +232,21 @@ private slots:
                                               classOf("NSUUID")})
                               << QByteArray(R"("01234567-89AB-CDEF-0011-223344556677")") << false;
 
+        // Decimal numbers: exact as JSON numbers while a double holds them, else as their text.
+        const auto decimal = [](QByteArray mantissa, int exponent, bool negative) {
+            const int length = int(mantissa.size() / 2);
+            mantissa.resize(16, '\0');
+            return handArchive({object(2, {{u"NS.exponent"_qs, P::integer(exponent)}, {u"NS.length"_qs, P::integer(length)},
+                                           {u"NS.negative"_qs, P::boolean(negative)}, {u"NS.compact"_qs, P::boolean(true)},
+                                           {u"NS.mantissa.bo"_qs, P::integer(1)}, {u"NS.mantissa"_qs, P::data(mantissa)}}),
+                                classOf("NSDecimalNumber", {u"NSNumber"_qs, u"NSValue"_qs})});
+        };
+        QTest::newRow("decimal") << decimal("\x39\x30", -2, false) << QByteArray("123.45") << false;
+        QTest::newRow("decimal integer") << decimal("\x39\x30", 2, true) << QByteArray("-1234500") << false;
+        QTest::newRow("decimal beyond a double")
+            << decimal(QByteArray::fromHex("ffffffffffffffff0100"), -3, true)
+            << QByteArray(R"("-36893488147419103.231")") << false;
+
         QTest::newRow("data, numbers and null")
             << handArchive({object(2, {{u"NS.objects"_qs, uids({3, 4, 5, 6, 7, 8, 9, 0})}}),
                             classOf("NSMutableArray", {u"NSArray"_qs}),
