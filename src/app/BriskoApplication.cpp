@@ -124,7 +124,7 @@ bool BriskoApplication::loadInterface()
     m_bodyView = child<QPlainTextEdit>(m_window, "bodyView");
     m_htmlView = child<QPlainTextEdit>(m_window, "htmlView");
     // Tab types a tab in the editors, so Ctrl+Tab and Ctrl+Shift+Tab move the focus on from
-    // them (the editor tabs still change with Ctrl+PageDown and Ctrl+PageUp).
+    // them (the body tabs change with the arrow keys on the tab bar).
     for (QPlainTextEdit *editor : {m_bodyView, m_htmlView}) {
         if (!editor)
             continue;

@@ -9,6 +9,8 @@
 #include <QAccessible>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -154,6 +156,13 @@ private Q_SLOTS:
                                       u"placeHoldersForTextPopUp"_s, u"bodyView"_s};
         // The whole window in one round, with nothing that keeps the focus (the preview takes it by click).
         QVERIFY2(visited == expected && focusName() == expected.first(), qPrintable(visited.join(u' ')));
+
+        // The HTML body is one arrow key away on the tab bar.
+        auto *tabs = app()->window()->findChild<QTabWidget *>(u"editorTabs"_s);
+        tabs->tabBar()->setFocus();
+        QTest::keyClick(tabs->tabBar(), Qt::Key_Right);
+        QCOMPARE(tabs->currentWidget(), app()->htmlView()->parentWidget());
+        tabs->setCurrentIndex(0);
     }
 
     // Rows are selected with the arrow keys; the send shortcut asks first, the question has a
