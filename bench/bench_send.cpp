@@ -208,6 +208,12 @@ public:
         if (failed++ == 0)
             std::fprintf(stderr, "first failure: %s\n", qPrintable(failure));
     }
+    void mailSendUnknownFor(const QString &, const QString &why) override
+    {
+        // Counted with the failures: neither was accepted.
+        if (failed++ == 0)
+            std::fprintf(stderr, "first unknown outcome: %s\n", qPrintable(why));
+    }
 
     double m_rate;
     QElapsedTimer clock;

@@ -1,6 +1,7 @@
 #include "BriskoConnector.h"
 
 #include "AccountOperations.h"
+#include "CurlMultiDriver.h"
 #include "PlaceholderMerge.h"
 
 namespace brisko {

@@ -5,18 +5,25 @@
 #include "SendRun.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
+#include <curl/curl.h>
+
+#include <memory>
 #include <optional>
+#include <unordered_map>
 
 class QNetworkReply;
 class QTimer;
 
 namespace brisko {
+
+class CurlMultiDriver;
 
 // Talks to the mail service for one delivery run or one account request; a new
 // connector is made for each and keeps nothing between operations.
@@ -69,9 +76,12 @@ public:
     // MailHost's timerValueForSendRate(), sends one "SendRawEmail" per tick to the next
     // record of the queue and tells the host (sendProgress: the bar reads 0…N−1); the tick
     // that finds the queue empty ends the run (sendRunEnded). Each answer is collected per
-    // reply and handed to the host under the recipient's address (mailSendResponseFor, or
-    // mailSendFailedFor when no answer came). stopSending() ends the run at once; answers
-    // to messages already sent still arrive and are reported.
+    // request and handed to the host under the recipient's address, exactly once:
+    // mailSendResponseFor for a complete answer, mailSendFailedFor when the request never
+    // left (or a complete HTTP error answer without an error document), mailSendUnknownFor
+    // when it was written but no complete answer came. No request is ever sent twice.
+    // stopSending() ends the run at once; answers to messages already sent still arrive
+    // and are reported.
     //
     // Pacing: an interval of 10 ms or more sends exactly one message per tick. A shorter
     // one ticks every 10 ms and sends as many messages per tick as keep the rate on
@@ -81,8 +91,9 @@ public:
     // nothing is sent and the host is told why (sendRunEnded with the reason).
     //
     // The account settings (credentials, endpoint, signing scheme) are read once, when
-    // the run starts. A request with no answer for SendRun::sendTimeout() is given up. A
-    // tick that finds SendRun::maxInFlight() answers outstanding sends nothing.
+    // the run starts. A request written and not completely answered within
+    // SendRun::sendTimeout() is given up (unknown). A tick that finds SendRun::maxInFlight()
+    // requests outstanding sends nothing; the run uses as many connections.
     using RunInfo = SendRun::RunInfo;
 
     // A pending-response entry: the recipient's address and the answer's bytes so far.
@@ -108,19 +119,48 @@ public:
 
     // Ends the run (no further message leaves; the host hears sendRunEnded once).
     void stopSending();
+    // Stops waiting for the answers in flight: each of their addresses is reported unknown
+    // (mailSendUnknownFor), whether or not its request had been written yet.
+    void abandonInFlight();
+    // The addresses whose requests are under way, in no particular order.
+    QStringList addressesInFlight() const;
     // The run's repeating timer; nullptr before the run starts and after it ended.
     QTimer *timer() const;
     virtual bool isSMTP() const { return false; }
 
     const RunInfo &userInfo() const { return m_userInfo; }
     // Requests sent whose answer has not been reported yet.
-    qsizetype pendingResponses() const { return m_responses.size(); }
+    qsizetype pendingResponses() const { return qsizetype(m_transfers.size()); }
     // True once the run has stopped (queue empty, cancelled, or could not start).
     bool hasStopped() const { return m_runState == RunState::Stopped; }
     // The pacing in use; none while the rate is not known.
     std::optional<SendRun::Pacing> pacing() const { return m_pacing; }
     // Deletes the connector once the run has stopped and every answer is reported.
     void releaseWhenDone();
+
+    // One SendRawEmail request under way (the curl callbacks fill it in).
+    struct Transfer
+    {
+        CURL *easy = nullptr;
+        curl_slist *headers = nullptr;
+        QString email;
+        QByteArray request;            // the body; curl reads it in place
+        int status = 0;                // of the latest answer head
+        QByteArray reason;
+        QByteArray body;               // of the latest answer
+        qsizetype answerBytes = 0;     // heads and bodies so far
+        bool written = false;          // about to go out, or out, on a connection
+        bool replayRefused = false;    // curl tried to send it a second time
+        bool tooLarge = false;
+        bool timedOut = false;
+        QDeadlineTimer deadline;       // from the moment it was written
+        char error[CURL_ERROR_SIZE] = {};
+
+        Transfer() = default;
+        Transfer(const Transfer &) = delete;
+        Transfer &operator=(const Transfer &) = delete;
+        ~Transfer();
+    };
 
 Q_SIGNALS:
     // The run has stopped and no answer is outstanding any more.
@@ -134,12 +174,13 @@ private:
     void startTimer(const SendRun::Pacing &pacing);
     void sendMessage(); // one tick
     void endRun(const std::optional<QString> &notStartedBecause);
-    void didReceiveResponse(QNetworkReply *reply);
-    void didReceiveData(QNetworkReply *reply);
-    void didFinishLoading(QNetworkReply *reply);
+    CurlMultiDriver *driver();
+    void transferEnded(Transfer *transfer, CURLcode result);
+    void checkDeadlines();
+    void reportNotStarted(const QString &address, const QString &why);
     void checkFinished();
 
-    QHash<QString, PendingResponse> m_responses; // by the reply's identity ("%p")
+    QPointer<QTimer> m_watchdog; // gives up written requests past their deadline
     QPointer<QTimer> m_sendTimer;
     RunInfo m_userInfo;
     AccountSettings m_settings;
@@ -152,6 +193,9 @@ private:
     QByteArray m_quotaData;
     bool m_finishedSignalled = false;
     bool m_releaseWhenDone = false;
+    // In this order: the driver goes first and takes its transfers back before they go.
+    std::unordered_map<CURL *, std::unique_ptr<Transfer>> m_transfers;
+    std::unique_ptr<CurlMultiDriver> m_driver;
     // ---------------------------------------------------------------------------------
 };
 

@@ -79,12 +79,22 @@ public:
         Q_UNUSED(address);
         Q_UNUSED(response);
     }
-    // No answer came for one recipient (refused, reset, TLS error, no answer in time) or
-    // an HTTP error without an error document: why, as text. The message did not leave.
+    // The request for one recipient never left (refused, DNS or TLS failure, no connection
+    // in time), or a complete HTTP error answer came without an error document: why, as
+    // text. The message was not delivered.
     virtual void mailSendFailedFor(const QString &address, const QString &failure)
     {
         Q_UNUSED(address);
         Q_UNUSED(failure);
+    }
+    // The request for one recipient was written, but no complete answer came (the
+    // connection closed or reset, the answer was cut off, too long or too slow, or the
+    // user stopped waiting): the message may have been delivered. Neither accepted nor
+    // failed, recorded as SendRun::UnknownCode, and never resent automatically. `why`
+    // says what happened. Every host must show it; this default only logs it.
+    virtual void mailSendUnknownFor(const QString &address, const QString &why)
+    {
+        qWarning("outcome unknown for %s: %s", qUtf8Printable(address), qUtf8Printable(why));
     }
     // The run stopped sending: its queue ran empty or it was cancelled (none), or it could
     // not start (why, to tell the user). Answers to messages already sent may follow.

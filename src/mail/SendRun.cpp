@@ -4,6 +4,7 @@
 
 #include "AccountOperations.h"
 #include "BriskoConnector.h"
+#include "CurlMultiDriver.h"
 #include "FennimarStrings.h"
 #include "MailHost.h"
 #include "MimeMessage.h"
@@ -14,8 +15,11 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -28,7 +32,7 @@ namespace {
 
 int g_sendTimeoutMs = 60000;
 int g_quotaTimeoutMs = 10000;
-int g_maxInFlight = 128;
+int g_maxInFlight = 16;
 
 QString seconds(int milliseconds)
 {
@@ -155,6 +159,28 @@ Outcome outcomeForFailure(const QString &failure)
     return {-1, failure};
 }
 
+Outcome outcomeForUnknown()
+{
+    return {UnknownCode, UnknownStatus.toString()};
+}
+
+ReplyEnd answerEnd(int code, const QByteArray &reasonPhrase, const QByteArray &body)
+{
+    const QString text = QString::fromUtf8(body);
+    if ((code < 200 || code > 299) && !text.contains(u"ErrorResponse")) {
+        const QString reason = QString::fromLatin1(reasonPhrase).trimmed();
+        QString failure = reason.isEmpty() ? u"HTTP %1"_s.arg(code) : u"HTTP %1 %2"_s.arg(code).arg(reason);
+        // What the server said, if anything, on one line and in short.
+        QString said = MimeMessage::withoutLineBreaks(text).simplified();
+        if (said.size() > 200)
+            said = said.left(200) + u'…';
+        if (!said.isEmpty())
+            failure += u": "_s + said;
+        return {std::nullopt, failure};
+    }
+    return {text, QString()};
+}
+
 ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs)
 {
     const QNetworkReply::NetworkError error = reply->error();
@@ -166,22 +192,39 @@ ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs)
             return {std::nullopt, u"No answer within %1 seconds"_s.arg(seconds(timeoutMs))};
         return {std::nullopt, reply->errorString()};
     }
-    const QString text = QString::fromUtf8(body);
-    const int code = status.toInt();
-    if ((code < 200 || code > 299) && !text.contains(u"ErrorResponse")) {
-        const QString reason =
-            QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray())
-                .trimmed();
-        QString failure = reason.isEmpty() ? u"HTTP %1"_s.arg(code) : u"HTTP %1 %2"_s.arg(code).arg(reason);
-        // What the server said, if anything, on one line and in short.
-        QString said = MimeMessage::withoutLineBreaks(text).simplified();
-        if (said.size() > 200)
-            said = said.left(200) + u'…';
-        if (!said.isEmpty())
-            failure += u": "_s + said;
-        return {std::nullopt, failure};
+    return answerEnd(status.toInt(), reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray(),
+                     body);
+}
+
+TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs)
+{
+    if (facts.curlResult == CURLE_OK && facts.status > 0 && !facts.timedOut && !facts.tooLarge) {
+        const ReplyEnd end = answerEnd(facts.status, facts.reason, facts.body);
+        if (end.answer)
+            return {Delivery::Answered, end.answer, QString()};
+        return {Delivery::Failed, std::nullopt, end.failure};
     }
-    return {text, QString()};
+    QString why = facts.detail.trimmed();
+    if (why.isEmpty())
+        why = QString::fromUtf8(curl_easy_strerror(CURLcode(facts.curlResult)));
+    if (facts.systemError != 0) {
+        const QString system = QString::fromLocal8Bit(std::strerror(facts.systemError));
+        if (!why.contains(system))
+            why += u" ("_s + system + u')';
+    }
+    if (!facts.written)
+        return {Delivery::NotSent, std::nullopt, u"Not sent: "_s + why};
+    if (facts.timedOut || facts.curlResult == CURLE_OPERATION_TIMEDOUT)
+        why = u"No answer within %1 seconds"_s.arg(seconds(timeoutMs));
+    else if (facts.tooLarge)
+        why = u"The answer was longer than %1 MB and was not read"_s.arg(MaxAnswerBytes / (1024 * 1024));
+    else if (facts.curlResult == CURLE_ABORTED_BY_CALLBACK)
+        why = u"The connection closed after the request was sent, before any answer"_s;
+    else if (facts.status > 0 || facts.curlResult == CURLE_PARTIAL_FILE)
+        why = u"The answer was cut off: "_s + why;
+    else if (facts.curlResult == CURLE_OK)
+        why = u"No answer came"_s;
+    return {Delivery::Unknown, std::nullopt, why};
 }
 
 } // namespace SendRun
@@ -258,6 +301,8 @@ void BriskoConnector::askQuotaForRate()
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         if (reply->isOpen())
             m_quotaData += reply->readAll();
+        if (m_quotaData.size() > SendRun::MaxAnswerBytes)
+            reply->abort(); // no quota answer is that long
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (reply->isOpen())
@@ -331,9 +376,9 @@ void BriskoConnector::sendMessage()
 {
     if (m_runState != RunState::Running)
         return;
-    const auto saturated = [this] { return m_responses.size() >= SendRun::maxInFlight(); };
+    const auto saturated = [this] { return pendingResponses() >= SendRun::maxInFlight(); };
     if (!m_userInfo.recipients.isEmpty() && saturated()) {
-        qCInfo(lcMail).noquote() << u"%1 answers outstanding: no message this tick"_s.arg(m_responses.size());
+        qCInfo(lcMail).noquote() << u"%1 answers outstanding: no message this tick"_s.arg(pendingResponses());
         return;
     }
     // One step per tick; it ends the run when it finds the queue empty.
@@ -371,6 +416,99 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
     info.recipients.removeFirst();
 }
 
+// -------------------------------------------------------------------------------------
+// The requests of a run on the wire
+//
+// How the HTTP client is set up, and why a request is never sent twice:
+//  - A request counts as written from the moment curl is about to put it on a connection
+//    (the pre-request callback, after the connection and its TLS handshake are up). A
+//    failure before that (refused, DNS, TLS, no connection in time) means the message did
+//    not leave; any failure after it makes the outcome unknown.
+//  - Connections are reused (a TLS handshake per message would cost the send rate), and
+//    that is the one case where curl resends on its own: a reused connection that closes
+//    before any answer byte makes it retry the request on a fresh connection (a request
+//    the server may well have read and acted on). The retry goes through the pre-request
+//    callback again, so a second call for the same transfer aborts it before a byte is
+//    written and the recipient is reported unknown. HTTP/1.1 only (no stream retries of
+//    HTTP/2), redirects not followed, no proxy from the environment.
+//  - No more transfers than connections: every request has a connection of its own when it
+//    is added, so none waits in curl's queue, and its time limit, counted from the moment
+//    it is written, covers the whole answer (not only the silence between two bytes).
+//  - Answers are read up to SendRun::MaxAnswerBytes; beyond that the transfer is aborted.
+
+namespace {
+
+size_t onHeader(char *data, size_t size, size_t count, void *pointer)
+{
+    auto *transfer = static_cast<BriskoConnector::Transfer *>(pointer);
+    const size_t length = size * count;
+    transfer->answerBytes += qsizetype(length);
+    if (transfer->answerBytes > SendRun::MaxAnswerBytes) {
+        transfer->tooLarge = true;
+        return 0;
+    }
+    const QByteArrayView line(data, qsizetype(length));
+    if (line.startsWith("HTTP/")) {
+        // A new answer (after an interim one): only the final answer's body counts.
+        const QList<QByteArray> parts = line.trimmed().toByteArray().split(' ');
+        transfer->status = parts.value(1).toInt();
+        transfer->reason = parts.mid(2).join(' ');
+        transfer->body.clear();
+    }
+    return length;
+}
+
+size_t onBody(char *data, size_t size, size_t count, void *pointer)
+{
+    auto *transfer = static_cast<BriskoConnector::Transfer *>(pointer);
+    const size_t length = size * count;
+    transfer->answerBytes += qsizetype(length);
+    if (transfer->answerBytes > SendRun::MaxAnswerBytes) {
+        transfer->tooLarge = true;
+        return 0;
+    }
+    transfer->body.append(data, qsizetype(length));
+    return length;
+}
+
+int onPrerequest(void *pointer, char *, char *, int, int)
+{
+    auto *transfer = static_cast<BriskoConnector::Transfer *>(pointer);
+    if (transfer->written) {
+        transfer->replayRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    transfer->written = true;
+    transfer->deadline.setRemainingTime(SendRun::sendTimeout());
+    return CURL_PREREQFUNC_OK;
+}
+
+} // namespace
+
+BriskoConnector::Transfer::~Transfer()
+{
+    if (easy)
+        curl_easy_cleanup(easy);
+    if (headers)
+        curl_slist_free_all(headers);
+}
+
+CurlMultiDriver *BriskoConnector::driver()
+{
+    if (!m_driver) {
+        m_driver = std::make_unique<CurlMultiDriver>();
+        const long connections = SendRun::maxInFlight();
+        m_driver->setOption(CURLMOPT_MAX_TOTAL_CONNECTIONS, connections);
+        m_driver->setOption(CURLMOPT_MAX_HOST_CONNECTIONS, connections);
+        m_driver->setOption(CURLMOPT_MAXCONNECTS, connections);
+        m_driver->setOption(CURLMOPT_PIPELINING, CURLPIPE_NOTHING);
+        m_watchdog = new QTimer(this);
+        m_watchdog->setInterval(std::clamp(SendRun::sendTimeout() / 8, 10, 250));
+        connect(m_watchdog, &QTimer::timeout, this, &BriskoConnector::checkDeadlines);
+    }
+    return m_driver.get();
+}
+
 bool BriskoConnector::sendMessageToRecipient(const QString &message, const QString &htmlMessage,
                                              const QString &subject, const QString &from,
                                              const Recipient &record, const QString &replyTo,
@@ -378,18 +516,57 @@ bool BriskoConnector::sendMessageToRecipient(const QString &message, const QStri
 {
     const RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}};
     const SesRequest::Request request = SendRun::buildRequest(m_settings, one, record);
-    QNetworkReply *reply = AccountOperations::networkAccessManager()->post(
-        request.networkRequest(SendRun::sendTimeout()), request.body);
-    if (!reply) {
-        qCWarning(lcMail).noquote() << u"no request could be started for %1"_s.arg(record.email());
+    auto transfer = std::make_unique<Transfer>();
+    transfer->email = record.email();
+    transfer->request = request.body;
+    transfer->easy = curl_easy_init();
+    CURL *easy = transfer->easy;
+    if (!easy) {
+        reportNotStarted(record.email(), u"The request could not be prepared (out of memory)"_s);
         return false;
     }
-    reply->setParent(this);
-    qCInfo(lcMail).noquote() << u"theConnection:%1 request:%2"_s.arg(identity(reply), request.url.toString());
-    m_responses.insert(identity(reply), responseDictForEmail(record.email()));
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] { didReceiveResponse(reply); });
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { didReceiveData(reply); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { didFinishLoading(reply); });
+    for (const auto &[name, value] : request.headers) {
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            continue; // curl writes it from the body's size
+        transfer->headers = curl_slist_append(transfer->headers, QByteArray(name + ": " + value).constData());
+    }
+    // No "Expect: 100-continue" round trip before the body.
+    transfer->headers = curl_slist_append(transfer->headers, "Expect:");
+    const QByteArray url = request.url.toEncoded();
+    const long timeout = std::max(1, SendRun::sendTimeout());
+    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, transfer->request.constData());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(transfer->request.size()));
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headers);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &onPrerequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->error);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    // A backstop only: the watchdog gives up a written request after sendTimeout().
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, 2 * timeout + 1000);
+
+    Transfer *pointer = transfer.get();
+    m_transfers.emplace(easy, std::move(transfer));
+    const CURLMcode added = driver()->add(easy, [this, pointer](CURLcode result) { transferEnded(pointer, result); });
+    if (added != CURLM_OK) {
+        m_transfers.erase(easy);
+        reportNotStarted(record.email(), QString::fromUtf8(curl_multi_strerror(added)));
+        return false;
+    }
+    if (!m_watchdog->isActive())
+        m_watchdog->start();
+    qCInfo(lcMail).noquote() << u"request %1 for %2 to %3"_s.arg(identity(this), record.email(),
+                                                                 request.url.toString());
     return true;
 }
 
@@ -398,40 +575,96 @@ BriskoConnector::PendingResponse BriskoConnector::responseDictForEmail(const QSt
     return PendingResponse{address, QByteArray()};
 }
 
-void BriskoConnector::didReceiveResponse(QNetworkReply *reply)
+QStringList BriskoConnector::addressesInFlight() const
 {
-    // Only the last response's body counts.
-    const auto entry = m_responses.find(identity(reply));
-    if (entry != m_responses.end())
-        entry->response.clear();
+    QStringList addresses;
+    for (const auto &[easy, transfer] : m_transfers)
+        addresses.append(transfer->email);
+    return addresses;
 }
 
-void BriskoConnector::didReceiveData(QNetworkReply *reply)
+void BriskoConnector::reportNotStarted(const QString &address, const QString &why)
 {
-    const auto entry = m_responses.find(identity(reply));
-    if (entry != m_responses.end() && reply->isOpen())
-        entry->response += reply->readAll();
+    qCWarning(lcMail).noquote() << u"no request could be started for %1: %2"_s.arg(address, why);
+    if (MailHost *host = MailHost::shared())
+        host->mailSendFailedFor(address, why);
 }
 
-void BriskoConnector::didFinishLoading(QNetworkReply *reply)
+void BriskoConnector::checkDeadlines()
 {
-    reply->deleteLater();
-    const auto entry = m_responses.find(identity(reply));
-    if (entry == m_responses.end())
+    QList<Transfer *> late;
+    for (const auto &[easy, transfer] : m_transfers) {
+        if (transfer->written && transfer->deadline.hasExpired())
+            late.append(transfer.get());
+    }
+    for (Transfer *transfer : late) {
+        transfer->timedOut = true;
+        m_driver->remove(transfer->easy);
+        transferEnded(transfer, CURLE_OPERATION_TIMEDOUT);
+    }
+    if (m_transfers.empty())
+        m_watchdog->stop();
+}
+
+void BriskoConnector::abandonInFlight()
+{
+    while (!m_transfers.empty()) {
+        Transfer *transfer = m_transfers.begin()->second.get();
+        m_driver->remove(transfer->easy);
+        transfer->timedOut = false;
+        const QString address = transfer->email;
+        const bool written = transfer->written;
+        m_transfers.erase(m_transfers.begin());
+        qCInfo(lcMail).noquote() << u"stopped waiting for the answer for %1 (%2)"_s.arg(
+            address, written ? u"request written"_s : u"request not yet written"_s);
+        if (MailHost *host = MailHost::shared())
+            host->mailSendUnknownFor(address, u"Stopped waiting for the answer"_s);
+    }
+    checkFinished();
+}
+
+void BriskoConnector::transferEnded(Transfer *transfer, CURLcode result)
+{
+    const auto found = m_transfers.find(transfer->easy);
+    if (found == m_transfers.end())
         return;
-    PendingResponse pending = *entry;
-    m_responses.erase(entry);
-    if (reply->isOpen())
-        pending.response += reply->readAll();
-    const SendRun::ReplyEnd end = SendRun::replyEnd(reply, pending.response, SendRun::sendTimeout());
+    const std::unique_ptr<Transfer> done = std::move(found->second);
+    m_transfers.erase(found);
+
+    SendRun::TransferFacts facts;
+    facts.curlResult = result;
+    facts.written = done->written;
+    facts.timedOut = done->timedOut;
+    facts.tooLarge = done->tooLarge;
+    facts.status = done->status;
+    facts.reason = done->reason;
+    facts.body = done->body;
+    facts.detail = QString::fromUtf8(done->error);
+    long systemError = 0;
+    if (curl_easy_getinfo(done->easy, CURLINFO_OS_ERRNO, &systemError) == CURLE_OK)
+        facts.systemError = int(systemError);
+    if (done->replayRefused)
+        qCWarning(lcMail).noquote() << u"curl would have sent the request for %1 again: refused"_s.arg(done->email);
+    const SendRun::TransferEnd end = SendRun::transferEnd(facts, SendRun::sendTimeout());
+
     MailHost *host = MailHost::shared();
     if (!host) {
-        qCWarning(lcMail).noquote() << u"SendRawEmail answer for %1 dropped: no host"_s.arg(pending.email);
-    } else if (end.answer) {
-        host->mailSendResponseFor(pending.email, *end.answer);
+        qCWarning(lcMail).noquote() << u"SendRawEmail answer for %1 dropped: no host"_s.arg(done->email);
     } else {
-        qCInfo(lcMail).noquote() << u"SendRawEmail to %1 failed: %2"_s.arg(pending.email, end.failure);
-        host->mailSendFailedFor(pending.email, end.failure);
+        switch (end.delivery) {
+        case SendRun::Delivery::Answered:
+            host->mailSendResponseFor(done->email, *end.answer);
+            break;
+        case SendRun::Delivery::NotSent:
+        case SendRun::Delivery::Failed:
+            qCInfo(lcMail).noquote() << u"SendRawEmail to %1 failed: %2"_s.arg(done->email, end.failure);
+            host->mailSendFailedFor(done->email, end.failure);
+            break;
+        case SendRun::Delivery::Unknown:
+            qCInfo(lcMail).noquote() << u"SendRawEmail to %1 unknown: %2"_s.arg(done->email, end.failure);
+            host->mailSendUnknownFor(done->email, end.failure);
+            break;
+        }
     }
     checkFinished();
 }
@@ -476,7 +709,7 @@ void BriskoConnector::releaseWhenDone()
 
 void BriskoConnector::checkFinished()
 {
-    if (m_runState != RunState::Stopped || !m_responses.isEmpty())
+    if (m_runState != RunState::Stopped || !m_transfers.empty())
         return;
     if (!m_finishedSignalled) {
         m_finishedSignalled = true;

@@ -74,17 +74,23 @@ std::optional<Pacing> pacingFor(double intervalSeconds);
 // second. The first tick comes one tick after the start.
 qint64 messagesDueAt(double rate, qint64 elapsedMs);
 
-// A request that has had no answer for this long counts as failed in transport. 60 s
-// unless set (tests and brisko-cli --timeout set it).
+// The whole life of one request once it is written, up to the last byte of its answer;
+// the same bound applies to opening its connection. A request written and not answered
+// in time is *unknown*; one whose connection did not open in time was not sent. 60 s unless
+// set (tests and brisko-cli --timeout set it).
 void setSendTimeout(int milliseconds);
 int sendTimeout();
 
-// At most this many requests of a run wait for their answers at once; a tick that finds
-// that many outstanding sends nothing and the run goes on at the next tick. This bounds
-// the memory a slow or stalled service can tie up (each request holds its whole message).
-// 128 unless set.
+// At most this many requests of a run are under way at once, and the run opens at most as
+// many connections, so every request has a connection of its own and none waits in a
+// queue where its time could run out before it is written. A tick that finds that many
+// outstanding sends nothing and the run goes on at the next tick. 16 unless set.
 void setMaxInFlight(int requests);
 int maxInFlight();
+
+// The largest answer read (headers and body alike); a longer one is cut off and the
+// recipient's outcome is unknown.
+inline constexpr qsizetype MaxAnswerBytes = 1024 * 1024;
 
 // How long a run waits for the quota answer it asks for when the send rate is not known.
 // 10 s unless set.
@@ -104,10 +110,20 @@ struct Outcome
     int code = 0;
     std::optional<QString> status;
 };
+// The codes recorded per address. Unknown: the request was written and may have reached
+// the service, but no complete answer came, so the message may have been delivered. It is
+// neither accepted nor failed, and is never resent automatically.
+inline constexpr int AcceptedCode = 1;
+inline constexpr int FailedCode = -1;
+inline constexpr int UnknownCode = 2;
 inline constexpr QStringView SuccessStatus = u"Success!";
+// The status shown for an unknown outcome (a string table key as well).
+inline constexpr QStringView UnknownStatus = u"Sent, but no answer arrived: it may have been delivered";
 Outcome outcomeForResponse(const QString &response);
 // A message that never left: -1 with the reason as the status.
 Outcome outcomeForFailure(const QString &failure);
+// A message that may have left: 2 with UnknownStatus.
+Outcome outcomeForUnknown();
 
 // How a finished reply ended.
 struct ReplyEnd
@@ -119,6 +135,38 @@ struct ReplyEnd
 // not an error document ("ErrorResponse") counts as a failure ("HTTP 503 Service
 // Unavailable"), so that no such answer is taken for success.
 ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs);
+// The same for a complete HTTP answer: its status code, reason phrase and body.
+ReplyEnd answerEnd(int status, const QByteArray &reason, const QByteArray &body);
+
+// How one SendRawEmail transfer ended.
+enum class Delivery {
+    Answered, // a complete answer came (accepted, or refused with an error document)
+    NotSent,  // failed before any byte of the request was written: the message did not leave
+    Failed,   // a complete HTTP error answer without an error document
+    Unknown,  // written, but no complete answer: it may have been delivered
+};
+struct TransferEnd
+{
+    Delivery delivery = Delivery::Unknown;
+    std::optional<QString> answer; // Answered: the document
+    QString failure;               // otherwise why, in a few words
+};
+// What is known about a finished transfer.
+struct TransferFacts
+{
+    int curlResult = 0;   // the CURLcode it ended with
+    bool written = false; // the request started to go out on a connection
+    bool timedOut = false; // given up after sendTimeout()
+    bool tooLarge = false; // the answer passed MaxAnswerBytes
+    int status = 0;        // HTTP status of the final answer, 0 when none
+    QByteArray reason;     // its reason phrase
+    QByteArray body;       // its body
+    QString detail;        // curl's own description of a failure
+    int systemError = 0;   // the errno behind it, when there is one
+};
+// Only a transfer that ended without error carries a complete answer; every failure after
+// the request started to go out is unknown, never failed.
+TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs);
 
 } // namespace SendRun
 

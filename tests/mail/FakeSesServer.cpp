@@ -1,9 +1,12 @@
 #include "FakeSesServer.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -18,14 +21,44 @@ QByteArray document(QStringView action, const QString &content)
         .toUtf8();
 }
 
-void answer(QTcpSocket *socket, const CannedAnswer &canned)
+// Closes with a reset (RST), not an orderly close.
+void reset(QTcpSocket *socket)
 {
-    QTimer::singleShot(canned.delayMs, socket, [socket, canned] {
-        socket->write("HTTP/1.1 " + QByteArray::number(canned.status) +
-                      " Whatever\r\nContent-Type: text/xml\r\nConnection: close\r\n" +
-                      (canned.chunked ? QByteArray("Transfer-Encoding: chunked")
-                                      : "Content-Length: " + QByteArray::number(canned.body.size())) +
+    const linger hard{1, 0};
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    socket->abort();
+}
+
+void answer(QTcpSocket *socket, const CannedAnswer &canned, qint64 *streamed)
+{
+    int delay = canned.delayMs;
+    if (canned.delayMaxMs > canned.delayMs)
+        delay = canned.delayMs + int(QRandomGenerator::global()->bounded(canned.delayMaxMs - canned.delayMs));
+    QTimer::singleShot(delay, socket, [socket, canned, streamed] {
+        const bool chunked = canned.chunked || canned.endless;
+        socket->write("HTTP/1.1 " + QByteArray::number(canned.status) + " Whatever\r\nContent-Type: text/xml\r\n" +
+                      (canned.keepAlive ? QByteArray() : QByteArray("Connection: close\r\n")) +
+                      (chunked ? QByteArray("Transfer-Encoding: chunked")
+                               : "Content-Length: " + QByteArray::number(canned.body.size())) +
                       "\r\n\r\n");
+        if (canned.endless) {
+            // 64 KB pieces as fast as the reader takes them.
+            auto *pump = new QTimer(socket);
+            QObject::connect(pump, &QTimer::timeout, socket, [socket, streamed] {
+                static const QByteArray piece = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
+                while (socket->state() == QAbstractSocket::ConnectedState &&
+                       socket->bytesToWrite() < 4 * piece.size() && socket->write(piece) == piece.size())
+                    *streamed += piece.size();
+            });
+            pump->start(1);
+            return;
+        }
+        if (canned.cutOff) {
+            socket->write(canned.body.left(canned.body.size() / 2));
+            socket->flush();
+            reset(socket);
+            return;
+        }
         const QByteArray body = canned.stall ? canned.body.left(canned.body.size() / 2) : canned.body;
         const int pieces = std::max(1, canned.pieces);
         const qsizetype size = (body.size() + pieces - 1) / pieces;
@@ -38,7 +71,8 @@ void answer(QTcpSocket *socket, const CannedAnswer &canned)
                                       : piece);
                 } else if (n == pieces && !canned.stall) {
                     socket->write(canned.chunked ? "0\r\n\r\n" : "");
-                    socket->disconnectFromHost();
+                    if (!canned.keepAlive)
+                        socket->disconnectFromHost();
                 }
             });
         }
@@ -72,6 +106,7 @@ FakeSesServer::FakeSesServer()
     clear();
     QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            ++m_connections;
             QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { readFrom(socket); });
             QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
                 m_buffers.remove(socket);
@@ -93,6 +128,9 @@ void FakeSesServer::clear()
 {
     m_requests.clear();
     m_byAction.clear();
+    m_served = 0;
+    m_connections = 0;
+    m_streamed = 0;
     m_default = {200, quotaDocument(QStringLiteral("200.0"), QStringLiteral("1.0"), QStringLiteral("0.0"))};
 }
 
@@ -103,6 +141,7 @@ void FakeSesServer::readFrom(QTcpSocket *socket)
     const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
     if (headEnd < 0)
         return;
+    // One request at a time: the next is read once this one is answered.
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
     RecordedRequest request{requestLine.value(0), requestLine.value(1), {}, {}};
@@ -117,7 +156,14 @@ void FakeSesServer::readFrom(QTcpSocket *socket)
     request.body = buffer.mid(headEnd + 4, length);
     buffer.remove(0, headEnd + 4 + length);
     m_requests.append(request);
-    answer(socket, m_byAction.value(request.action(), m_default));
+    const CannedAnswer canned = m_byAction.value(request.action(), m_default);
+    if (canned.resetEvery > 0 && ++m_served % canned.resetEvery == 0) {
+        reset(socket);
+        return;
+    }
+    answer(socket, canned, &m_streamed);
+    if (!buffer.isEmpty())
+        QTimer::singleShot(0, socket, [this, socket] { readFrom(socket); });
 }
 
 QByteArray FakeSesServer::quotaDocument(const QString &max24, const QString &maxRate,

@@ -31,6 +31,13 @@ struct CannedAnswer
     int delayMs = 0;      // wait before the status line
     bool chunked = false; // Transfer-Encoding: chunked instead of Content-Length
     bool stall = false;   // send the head and half the body, then nothing
+    // Hostile servers:
+    bool keepAlive = false; // keep the connection open for the next request
+    int resetEvery = 0;     // every Nth request (counted over the server's life) is read whole,
+                            // then its connection is reset without an answer byte
+    bool cutOff = false;    // send the head and half the body, then reset the connection
+    bool endless = false;   // a chunked body that never ends
+    int delayMaxMs = 0;     // when above delayMs: a random wait between the two
 };
 
 struct StatisticsPoint
@@ -61,6 +68,9 @@ public:
     }
 
     QList<RecordedRequest> requests() const { return m_requests; }
+    // Connections accepted so far, and the answer bytes written by endless answers.
+    int connections() const { return m_connections; }
+    qint64 streamed() const { return m_streamed; }
     void clear();
 
     static QByteArray quotaDocument(const QString &max24, const QString &maxRate, const QString &sentLast24);
@@ -75,6 +85,9 @@ private:
     QList<RecordedRequest> m_requests;
     CannedAnswer m_default;
     QHash<QString, CannedAnswer> m_byAction;
+    int m_served = 0;
+    int m_connections = 0;
+    qint64 m_streamed = 0;
     // Last, so it goes first: sockets still open say goodbye as it goes and need the buffers.
     QTcpServer m_server;
 };

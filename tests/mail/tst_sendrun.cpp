@@ -8,6 +8,7 @@
 #include "SendRun.h"
 
 #include <QLoggingCategory>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +46,10 @@ public:
     {
         failures.append({address, failure});
     }
+    void mailSendUnknownFor(const QString &address, const QString &why) override
+    {
+        unknowns.append({address, why});
+    }
     void sendRunEnded(const std::optional<QString> &reason) override
     {
         why = reason;
@@ -58,7 +63,7 @@ public:
     int quotaAnswers = 0;
     QStringList progress; // "value/maximum address"
     QList<int> progressTicks, endedAtTick;
-    Reports responses, failures;
+    Reports responses, failures, unknowns;
     std::optional<QString> why;
 };
 
@@ -126,7 +131,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("signature");
         QTest::addColumn<CannedAnswer>("answer"); // status 0: the connection is refused
         QTest::addColumn<QString>("reported");    // the whole answer, or what the failure says
-        QTest::addColumn<bool>("failed");
+        QTest::addColumn<int>("kind");            // 0 answered, 1 failed (not sent), 2 unknown
         const QString v4 = u"v4"_s;
         const CannedAnswer whole{200, SendAnswer};
         const QString answer = QString::fromUtf8(SendAnswer);
@@ -135,19 +140,28 @@ private Q_SLOTS:
         const RecipientList twice{
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
-        QTest::newRow("empty list") << people(0) << v4 << whole << answer << false;
-        QTest::newRow("one recipient") << people(1) << v4 << whole << answer << false;
-        QTest::newRow("three, AWS3-HTTPS") << people(3) << u"v3"_s << whole << answer << false;
+        QTest::newRow("empty list") << people(0) << v4 << whole << answer << 0;
+        QTest::newRow("one recipient") << people(1) << v4 << whole << answer << 0;
+        QTest::newRow("three, AWS3-HTTPS") << people(3) << u"v3"_s << whole << answer << 0;
         QTest::newRow("one address twice, error answers")
-            << twice << v4 << CannedAnswer{400, refused} << QString::fromUtf8(refused) << false;
+            << twice << v4 << CannedAnswer{400, refused} << QString::fromUtf8(refused) << 0;
         QTest::newRow("chunked pieces")
-            << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40, 0, true} << answer << false;
-        QTest::newRow("refused") << people(2) << v4 << CannedAnswer{0, {}} << u"Connection refused"_s << true;
+            << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40, 0, true} << answer << 0;
+        QTest::newRow("refused") << people(2) << v4 << CannedAnswer{0, {}} << u"Connection refused"_s << 1;
         QTest::newRow("silent") << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 5000}
-                                << u"No answer within 0.4 seconds"_s << true;
+                                << u"No answer within 0.4 seconds"_s << 2;
         QTest::newRow("HTTP error without a document")
             << people(2) << v4 << CannedAnswer{503, "<html>Service Unavailable</html>"}
-            << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s << true;
+            << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s << 1;
+        CannedAnswer cut{200, SendAnswer};
+        cut.cutOff = true;
+        QTest::newRow("answer cut off mid-body") << people(2) << v4 << cut << u"cut off"_s << 2;
+        CannedAnswer trickle{200, SendAnswer, 40, 50}; // 2 s in pieces 50 ms apart
+        QTest::newRow("answer slower than the timeout")
+            << people(2) << v4 << trickle << u"No answer within 0.4 seconds"_s << 2;
+        CannedAnswer endless{200, {}};
+        endless.endless = true;
+        QTest::newRow("endless answer") << people(2) << v4 << endless << u"longer than 1 MB"_s << 2;
     }
 
     // N recipients leave at ticks 1…N, the bar at 0…N−1, and tick N+1 ends the run whatever the
@@ -158,7 +172,8 @@ private Q_SLOTS:
         QFETCH(QString, signature);
         QFETCH(CannedAnswer, answer);
         QFETCH(QString, reported);
-        QFETCH(bool, failed);
+        QFETCH(int, kind);
+        const bool failed = kind == 1;
         store(AccountSettings::SignatureVersionKey, signature);
         SendRun::setSendTimeout(400);
         m_server.setAnswer(answer);
@@ -181,6 +196,7 @@ private Q_SLOTS:
 
         // What went out, for the runs that were answered.
         const QList<RecordedRequest> requests = failed ? QList<RecordedRequest>() : m_server.requests();
+        QCOMPARE(m_server.requests().size(), answer.status == 0 ? 0 : list.size()); // each sent once
         QCOMPARE(requests.size(), failed ? 0 : list.size());
         for (qsizetype n = 0; n < requests.size(); ++n) {
             const QString address = list.at(n)->email();
@@ -193,14 +209,16 @@ private Q_SLOTS:
             QVERIFY(message.contains(u"\nTo: %1\n"_s.arg(address)));
             QVERIFY(message.contains(u"<p>Hello <b>%1</b></p>"_s.arg(list.at(n)->valueOr(u"NAME"_s))));
         }
-        QVERIFY((failed ? m_host.responses : m_host.failures).isEmpty());
-        Reports reports = failed ? m_host.failures : m_host.responses;
+        const Reports *const kinds[] = {&m_host.responses, &m_host.failures, &m_host.unknowns};
+        for (int other = 0; other < 3; ++other)
+            QVERIFY(other == kind || kinds[other]->isEmpty());
+        Reports reports = *kinds[kind];
         std::sort(reports.begin(), reports.end());
         QCOMPARE(reports.size(), list.size());
         for (qsizetype n = 0; n < reports.size(); ++n) {
             const auto &[address, text] = reports.at(n);
             QCOMPARE(address, list.at(n)->email());
-            QVERIFY(failed ? text.contains(reported, Qt::CaseInsensitive) : text == reported);
+            QVERIFY2(kind ? text.contains(reported, Qt::CaseInsensitive) : text == reported, qPrintable(text));
         }
     }
 
@@ -322,6 +340,58 @@ private Q_SLOTS:
         QCOMPARE(most, 3);
         QCOMPARE(m_host.responses.size(), 7);
         QCOMPARE(m_host.progress, progressOf(list));
+    }
+
+    // A server that reads a whole request and then resets the connection, every second
+    // request: on a fresh connection, and on a reused one (where the client would retry on
+    // a new connection). Each recipient is sent once: answered ones accepted, the others unknown.
+    void resetAfterTheRequest_data()
+    {
+        QTest::addColumn<bool>("keepAlive");
+        QTest::newRow("fresh connections") << false;
+        QTest::newRow("reused connections") << true;
+    }
+    void resetAfterTheRequest()
+    {
+        QFETCH(bool, keepAlive);
+        CannedAnswer answer{200, SendAnswer};
+        answer.keepAlive = keepAlive;
+        answer.resetEvery = 2;
+        m_server.setAnswer(answer);
+        const RecipientList list = people(10);
+        const auto run = start(list);
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+        QTest::qWait(100); // time for a resend to arrive
+        QCOMPARE(m_server.requests().size(), 10);
+        QSet<QString> addresses;
+        for (const RecordedRequest &request : m_server.requests())
+            addresses.insert(request.form().value(u"Destinations.member.1"_s));
+        QCOMPARE(addresses.size(), 10);
+        QCOMPARE(m_host.responses.size(), 5);
+        QCOMPARE(m_host.unknowns.size(), 5);
+        QVERIFY(m_host.failures.isEmpty());
+        // On a reused connection the client tried to send again, and was stopped.
+        for (const auto &[address, why] : std::as_const(m_host.unknowns))
+            QCOMPARE(why.contains(u"before any answer"_s), keepAlive);
+    }
+
+    // A slow service (answers after 200 to 400 ms) at 50 a second: requests stay with the
+    // run until a connection is free, so none runs out of time before it is written.
+    void slowServiceNoFalseTimeouts()
+    {
+        SendRun::setMaxInFlight(16);
+        SendRun::setSendTimeout(1000);
+        CannedAnswer slow{200, SendAnswer, 1, 0, 200};
+        slow.delayMaxMs = 400;
+        slow.keepAlive = true;
+        m_server.setAnswer(slow);
+        const auto run = start(people(200));
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 30000);
+        QCOMPARE(m_host.responses.size(), 200);
+        QVERIFY(m_host.failures.isEmpty());
+        QVERIFY(m_host.unknowns.isEmpty());
+        QCOMPARE(m_server.requests().size(), 200);
+        QVERIFY(m_server.connections() <= 16);
     }
 
 private:
