@@ -2,11 +2,13 @@
 
 #include "FennimarStrings.h"
 #include "MimeMessage.h"
+#include "SendRun.h"
 #include "maillogging.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -119,6 +121,11 @@ BriskoResponseCollector::BriskoResponseCollector(QNetworkReply *reply, const QSt
     connect(reply, &QNetworkReply::metaDataChanged, this, &BriskoResponseCollector::didReceiveResponse);
     connect(reply, &QNetworkReply::readyRead, this, &BriskoResponseCollector::didReceiveData);
     connect(reply, &QNetworkReply::finished, this, &BriskoResponseCollector::didFinishLoading);
+    // The whole request is bounded in time, not only the silence between two bytes.
+    QTimer::singleShot(AccountOperations::TotalTimeFactor * AccountOperations::requestTimeout(), this, [this] {
+        if (m_reply && m_reply->isRunning())
+            m_reply->abort();
+    });
 }
 
 void BriskoResponseCollector::didReceiveResponse()
@@ -130,24 +137,34 @@ void BriskoResponseCollector::didReceiveData()
 {
     if (m_reply && m_reply->isOpen())
         receivedData.append(m_reply->readAll());
+    if (m_reply && receivedData.size() > SendRun::MaxAnswerBytes) {
+        m_tooLarge = true;
+        receivedData.clear();
+        m_reply->abort();
+    }
 }
 
 void BriskoResponseCollector::didFinishLoading()
 {
     if (!m_reply)
         return;
-    if (m_reply->isOpen())
+    if (m_reply->isOpen() && !m_tooLarge)
         receivedData.append(m_reply->readAll());
     // An HTTP error status still carries the service's error document; only errors below
     // the content range (connection, TLS, timeout, proxy) mean that no answer came.
     const QNetworkReply::NetworkError error = m_reply->error();
     const bool answered = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()
-                          && !(error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied);
+                          && !(error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
+                          && !m_tooLarge && receivedData.size() <= SendRun::MaxAnswerBytes;
     MailHost::RequestOutcome outcome{m_action, m_address, std::nullopt, QString()};
     if (answered)
         outcome.answer = QString::fromUtf8(receivedData);
+    else if (m_tooLarge || receivedData.size() > SendRun::MaxAnswerBytes)
+        outcome.failure = u"the answer was longer than %1 MB"_s.arg(SendRun::MaxAnswerBytes / (1024 * 1024));
     else if (error == QNetworkReply::OperationCanceledError)
-        outcome.failure = u"no data for %1 seconds (timeout)"_s.arg(AccountOperations::requestTimeout() / 1000.0);
+        outcome.failure = u"no answer within %1 seconds, or no data for %2 seconds (timeout)"_s
+                              .arg(AccountOperations::TotalTimeFactor * AccountOperations::requestTimeout() / 1000.0)
+                              .arg(AccountOperations::requestTimeout() / 1000.0);
     else
         outcome.failure = m_reply->errorString();
     m_reply->deleteLater();

@@ -36,10 +36,13 @@ bool validateLogin();
 // VerifyEmailAddress for one address (one request per address). Always sent.
 bool verifyEmailAddress(const QString &address);
 
-// A request with no byte moving for this long is given up (MailHost::requestEnded with
-// no answer). 30 seconds unless set.
+// A request with no byte moving for this long, or not completely answered within
+// TotalTimeFactor times as long however slowly its answer trickles in, is given up
+// (MailHost::requestEnded with no answer); so is an answer longer than
+// SendRun::MaxAnswerBytes. 30 seconds unless set.
 void setRequestTimeout(int milliseconds);
 int requestTimeout();
+inline constexpr int TotalTimeFactor = 4;
 
 // The network access of the mail library, made on first use and owned by the application.
 QNetworkAccessManager *networkAccessManager();
@@ -79,6 +82,7 @@ private:
     void didFinishLoading();
 
     QPointer<QNetworkReply> m_reply;
+    bool m_tooLarge = false;
 };
 
 // GetSendQuota: Max24HourSend, MaxSendRate and SentLast24Hours to MailHost::setMax24Send().

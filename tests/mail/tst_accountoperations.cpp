@@ -255,6 +255,33 @@ private Q_SLOTS:
         }
     }
 
+    // An answer that trickles past the time limit, or never ends, is given up: in time, and
+    // without holding more than the largest answer read.
+    void hostileAnswersAreBounded_data()
+    {
+        QTest::addColumn<CannedAnswer>("answer");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("trickle") << CannedAnswer{200, FakeSesServer::quotaDocument(u"1"_s, u"1"_s, u"0"_s), 40, 50}
+                                 << u"within 1.6 seconds"_s;
+        CannedAnswer endless{200, {}};
+        endless.endless = true;
+        QTest::newRow("endless") << endless << u"longer than 1 MB"_s;
+    }
+    void hostileAnswersAreBounded()
+    {
+        QFETCH(CannedAnswer, answer);
+        QFETCH(QString, failure);
+        AccountOperations::setRequestTimeout(400);
+        m_server.setAnswer(answer);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(AccountOperations::getAccountSendQuota());
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.ended.size(), 1, 5000);
+        QVERIFY(clock.elapsed() < 1900);
+        QCOMPARE(m_host.ended.first().answer, std::nullopt);
+        QVERIFY2(m_host.ended.first().failure.contains(failure), qPrintable(m_host.ended.first().failure));
+    }
+
 private:
     FakeSesServer m_server;
     RecordingHost m_host;
