@@ -136,6 +136,7 @@ public:
     void cancelSend();
     void mailSendResponseFor(const QString &address, const QString &response);
     void mailSendFailedFor(const QString &address, const QString &failure) override;
+    void mailSendUnknownFor(const QString &address, const QString &why) override;
     void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override;
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override;
     // The connector of the latest run; none before the first.

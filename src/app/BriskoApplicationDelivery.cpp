@@ -146,6 +146,14 @@ void BriskoApplication::mailSendFailedFor(const QString &address, const QString 
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
 }
 
+void BriskoApplication::mailSendUnknownFor(const QString &address, const QString &why)
+{
+    // Neither a success nor a failure: the table shows its own image and says so.
+    qCWarning(lcApp).noquote() << u"outcome unknown for %1: %2"_s.arg(address, why);
+    const SendRun::Outcome outcome = SendRun::outcomeForUnknown();
+    m_campaign.recordOutcome(address, outcome.code, outcome.status);
+}
+
 void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBecause)
 {
     RidorIvuvud::stopASheet(m_progressPanel);

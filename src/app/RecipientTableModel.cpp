@@ -1,6 +1,8 @@
 #include "RecipientTableModel.h"
 
 #include "FennimarImaging.h"
+#include "Localization.h"
+#include "SendRun.h"
 
 #include <QPixmap>
 
@@ -65,11 +67,12 @@ int RecipientTableModel::columnOf(QStringView identifier) const
     return -1;
 }
 
-QIcon RecipientTableModel::statusImage(bool accepted)
+QIcon RecipientTableModel::statusImage(int code)
 {
     static const QIcon ok = loadStatusImage(AcceptedImage);
     static const QIcon fail = loadStatusImage(FailedImage);
-    return accepted ? ok : fail;
+    static const QIcon unknown = loadStatusImage(UnknownImage);
+    return code == SendRun::AcceptedCode ? ok : code == SendRun::UnknownCode ? unknown : fail;
 }
 
 QVariant RecipientTableModel::objectValue(QStringView column, int row) const
@@ -83,7 +86,7 @@ QVariant RecipientTableModel::objectValue(QStringView column, int row) const
         const auto response = m_campaign->response(record->email());
         if (!response)
             return QIcon();
-        return statusImage(*response == 1);
+        return statusImage(*response);
     }
     if (auto value = record->value(column))
         return *value;
@@ -94,7 +97,10 @@ std::optional<QString> RecipientTableModel::toolTip(QStringView column, int row)
 {
     if (column != StatusColumn || row < 0 || row >= rowCount())
         return std::nullopt;
-    return m_campaign->status(m_campaign->recipients().at(row)->email());
+    const QString address = m_campaign->recipients().at(row)->email();
+    if (m_campaign->response(address) == SendRun::UnknownCode)
+        return brisko::tr(SendRun::UnknownStatus.toString());
+    return m_campaign->status(address);
 }
 
 QVariant RecipientTableModel::data(const QModelIndex &index, int role) const

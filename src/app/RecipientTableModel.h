@@ -27,6 +27,7 @@ public:
     // Names of the outcome images (FennimarImaging::imageNamed).
     static constexpr QStringView AcceptedImage = u"status_ok";
     static constexpr QStringView FailedImage = u"status_fail";
+    static constexpr QStringView UnknownImage = u"status_unknown";
     // Above this many separate runs of rows a removal is one pass and one reset rather
     // than one remove notice per run.
     static constexpr int MaxRemovedRuns = 64;
@@ -72,7 +73,8 @@ public:
     void removeAllRecipients();
 
     // The outcome images, loaded once; a missing image gives a null icon.
-    static QIcon statusImage(bool accepted);
+    // The image of an outcome code (SendRun::AcceptedCode, FailedCode, UnknownCode).
+    static QIcon statusImage(int code);
 
 private:
     void rebuildColumns();

@@ -36,20 +36,23 @@ namespace {
 // The conventional status of a program stopped by SIGINT.
 constexpr int Interrupted = 130;
 
-// ---- Ctrl-C: the handler only writes a byte to a pipe; the event loop reads it. ----
+// ---- Ctrl-C, SIGTERM, SIGHUP: the handler only writes the signal's number to a pipe; the
+// event loop reads it. ----
 
 int g_signalPipe[2] = {-1, -1};
+constexpr int WatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
 class InterruptWatch
 {
 public:
-    explicit InterruptWatch(std::function<void()> onSignal)
+    // Called once per signal received, in the order they came.
+    explicit InterruptWatch(std::function<void(int signal)> onSignal)
     {
         if (::pipe(g_signalPipe) != 0)
             return;
@@ -59,21 +62,26 @@ public:
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                          [onSignal = std::move(onSignal)] {
                              char buffer[16];
-                             while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+                             ssize_t count;
+                             while ((count = ::read(g_signalPipe[0], buffer, sizeof buffer)) > 0) {
+                                 for (ssize_t n = 0; n < count; ++n)
+                                     onSignal(int(buffer[n]));
                              }
-                             onSignal();
                          });
         struct sigaction action = {};
         action.sa_handler = onInterrupt;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &m_previous);
+        for (size_t n = 0; n < std::size(WatchedSignals); ++n)
+            ::sigaction(WatchedSignals[n], &action, &m_previous[n]);
         m_installed = true;
     }
     ~InterruptWatch()
     {
-        if (m_installed)
-            ::sigaction(SIGINT, &m_previous, nullptr);
+        if (m_installed) {
+            for (size_t n = 0; n < std::size(WatchedSignals); ++n)
+                ::sigaction(WatchedSignals[n], &m_previous[n], nullptr);
+        }
         m_notifier.reset();
         for (int &fd : g_signalPipe) {
             if (fd >= 0)
@@ -86,7 +94,7 @@ public:
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_previous = {};
+    struct sigaction m_previous[std::size(WatchedSignals)] = {};
     bool m_installed = false;
 };
 
@@ -144,12 +152,17 @@ public:
             // No <Message>: name the error by its code rather than print nothing.
             text = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s);
         }
-        report(address, outcome.code == 1, text);
+        report(address, outcome.code == SendRun::AcceptedCode ? Accepted : Failed, text);
     }
 
     void mailSendFailedFor(const QString &address, const QString &failure) override
     {
-        report(address, false, failure);
+        report(address, Failed, failure);
+    }
+
+    void mailSendUnknownFor(const QString &address, const QString &why) override
+    {
+        report(address, Unknown, SendRun::UnknownStatus.toString() + u" ("_s + why + u')');
     }
 
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override
@@ -163,18 +176,21 @@ public:
         m_io.err.flush();
     }
 
-    qsizetype accepted() const { return m_accepted; }
-    qsizetype failed() const { return m_failed; }
+    qsizetype accepted() const { return m_counts[Accepted]; }
+    qsizetype failed() const { return m_counts[Failed]; }
+    qsizetype unknown() const { return m_counts[Unknown]; }
     qsizetype sent() const { return m_sent; }
     bool notStarted() const { return m_notStarted; }
     void setPacingRate(std::function<double()> rate) { m_pacingRate = std::move(rate); }
 
 private:
-    void report(const QString &address, bool accepted, const QString &text)
+    enum Kind { Accepted, Failed, Unknown };
+    void report(const QString &address, Kind kind, const QString &text)
     {
-        (accepted ? m_accepted : m_failed) += 1;
+        static const char *const words[] = {"accepted", "failed", "unknown"};
+        m_counts[kind] += 1;
         clearBar();
-        m_io.out << address << '\t' << (accepted ? "accepted" : "failed") << '\t' << oneLine(text) << '\n';
+        m_io.out << address << '\t' << words[kind] << '\t' << oneLine(text) << '\n';
         m_io.out.flush();
         if (m_bar && !m_ended)
             drawBar();
@@ -227,8 +243,7 @@ private:
     qsizetype m_sent = 0;
     qsizetype m_maximum = 0;
     QString m_address;
-    qsizetype m_accepted = 0;
-    qsizetype m_failed = 0;
+    qsizetype m_counts[3] = {};
 };
 
 struct HostScope
@@ -362,20 +377,25 @@ int runSend(const QStringList &arguments, Io &io)
     bool interrupted = false;
     bool abandoned = false;
     QObject::connect(&connector, &BriskoConnector::finished, &loop, &QEventLoop::quit);
-    const InterruptWatch watch([&] {
+    // The first Ctrl-C, SIGTERM or SIGHUP stops like Cancel: nothing more leaves and the
+    // answers in flight are waited for. A second one stops waiting: every address still
+    // without an answer is told as unknown (its message may have arrived).
+    const InterruptWatch watch([&](int signal) {
         if (interrupted) {
-            // A second Ctrl-C stops waiting for the answers.
             abandoned = true;
+            connector.abandonInFlight();
             loop.quit();
             return;
         }
         interrupted = true;
         connector.stopSending();
-        if (connector.pendingResponses() > 0) {
-            io.err << "brisko-cli send: interrupted: waiting for " << connector.pendingResponses()
-                   << " answer(s) in flight (Ctrl-C again to stop waiting)\n";
-            io.err.flush();
-        }
+        io.err << "brisko-cli send: interrupted (" << (signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGINT")
+               << ")";
+        if (connector.pendingResponses() > 0)
+            io.err << ": waiting for " << connector.pendingResponses()
+                   << " answer(s) in flight (Ctrl-C again to stop waiting)";
+        io.err << '\n';
+        io.err.flush();
     });
 
     connector.sendMessageToRecipients(document.body.value_or(QString()), document.html.value_or(QString()),
@@ -387,6 +407,7 @@ int runSend(const QStringList &arguments, Io &io)
     const qsizetype unanswered = connector.pendingResponses();
     const qsizetype notSent = connector.userInfo().recipients.size();
     io.err << "brisko-cli send: " << host.accepted() << " accepted, " << host.failed() << " failed";
+    io.err << ", " << host.unknown() << " unknown";
     if (unanswered > 0)
         io.err << ", " << unanswered << " without an answer";
     if (notSent > 0)

@@ -144,16 +144,33 @@ private Q_SLOTS:
 
     // A failure is recorded as -1 with the answer's message, up to its last closing tag
     // (an answer without a message, and a refused connection: tst_sendrun, tst_campaign).
-    void failureIsRecorded()
+    // An answer cut off mid-body is neither: 2, with its own image and text.
+    void outcomeIsRecorded_data()
     {
-        loadList(1);
-        m_server->setAnswer(
-            {400, "<ErrorResponse><Message>Not verified.</Message> b</Message></ErrorResponse>"});
+        QTest::addColumn<CannedAnswer>("answer");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("failed")
+            << CannedAnswer{400, "<ErrorResponse><Message>Not verified.</Message> b</Message></ErrorResponse>"}
+            << -1 << u"Not verified.</Message> b"_s;
+        CannedAnswer cut{200, SendAnswer};
+        cut.cutOff = true;
+        QTest::newRow("unknown") << cut << 2 << u"Sent, but no answer arrived: it may have been delivered"_s;
+    }
+    void outcomeIsRecorded()
+    {
+        QFETCH(CannedAnswer, answer);
+        QFETCH(int, code);
+        QFETCH(QString, status);
+        const QString address = QString::fromLatin1(QTest::currentDataTag()) + u"@outcome.example.com"_s;
+        setRecipients({address});
+        m_server->setAnswer(answer);
         DialogDriver boxes({u"Send"_s, u"Send"_s});
         app()->deliver();
         waitForTheRun();
-        QCOMPARE(app()->campaign().response(u"one@example.com"_s), -1);
-        QCOMPARE(app()->campaign().status(u"one@example.com"_s), u"Not verified.</Message> b"_s);
+        QCOMPARE(app()->campaign().response(address), code);
+        QCOMPARE(app()->campaign().status(address), status);
+        QCOMPARE(m_server->requests().size(), 1);
     }
 
     // Cancel closes the sheet at once and sends nothing more; answers to messages already

@@ -58,6 +58,8 @@ private Q_SLOTS:
         QTest::newRow("accepted") << 1 << u"Success!"_qs << u"status_ok"_qs;
         QTest::newRow("failed") << -1 << u"Address blacklisted."_qs << u"status_fail"_qs;
         QTest::newRow("failed, no text") << -1 << QString() << u"status_fail"_qs;
+        QTest::newRow("unknown") << 2 << u"Sent, but no answer arrived: it may have been delivered"_qs
+                                 << u"status_unknown"_qs;
         QTest::newRow("never sent") << 0 << QString() << QString();
     }
 

@@ -4,6 +4,7 @@
 #include "CampaignFile.h"
 #include "CliRun.h"
 
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -114,9 +115,19 @@ private Q_SLOTS:
         QCOMPARE(sentTo, addresses);
     }
 
-    // Ctrl-C stops like Cancel: nothing more leaves, the answers in flight are waited for and printed.
+    void interruptWaitsForAnswersInFlight_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl-C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    // Ctrl-C (and SIGTERM, SIGHUP) stops like Cancel: nothing more leaves, the answers in flight
+    // are waited for and printed, then the summary.
     void interruptWaitsForAnswersInFlight()
     {
+        QFETCH(int, signal);
         writeCampaign(40);
         m_server.setAnswer({200, m_accepted.body, 1, 0, 800});
         QProcess process;
@@ -125,7 +136,7 @@ private Q_SLOTS:
         process.start(qEnvironmentVariable("BRISKO_CLI"), command(u"send @C --yes --rate 10"_s));
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= 3, 10000);
-        ::kill(pid_t(process.processId()), SIGINT);
+        ::kill(pid_t(process.processId()), signal);
         QVERIFY(finished.wait(15000));
         const int sent = int(m_server.requests().size());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -139,6 +150,43 @@ private Q_SLOTS:
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QVERIFY(err.contains(u"interrupted"_s));
         QVERIFY(err.contains(u"%1 not sent"_s.arg(40 - sent)));
+        QVERIFY(err.contains(u"brisko-cli send: %1 accepted, 0 failed, 0 unknown"_s.arg(sent)));
+    }
+
+    // A second Ctrl-C stops waiting: every address still without an answer gets an `unknown`
+    // line, those the server saw among them; none is left out or told twice.
+    void secondInterruptTellsUnknown()
+    {
+        writeCampaign(40);
+        m_server.setAnswer({200, m_accepted.body, 1, 0, 5000});
+        QProcess process;
+        process.setProcessEnvironment(cliEnvironment(m_home));
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(qEnvironmentVariable("BRISKO_CLI"), command(u"send @C --yes --rate 20 --timeout 30"_s));
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requests().size() >= 4, 10000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QTest::qWait(200);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(finished.wait(3000));
+        QCOMPARE(process.exitCode(), 130);
+        QStringList seen;
+        for (const RecordedRequest &request : m_server.requests())
+            seen.append(request.form().value(u"Destinations.member.1"_s));
+        const QStringList lines =
+            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QStringList told;
+        for (const QString &line : lines) {
+            const QStringList fields = line.split(u'\t');
+            QCOMPARE(fields.value(1), u"unknown"_s);
+            QVERIFY(fields.value(2).startsWith(u"Sent, but no answer arrived: it may have been delivered"_s));
+            told.append(fields.value(0));
+        }
+        QCOMPARE(QSet<QString>(told.cbegin(), told.cend()).size(), told.size());
+        for (const QString &address : std::as_const(seen))
+            QVERIFY2(told.contains(address), qPrintable(address));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY(err.contains(u"0 accepted, 0 failed, %1 unknown"_s.arg(told.size())));
     }
 };
 
