@@ -93,7 +93,8 @@ void printUsage(QTextStream &stream)
               "\nExit status:\n"
               "  0\n      Done; for send, every recipient was accepted.\n"
               "  1\n      The work was tried and did not succeed.\n"
-              "  2\n      The command line was wrong; nothing was done.\n";
+              "  2\n      The command line was wrong; nothing was done.\n"
+              "  130\n      send was stopped by Ctrl-C, SIGTERM or SIGHUP.\n";
 }
 
 } // namespace
