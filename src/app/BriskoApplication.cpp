@@ -34,6 +34,7 @@
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
 #include <QToolBar>
@@ -57,8 +58,9 @@ T *child(QObject *root, const char *name)
 
 BriskoApplication::BriskoApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
+    // No separate display name: the desktop would append it to every window title, and
+    // the main window's title already begins with the program's name.
     setApplicationName(QStringLiteral("Brisko"));
-    setApplicationDisplayName(QStringLiteral("Brisko"));
     setApplicationVersion(QStringLiteral(BRISKO_VERSION));
     setDesktopFileName(QStringLiteral("brisko"));
     setWindowIcon(QIcon(Bundle::resourcePath() + u"/images/brisko.png"_qs));
@@ -270,8 +272,6 @@ void BriskoApplication::connectInterface()
     wire("quitAction", [this] { m_window->close(); });
     wire("helpAction", [this] { showHelp(); });
     wire("aboutAction", [this] { showAbout(); });
-    wire("undoAction", [this] { editAction("undo"); });
-    wire("redoAction", [this] { editAction("redo"); });
     wire("cutAction", [this] { editAction("cut"); });
     wire("copyAction", [this] { editAction("copy"); });
     wire("pasteAction", [this] { editAction("paste"); });
@@ -300,6 +300,7 @@ void BriskoApplication::connectInterface()
     if (auto *search = w->findChild<QLineEdit *>(QStringLiteral("searchField")))
         search->setEnabled(false);
 
+    connectUndo();
     connectStorage();
     connectImport();
     connectTable();
@@ -402,6 +403,14 @@ std::optional<QString> BriskoApplication::localizedStringForKey(const std::optio
 std::optional<QString> BriskoApplication::valueForUndefinedKey(const QString &key)
 {
     return m_localizer->valueForUndefinedKey(key);
+}
+
+void BriskoApplication::showStatus(const QString &text)
+{
+    if (!m_window)
+        return;
+    m_window->statusBar()->showMessage(text);
+    qCInfo(lcApp).noquote() << text;
 }
 
 void BriskoApplication::editAction(const char *slot)

@@ -3,6 +3,7 @@
 #include "Campaign.h"
 #include "FennimarNotifications.h"
 #include "MailHost.h"
+#include "RecipientImport.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -23,6 +24,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QTableView;
+class QUndoStack;
 class QWebEngineView;
 
 namespace brisko {
@@ -77,6 +79,9 @@ public:
     bool saveCurrentCampaign(const QString &path);
     void saveCampaign();
     void openCampaign();
+    // File › New Campaign: after the unsaved-changes question, the empty campaign the
+    // program starts with.
+    void newCampaign();
     void loadCampaignFromFile(const QString &path);
     void loadCurrentCampaign();
     RecipientList &recipients();
@@ -90,12 +95,18 @@ public:
     void importListFile(const QString &path);
     void setupTableColumns(const QStringList &columns);
     void importDone();
+    // One line for the status bar: how many records the file gave, how many lines were
+    // dropped and why.
+    static QString importSummary(const QString &fileName, const RecipientImport::Counts &counts);
     static bool isValidEmailAddress(const std::optional<QString> &address);
     void exportList();
     QString exportData() const;
 
     // Recipient table (BriskoApplicationTable.cpp)
     RecipientList selectedRecipients() const;
+    // Edits of the list (removal, adding, cell edits, imports) are undone here; the text
+    // fields and editors keep their own undo.
+    QUndoStack *undoStack() const { return m_undoStack; }
     void addItem();
     void removeItem();
     void filterListFromField(QLineEdit *field);
@@ -119,15 +130,22 @@ public:
     void showNoAuthWarning();
     void checkQuota();
     void setSendRateWithString(const QString &rate);
-    float timerValueForSendRate() const;
+    // Seconds between two messages: the send rate chosen in the account panel (capped to
+    // the account's maximum when that is known), else one over sendRate().
+    float timerValueForSendRate() const override;
+    // The account's MaxSendRate from the latest quota answer; none before one came.
+    std::optional<double> knownMaximumSendRate() const { return m_maximumSendRate; }
     void verifyItems();
     void showStatistics();
     // The mail library's answers (MailHost).
     void setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
                       const std::optional<QString> &sentLast24) override;
     void statisticsResponse(const QString &text) override;
+    // True while a quota request (or login check) started by the window has not ended.
+    bool isAskingService() const { return m_pendingQuota + m_pendingLogin > 0; }
     void showLoginFailure(const QString &heading, const std::optional<QString> &message) override;
     void accountProblem(const QString &problem) override;
+    void requestEnded(const RequestOutcome &outcome) override;
 
     // Delivery (BriskoApplicationDelivery.cpp)
     void deliver();
@@ -198,6 +216,27 @@ private:
     void storeAuthPanel();
     void connectDelivery();
     void startDeliveryRun(const RecipientList &list);
+    // Why Send cannot go on (nothing to send to, no sender, no body), none when it can.
+    std::optional<QString> sendRefusal(bool toSelection) const;
+    void showRunSummary();
+    void showStatus(const QString &text);
+    void quotaLineBusy(bool busy);
+    void showQuotaProblem(const QString &text);
+    void showStatisticsText(const QString &text);
+    void updateSendRateNote();
+    void connectUndo();
+    void updateUndoActions();
+    // The list before a change, taken before it is made; then pushed as one undo step.
+    struct ListState
+    {
+        QStringList columns;
+        RecipientList recipients;
+    };
+    ListState listState() const;
+    void pushListChange(const QString &text, const ListState &before);
+    void restoreListState(const ListState &state);
+    void resetPlaceholderLists(bool fromColumns);
+    void fitRowNumberColumn();
     // Shows a field the campaign changed (a load, a hand-over) in its widget.
     void refreshField(Campaign::Field which);
     void editAction(const char *slot);
@@ -208,7 +247,23 @@ private:
     std::unique_ptr<Localizer> m_localizer;
     std::unique_ptr<InterfaceLoader> m_loader;
     int m_sendRate = 0;
+    std::optional<double> m_maximumSendRate;
+    int m_pendingQuota = 0;
+    int m_pendingLogin = 0;
+    bool m_statisticsPending = false;
     bool m_updatingFields = false;
+    QUndoStack *m_undoStack = nullptr;
+    bool m_restoringList = false;
+    QAction *m_undoAction = nullptr;
+    QAction *m_redoAction = nullptr;
+    // The latest run's tally, for the summary in the status bar.
+    struct RunTally
+    {
+        qsizetype total = 0;
+        qsizetype accepted = 0;
+        qsizetype failed = 0;
+        bool ended = false;
+    } m_runTally;
 
     QPointer<QMainWindow> m_window;
     QTableView *m_listView = nullptr;

@@ -6,6 +6,7 @@
 #include "AccountSettings.h"
 #include "AwsProfiles.h"
 #include "BriskoConnector.h"
+#include "FennimarStrings.h"
 #include "FennimarUserDefaults.h"
 #include "Localization.h"
 #include "QuotaLine.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -26,6 +28,7 @@
 #include <QWebEngineView>
 
 #include <climits>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +39,9 @@ namespace {
 // Items of the panel's signature pop-up, in the interface file's order.
 constexpr int SignatureV4Item = 0;
 constexpr int SignatureV3Item = 1;
+// Items of the send-rate pop-up.
+constexpr int AccountMaximumItem = 0;
+constexpr int ChosenRateItem = 1;
 
 template<typename T>
 T *panelChild(QDialog *panel, const char *name)
@@ -122,6 +128,12 @@ void BriskoApplication::connectAccount()
         connect(useProfile, &QCheckBox::toggled, this, &BriskoApplication::updateProfileControls);
     if (auto *popUp = panelChild<QComboBox>(m_authPanel, "profilePopUp"))
         popUp->setAccessibleName(brisko::tr(u"UseAWSProfile"_s));
+    if (auto *choice = panelChild<QComboBox>(m_authPanel, "sendRatePopUp"))
+        connect(choice, &QComboBox::currentIndexChanged, this, &BriskoApplication::updateSendRateNote);
+    if (auto *field = panelChild<QDoubleSpinBox>(m_authPanel, "sendRateField")) {
+        field->setRange(0.1, AccountSettings::HighestSendRate);
+        connect(field, &QDoubleSpinBox::valueChanged, this, &BriskoApplication::updateSendRateNote);
+    }
 
     // The report is the service's text made into a page: nothing in it runs, and it
     // fetches nothing from elsewhere.
@@ -204,6 +216,11 @@ void BriskoApplication::fillAuthPanel()
         else
             place->setText(brisko::tr(u"SecretsInFile"_s) + u" "_s + FennimarUserDefaults::settingsFilePath());
     }
+    if (auto *field = panelChild<QDoubleSpinBox>(m_authPanel, "sendRateField"))
+        field->setValue(settings.sendRate.value_or(m_maximumSendRate.value_or(1.0)));
+    if (auto *choice = panelChild<QComboBox>(m_authPanel, "sendRatePopUp"))
+        choice->setCurrentIndex(settings.sendRate ? ChosenRateItem : AccountMaximumItem);
+    updateSendRateNote();
     updateProfileControls();
 }
 
@@ -218,6 +235,24 @@ void BriskoApplication::updateProfileControls()
         if (auto *field = panelChild<QLineEdit>(m_authPanel, name))
             field->setEnabled(!fromProfile);
     }
+}
+
+void BriskoApplication::updateSendRateNote()
+{
+    auto *choice = panelChild<QComboBox>(m_authPanel, "sendRatePopUp");
+    auto *field = panelChild<QDoubleSpinBox>(m_authPanel, "sendRateField");
+    auto *note = panelChild<QLabel>(m_authPanel, "sendRateNote");
+    if (!choice || !field || !note)
+        return;
+    const bool chosen = choice->currentIndex() == ChosenRateItem;
+    field->setEnabled(chosen);
+    QString text;
+    if (chosen && m_maximumSendRate && *m_maximumSendRate > 0 && field->value() > *m_maximumSendRate)
+        text = brisko::tr(u"SendRateCapped"_s).arg(*m_maximumSendRate);
+    else if (!chosen && !m_maximumSendRate)
+        text = brisko::tr(u"SendRateMaximumUnknown"_s);
+    note->setText(text);
+    note->setVisible(!text.isEmpty());
 }
 
 bool BriskoApplication::authPanelIsValid()
@@ -282,6 +317,12 @@ void BriskoApplication::storeAuthPanel()
         settings.awsProfile = useProfile->isChecked() && !name.isEmpty() ? std::optional<QString>(name)
                                                                          : std::nullopt;
     }
+    auto *rateChoice = panelChild<QComboBox>(m_authPanel, "sendRatePopUp");
+    auto *rateField = panelChild<QDoubleSpinBox>(m_authPanel, "sendRateField");
+    if (rateChoice && rateField) {
+        settings.sendRate = rateChoice->currentIndex() == ChosenRateItem ? std::optional(rateField->value())
+                                                                          : std::nullopt;
+    }
     QString failure;
     if (!settings.save(&failure)) {
         // Nothing is lost: a secret the keyring refused stays in the preferences file.
@@ -304,7 +345,11 @@ void BriskoApplication::authDoneAction()
         return;
     storeAuthPanel();
     RidorIvuvud::stopASheet(m_authPanel);
-    BriskoConnector().validateLogin();
+    // The check's good answer is a quota answer: the quota line shows it.
+    if (BriskoConnector().validateLogin()) {
+        ++m_pendingLogin;
+        quotaLineBusy(true);
+    }
 }
 
 void BriskoApplication::showLoginFailure(const QString &heading, const std::optional<QString> &message)
@@ -344,13 +389,99 @@ void BriskoApplication::showNoAuthWarning()
 
 void BriskoApplication::checkQuota()
 {
-    BriskoConnector().getAccountSendQuota();
+    if (!BriskoConnector().getAccountSendQuota()) {
+        // Not sent: an account that cannot be used says why, else it is not set up.
+        showQuotaProblem(AccountSettings::load().problem.value_or(brisko::tr(u"QuotaNotAsked"_s)));
+        return;
+    }
+    ++m_pendingQuota;
+    quotaLineBusy(true);
+}
+
+void BriskoApplication::quotaLineBusy(bool busy)
+{
+    if (!m_quotaField)
+        return;
+    if (busy) {
+        m_quotaField->setCursor(Qt::BusyCursor);
+        m_quotaField->setToolTip(QString());
+        QuotaLine::fadeIn(m_quotaField, QuotaLine::note(brisko::tr(u"AskingService"_s)));
+    } else {
+        m_quotaField->unsetCursor();
+    }
+}
+
+void BriskoApplication::showQuotaProblem(const QString &text)
+{
+    if (!m_quotaField)
+        return;
+    // The line is one row of the header: a long reason is cut short there and whole in
+    // the tooltip.
+    const QString shown = m_quotaField->fontMetrics().elidedText(text, Qt::ElideRight, 640);
+    QuotaLine::fadeIn(m_quotaField, QuotaLine::note(shown));
+    m_quotaField->setToolTip(text);
+}
+
+void BriskoApplication::requestEnded(const RequestOutcome &outcome)
+{
+    const QString endpoint = AccountSettings::load().endpointInUse();
+    // Why a request came to nothing, or none when it brought a good answer.
+    std::optional<QString> problem;
+    if (!outcome.answer) {
+        problem = brisko::tr(u"NoAnswerFrom"_s).arg(endpoint, outcome.failure);
+    } else if (outcome.answer->contains(u"ErrorResponse")) {
+        problem = brisko::tr(u"ServiceRefused"_s)
+                      .arg(FennimarStrings::stringBetween(u"<Message>"_s, u"</Message>"_s, *outcome.answer)
+                               .value_or(brisko::tr(u"NoMessage"_s)));
+    }
+
+    if (outcome.action == u"GetSendStatistics") {
+        m_statisticsPending = false;
+        if (m_statisticsPanel)
+            m_statisticsPanel->unsetCursor();
+        if (problem)
+            showStatisticsText(*problem);
+        return;
+    }
+    if (outcome.action != u"GetSendQuota")
+        return;
+    // Both the quota request and the login check ask GetSendQuota; the login check
+    // counts first while one is out.
+    const bool loginCheck = m_pendingLogin > 0;
+    if (loginCheck)
+        --m_pendingLogin;
+    else if (m_pendingQuota > 0)
+        --m_pendingQuota;
+    else
+        return;
+    quotaLineBusy(isAskingService());
+    if (problem) {
+        // A failed request changes no stored value: only the line tells.
+        showQuotaProblem(*problem);
+        // An error document was told by the login check itself; no answer was not.
+        if (loginCheck && !outcome.answer)
+            showLoginFailure(AccountOperations::LoginFailureHeading.toString(),
+                             *problem + u"\n\n"_s + brisko::tr(u"CheckEndpoint"_s));
+        return;
+    }
+    if (loginCheck) {
+        const QString &answer = *outcome.answer;
+        const auto field = [&answer](const QString &name) {
+            return FennimarStrings::stringBetween(u'<' + name + u'>', u"</"_s + name + u'>', answer);
+        };
+        setMax24Send(field(u"Max24HourSend"_s), field(u"MaxSendRate"_s), field(u"SentLast24Hours"_s));
+    }
 }
 
 void BriskoApplication::setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
                                      const std::optional<QString> &sentLast24)
 {
     QuotaLine::hide(m_quotaField);
+    if (m_quotaField)
+        m_quotaField->setToolTip(QString());
+    bool valid = false;
+    const double maximum = maxRate.value_or(QString()).toDouble(&valid);
+    m_maximumSendRate = valid && std::isfinite(maximum) && maximum > 0 ? std::optional(maximum) : std::nullopt;
     setSendRateWithString(maxRate.value_or(QString()));
     const StyledText line = QuotaLine::build(max24, maxRate, sentLast24);
     QuotaLine::fadeIn(m_quotaField, line);
@@ -365,6 +496,16 @@ void BriskoApplication::setSendRateWithString(const QString &rate)
 
 float BriskoApplication::timerValueForSendRate() const
 {
+    // A rate of the user's own, no faster than the account allows when that is known.
+    if (const std::optional<double> chosen = AccountSettings::load().sendRate) {
+        double rate = *chosen;
+        if (m_maximumSendRate && rate > *m_maximumSendRate) {
+            qCInfo(lcApp).noquote() << u"send rate %1 capped to the account's maximum %2"_s.arg(rate).arg(
+                *m_maximumSendRate);
+            rate = *m_maximumSendRate;
+        }
+        return float(1.0 / rate);
+    }
     return 1.0f / float(sendRate());
 }
 
@@ -402,7 +543,20 @@ void BriskoApplication::showStatistics()
         m_statisticsPanel->raise();
         m_statisticsPanel->activateWindow();
     }
-    BriskoConnector().getAccountStatistics();
+    if (!BriskoConnector().getAccountStatistics()) {
+        showStatisticsText(AccountSettings::load().problem.value_or(brisko::tr(u"StatisticsNotAsked"_s)));
+        return;
+    }
+    m_statisticsPending = true;
+    if (m_statisticsPanel)
+        m_statisticsPanel->setCursor(Qt::BusyCursor);
+    showStatisticsText(brisko::tr(u"AskingService"_s));
+}
+
+void BriskoApplication::showStatisticsText(const QString &text)
+{
+    if (m_statisticsWebview)
+        m_statisticsWebview->setHtml(u"<p style=\"font-family:sans-serif\">%1</p>"_s.arg(text.toHtmlEscaped()), QUrl());
 }
 
 void BriskoApplication::statisticsResponse(const QString &text)

@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace brisko {
@@ -41,22 +43,62 @@ void BriskoApplication::connectDelivery()
     }
 }
 
+std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
+{
+    const bool noRecipients = toSelection ? selectedRecipients().isEmpty() : m_campaign.recipients().isEmpty();
+    if (noRecipients)
+        return brisko::tr(toSelection ? u"SendRefused_NoSelection"_s : u"SendRefused_NoRecipients"_s);
+    const QString from = m_fromField ? m_fromField->text() : m_campaign.from();
+    if (from.trimmed().isEmpty())
+        return brisko::tr(u"SendRefused_NoFrom"_s);
+    const QString body = m_bodyView ? m_bodyView->toPlainText() : m_campaign.body();
+    const QString html = m_htmlView ? m_htmlView->toPlainText() : m_campaign.html();
+    if (body.trimmed().isEmpty() && html.trimmed().isEmpty())
+        return brisko::tr(u"SendRefused_NoBody"_s);
+    return std::nullopt;
+}
+
 void BriskoApplication::deliver()
 {
     if (!hasAuthInfo()) {
         showNoAuthWarning();
         return;
     }
-    const bool rowsSelected = !selectedRecipients().isEmpty();
-    const int first =
-        RidorIvuvud::showDialog(u"SURETOSEND"_s, u"SURETOSEND_BODY"_s, u"Send"_s, u"Cancel"_s,
-                                rowsSelected ? std::optional<QString>(u"SendSelected"_s) : std::nullopt,
-                                std::nullopt, std::nullopt, true);
+    if (const auto refusal = sendRefusal(false)) {
+        RidorIvuvud::showSimpleDialog(brisko::tr(u"SendRefused_Head"_s), *refusal);
+        return;
+    }
+    const qsizetype all = m_campaign.recipients().size();
+    const qsizetype selected = selectedRecipients().size();
+    const bool rowsSelected = selected > 0;
+
+    // The confirmations say how many will receive the message; buttons as always.
+    QString body = brisko::tr(rowsSelected ? u"SURETOSEND_COUNT_SELECTED"_s : u"SURETOSEND_COUNT"_s)
+                       .arg(all)
+                       .arg(selected);
+    QStringList placeholders;
+    const QString subject = m_subjectField ? m_subjectField->text() : m_campaign.subject();
+    for (const QString &column : columnNames()) {
+        const QString token = u"__%1__"_s.arg(column);
+        if (subject.contains(token))
+            placeholders.append(token);
+    }
+    if (!placeholders.isEmpty())
+        body += u"\n\n"_s + brisko::tr(u"SubjectPlaceholders_Note"_s).arg(placeholders.join(u", "_s));
+    body += u"\n\n"_s + brisko::tr(u"SURETOSEND_BODY"_s);
+    const int first = RidorIvuvud::showDialog(
+        brisko::tr(u"SURETOSEND"_s), body, brisko::tr(u"Send"_s), brisko::tr(u"Cancel"_s),
+        rowsSelected ? std::optional<QString>(brisko::tr(u"SendSelected"_s)) : std::nullopt);
     // Only an explicit Send goes on: a dialog closed any other way sends nothing.
     if (first != RidorIvuvud::FirstButton && first != RidorIvuvud::ThirdButton)
         return;
-    const int final = RidorIvuvud::showDialog(u"FINALSURETOSEND"_s, u"FINALSURETOSEND_BODY"_s, u"Send"_s,
-                                              u"Cancel"_s, std::nullopt, std::nullopt, std::nullopt, true);
+    const bool toSelection = first == RidorIvuvud::ThirdButton;
+    const QString finalBody =
+        brisko::tr(toSelection ? u"FINALSURETOSEND_COUNT_SELECTED"_s : u"FINALSURETOSEND_COUNT"_s)
+            .arg(toSelection ? selected : all) +
+        u"\n\n"_s + brisko::tr(u"FINALSURETOSEND_BODY"_s);
+    const int final = RidorIvuvud::showDialog(brisko::tr(u"FINALSURETOSEND"_s), finalBody, brisko::tr(u"Send"_s),
+                                              brisko::tr(u"Cancel"_s), std::nullopt);
     if (final != RidorIvuvud::FirstButton)
         return;
 
@@ -69,7 +111,7 @@ void BriskoApplication::deliver()
         m_progressPanelBar->setValue(0);
     }
     RidorIvuvud::startASheet(m_progressPanel, m_window, this);
-    if (first == RidorIvuvud::ThirdButton)
+    if (toSelection)
         deliverSelectedMessages();
     else
         deliverMessages();
@@ -98,6 +140,7 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
     const QString replyTo = text(m_replyToField, m_campaign.replyTo());
     const QString returnPath = text(m_returnPathField, m_campaign.returnPath());
 
+    m_runTally = RunTally{list.size(), 0, 0, false};
     // The earlier run's connector stays until its last answer is recorded.
     if (m_briskocon)
         m_briskocon->releaseWhenDone();
@@ -124,8 +167,9 @@ void BriskoApplication::cancelSend()
 void BriskoApplication::sendProgress(qsizetype value, qsizetype maximum, const QString &address)
 {
     if (m_progressPanelBar) {
+        // The bar counts the message going out, as the "n of N" beside it does.
         m_progressPanelBar->setRange(0, int(maximum));
-        m_progressPanelBar->setValue(int(value));
+        m_progressPanelBar->setValue(int(std::min(value + 1, maximum)));
     }
     if (m_progressPanelText)
         m_progressPanelText->setText(address);
@@ -138,12 +182,27 @@ void BriskoApplication::mailSendResponseFor(const QString &address, const QStrin
     const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
     // The campaign tells the table, which repaints the status column.
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
+    if (outcome.code > 0)
+        ++m_runTally.accepted;
+    else
+        ++m_runTally.failed;
+    if (m_runTally.ended)
+        showRunSummary();
 }
 
 void BriskoApplication::mailSendFailedFor(const QString &address, const QString &failure)
 {
     const SendRun::Outcome outcome = SendRun::outcomeForFailure(failure);
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
+    ++m_runTally.failed;
+    if (m_runTally.ended)
+        showRunSummary();
+}
+
+void BriskoApplication::showRunSummary()
+{
+    const qsizetype notSent = std::max<qsizetype>(0, m_runTally.total - m_runTally.accepted - m_runTally.failed);
+    showStatus(brisko::tr(u"RunSummary"_s).arg(m_runTally.accepted).arg(m_runTally.failed).arg(notSent));
 }
 
 void BriskoApplication::mailSendUnknownFor(const QString &address, const QString &why)
@@ -157,8 +216,18 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
 void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBecause)
 {
     RidorIvuvud::stopASheet(m_progressPanel);
-    if (notStartedBecause)
-        RidorIvuvud::showSimpleDialog(brisko::tr(u"SendNotStarted_Head"_s), *notStartedBecause);
+    m_runTally.ended = true;
+    if (!notStartedBecause) {
+        showRunSummary();
+        return;
+    }
+    showStatus(brisko::tr(u"SendNotStarted_Head"_s) + u' ' + *notStartedBecause);
+    // The remedy with the reason: the account and its endpoint, or a send rate of one's own.
+    const int answer = RidorIvuvud::showDialog(
+        brisko::tr(u"SendNotStarted_Head"_s), *notStartedBecause + u"\n\n"_s + brisko::tr(u"SendNotStarted_Remedy"_s),
+        brisko::tr(u"OK"_s), brisko::tr(u"AccountSettings…"_s), std::nullopt);
+    if (answer == RidorIvuvud::SecondButton)
+        showAuthPanel();
 }
 
 } // namespace brisko

@@ -13,7 +13,10 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QTextCursor>
+#include <QTimer>
 #include <QWebEngineView>
+
+#include <tuple>
 
 namespace brisko {
 
@@ -84,17 +87,25 @@ void BriskoApplication::connectEditor()
         }
     }
 
-    const std::pair<QComboBox *, void (BriskoApplication::*)(QComboBox *)> popUps[] = {
-        {m_placeHoldersForTextPopUp, &BriskoApplication::textPlaceholderAction},
-        {m_placeHoldersForHTMLPopUp, &BriskoApplication::htmlPlaceholderAction},
+    const std::tuple<QComboBox *, void (BriskoApplication::*)(QComboBox *), QPlainTextEdit *> popUps[] = {
+        {m_placeHoldersForTextPopUp, &BriskoApplication::textPlaceholderAction, m_bodyView},
+        {m_placeHoldersForHTMLPopUp, &BriskoApplication::htmlPlaceholderAction, m_htmlView},
     };
-    for (const auto &[popUp, slot] : popUps) {
+    for (const auto &[popUp, slot, editor] : popUps) {
         if (!popUp)
             continue;
-        connect(popUp, &QComboBox::activated, this, [this, popUp = popUp, slot = slot] {
+        connect(popUp, &QComboBox::activated, this, [this, popUp = popUp, slot = slot, editor = editor] {
+            const bool inserted = popUp->currentIndex() > 0;
             (this->*slot)(popUp);
             // A pull-down: it shows its title again once a column is chosen.
             popUp->setCurrentIndex(0);
+            // Typing goes on in the editor, just after the placeholder, not in the list
+            // (where a letter would choose another column). The list's closing may take
+            // the focus back once more after this.
+            if (inserted && editor) {
+                editor->setFocus(Qt::OtherFocusReason);
+                QTimer::singleShot(0, editor, [editor] { editor->setFocus(Qt::OtherFocusReason); });
+            }
         });
         // Usable once it lists a column beside its title, whoever fills it.
         auto follow = [popUp = popUp] { popUp->setEnabled(popUp->count() > 1); };

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QSignalBlocker>
 
@@ -84,8 +85,10 @@ void BriskoApplication::importListFile(const QString &path)
         return;
     }
 
+    const ListState before = listState();
     setupTableColumns(result.headings);
     m_campaign.appendRecipients(result.records);
+    pushListChange(brisko::tr(QStringLiteral("ImportList…")), before);
     const RecipientImport::Counts &counts = result.counts;
     qCInfo(lcApp).noquote() << "BriskoApplication.importListFile -" << path << "taken" << counts.taken << "dropped"
                             << counts.dropped() << "(no address" << counts.missingAddress << "invalid"
@@ -98,6 +101,26 @@ void BriskoApplication::importListFile(const QString &path)
             brisko::tr(QStringLiteral("ImportControlCharacters_Head")),
             brisko::tr(QStringLiteral("ImportControlCharacters_Sub")).arg(counts.controlAddress));
     }
+    showStatus(importSummary(QFileInfo(path).fileName(), counts));
+}
+
+QString BriskoApplication::importSummary(const QString &fileName, const RecipientImport::Counts &counts)
+{
+    QString text = brisko::tr(QStringLiteral("ImportSummary")).arg(fileName).arg(counts.taken);
+    if (counts.dropped() == 0)
+        return text;
+    QStringList why;
+    const std::pair<qsizetype, const char *> reasons[] = {
+        {counts.missingAddress, "ImportDropped_NoAddress"},
+        {counts.invalidAddress, "ImportDropped_Invalid"},
+        {counts.controlAddress, "ImportDropped_Control"},
+        {counts.repeatedAddress, "ImportDropped_Repeated"},
+    };
+    for (const auto &[count, key] : reasons) {
+        if (count > 0)
+            why.append(brisko::tr(QString::fromLatin1(key)).arg(count));
+    }
+    return text + u' ' + brisko::tr(QStringLiteral("ImportDropped")).arg(counts.dropped()).arg(why.join(u"; "_qs));
 }
 
 void BriskoApplication::setupTableColumns(const QStringList &columns)
@@ -109,20 +132,7 @@ void BriskoApplication::importDone()
 {
     if (m_tableModel)
         m_tableModel->reload();
-    const QStringList columns = columnNames();
-    for (QComboBox *popUp : {m_placeHoldersForHTMLPopUp, m_placeHoldersForTextPopUp}) {
-        if (!popUp)
-            continue;
-        // Refilling is no choice of the user's: nothing may be inserted meanwhile.
-        const QSignalBlocker quiet(popUp);
-        popUp->setEnabled(true);
-        popUp->clear();
-        // The chosen entry is what a screen reader calls the list: each list says its own.
-        popUp->addItem(brisko::tr(popUp == m_placeHoldersForTextPopUp ? QStringLiteral("PlaceholdersForText")
-                                                                      : QStringLiteral("PlaceholdersForHTML")));
-        popUp->addItems(columns);
-        popUp->setCurrentIndex(0);
-    }
+    resetPlaceholderLists(true);
 }
 
 bool BriskoApplication::isValidEmailAddress(const std::optional<QString> &address)

@@ -13,6 +13,8 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QUndoStack>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableView>
@@ -42,6 +44,8 @@ void BriskoApplication::connectStorage()
         connect(open, &QAction::triggered, this, [this] { openCampaign(); });
     if (QAction *save = findAction<QAction>(m_window, "saveAction"))
         connect(save, &QAction::triggered, this, [this] { saveCampaign(); });
+    if (QAction *create = findAction<QAction>(m_window, "newAction"))
+        connect(create, &QAction::triggered, this, [this] { newCampaign(); });
 }
 
 
@@ -96,18 +100,29 @@ void BriskoApplication::saveCampaign()
         saveCurrentCampaign(*path);
         return;
     }
-    const QString proposed =
-        QStringLiteral("%1.brisko").arg(currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))));
+    // A campaign never saved before starts in the program's own campaigns folder.
+    const QString proposed = QStringLiteral("%1/%2.brisko")
+                                 .arg(briskoCampaignsSupportFolder(),
+                                      currentCampaignName().value_or(brisko::tr(QStringLiteral("Untitled"))));
     std::optional<QString> chosen;
     if (m_saveChooser) {
         chosen = m_saveChooser(proposed);
     } else {
-        const QString path = QFileDialog::getSaveFileName(
-            m_window, brisko::tr(QStringLiteral("Save")), proposed,
-            brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
-        if (!path.isEmpty())
-            chosen = path;
+        QFileDialog panel(m_window, brisko::tr(QStringLiteral("Save")));
+        panel.setAcceptMode(QFileDialog::AcceptSave);
+        panel.setNameFilter(brisko::tr(QStringLiteral("CampaignFiles")) + u" (*.brisko)"_qs);
+        panel.setDefaultSuffix(QStringLiteral("brisko"));
+        panel.setDirectory(QFileInfo(proposed).path());
+        panel.selectFile(QFileInfo(proposed).fileName());
+        if (panel.exec() == QDialog::Accepted && !panel.selectedFiles().isEmpty())
+            chosen = panel.selectedFiles().constFirst();
     }
+    if (chosen && chosen->isEmpty())
+        chosen.reset();
+    // A name typed without an extension keeps the proposed one, or the Open panel, which
+    // lists campaign files only, would never show the file again.
+    if (chosen && QFileInfo(*chosen).suffix().isEmpty())
+        *chosen += u".brisko"_qs;
     if (!chosen)
         return;
     const QHash<QString, QString> before = m_miscData;
@@ -156,7 +171,27 @@ void BriskoApplication::loadCampaignFromFile(const QString &path)
     updateWindowTitle();
     if (m_tableModel)
         m_tableModel->reload();
+    // Another campaign's list is not this one's to undo.
+    if (m_undoStack)
+        m_undoStack->clear();
     addRecentCampaign(path);
+}
+
+void BriskoApplication::newCampaign()
+{
+    if (!confirmDiscardChanges())
+        return;
+    m_campaign.apply({QString(), QString(), QString(), QString(), QString(), QString(), QStringList(),
+                      RecipientList()});
+    m_miscData.remove(CurrentCampaignKey.toString());
+    m_miscData.remove(CurrentCampaignPathKey.toString());
+    m_campaign.setModified(false);
+    if (m_tableModel)
+        m_tableModel->reload();
+    if (m_undoStack)
+        m_undoStack->clear();
+    resetPlaceholderLists(false);
+    updateWindowTitle();
 }
 
 void BriskoApplication::loadCurrentCampaign()
@@ -182,6 +217,7 @@ void BriskoApplication::addRecentCampaign(const QString &path)
     recent.removeAll(path);
     recent.append(path);
     FennimarUserDefaults::setObject(recent, RecentFilesKey.toString());
+    updateRecentMenu();
 }
 
 void BriskoApplication::updateRecentMenu()

@@ -6,6 +6,7 @@
 #include "BriskoSearchToolbarItem.h"
 #include "FennimarEvents.h"
 #include "FennimarStrings.h"
+#include "Localization.h"
 #include "RecipientTableModel.h"
 
 #include <QAbstractButton>
@@ -123,6 +124,7 @@ void BriskoApplication::connectTable()
         headings->setHighlightSections(false);
         headings->setSelectionModel(new QItemSelectionModel(m_tableModel, headings));
         m_listView->setIconSize(QSize(16, 16));
+        fitRowNumberColumn();
     }
 
     auto enable = [](QObject *control, auto slot, QObject *receiver) {
@@ -166,17 +168,23 @@ void BriskoApplication::addItem()
 {
     if (!m_tableModel)
         return;
+    const ListState before = listState();
     m_tableModel->appendRecipients({makeRecipient({{EmailKey.toString(), NewRecipientAddress}})});
+    pushListChange(brisko::tr(QStringLiteral("AddRecipient")), before);
 }
 
 void BriskoApplication::removeItem()
 {
     if (!m_tableModel || !m_listView)
         return;
+    const ListState before = listState();
     if (FennimarEvents::isOptionPressed()) {
+        if (before.recipients.isEmpty())
+            return;
         UpdatesSuspended quiet(m_listView);
         m_listView->clearSelection();
         m_tableModel->removeAllRecipients();
+        pushListChange(brisko::tr(QStringLiteral("RemoveRecipient")), before);
         return;
     }
     const QList<int> rows = selectedRows(m_listView);
@@ -185,6 +193,7 @@ void BriskoApplication::removeItem()
     UpdatesSuspended quiet(m_listView);
     m_listView->clearSelection();
     m_tableModel->removeRecipientRows(rows);
+    pushListChange(brisko::tr(QStringLiteral("RemoveRecipient")), before);
 }
 
 void BriskoApplication::filterListFromField(QLineEdit *field)

@@ -44,6 +44,25 @@ BriskoRowCounterCell::Colours BriskoRowCounterCell::coloursFor(const QString &te
     return {FennimarColors::veryVeryLightGrayColor(), grey(highlight(LightGrey, 0.5)), grey(DarkGrey)};
 }
 
+namespace {
+
+QFont numberFont()
+{
+    QFont font = QApplication::font();
+    font.setPointSizeF(9);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+int BriskoRowCounterCell::widthFor(const QString &text)
+{
+    const StyledText label = FennimarAttributedStrings::attributedString(text, numberFont(), QColor(Qt::black));
+    // The text stands 2 points from the right edge; as much again on the left.
+    return int(std::ceil(label.size().width())) + 8;
+}
+
 void BriskoRowCounterCell::drawWithFrame(QPainter &painter, const QRectF &frame, const QString &text)
 {
     const Colours colours = coloursFor(text);
@@ -52,10 +71,7 @@ void BriskoRowCounterCell::drawWithFrame(QPainter &painter, const QRectF &frame,
     fade.setColorAt(1, colours.bottom);
     painter.fillRect(frame, fade);
 
-    QFont font = QApplication::font();
-    font.setPointSizeF(9);
-    font.setBold(true);
-    const StyledText label = FennimarAttributedStrings::attributedString(text, font, colours.text);
+    const StyledText label = FennimarAttributedStrings::attributedString(text, numberFont(), colours.text);
     const QSizeF size = label.size();
     // Right-aligned 2 points from the right edge, 1 point below the top. The drawing
     // rectangle is a point wider than the text so that rounding never wraps it.

@@ -27,6 +27,8 @@ public:
 
     // The fade (top to bottom) and text colours for the cell's text.
     static Colours coloursFor(const QString &text);
+    // The narrowest cell that shows the text whole.
+    static int widthFor(const QString &text);
     // Draws one row-number cell with that text into the frame.
     static void drawWithFrame(QPainter &painter, const QRectF &frame, const QString &text);
 

@@ -74,6 +74,11 @@ StyledText build(const std::optional<QString> &max24, const std::optional<QStrin
     return line;
 }
 
+StyledText note(const QString &text)
+{
+    return FennimarAttributedStrings::immutableAttributedString(text, regularFont(), QColor(Qt::white));
+}
+
 void hide(QWidget *field)
 {
     if (!field)

@@ -26,6 +26,10 @@ QFont boldFont();
 StyledText build(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
                  const std::optional<QString> &sentLast24);
 
+// A line of one run in the regular font: what the field says instead of figures (a
+// request under way, or why none came).
+StyledText note(const QString &text);
+
 // Makes the field fully transparent at once (stopping a fade-in under way).
 void hide(QWidget *field);
 // The field's opacity now, 0 to 1 (1 for a field that was never faded).

@@ -148,8 +148,24 @@ bool RecipientTableModel::setObjectValue(const QString &value, const QString &co
     // An empty cell left empty is no edit: the record does not gain an empty value.
     if (record->valueOr(column) == value)
         return true;
+    const std::optional<QString> before = record->value(column);
     record->setValue(column, value);
     // The whole row: an edited address may bring another outcome with it.
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
+    m_campaign->setModified(true);
+    Q_EMIT cellEdited(record, column, before, value);
+    return true;
+}
+
+bool RecipientTableModel::restoreObjectValue(const std::optional<QString> &value, const QString &column, int row)
+{
+    if (row < 0 || row >= rowCount() || column.startsWith(ProgramColumnPrefix))
+        return false;
+    const RecipientPtr &record = m_campaign->recipients().at(row);
+    if (value)
+        record->setValue(column, *value);
+    else
+        record->removeValue(column);
     Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
     m_campaign->setModified(true);
     return true;

@@ -55,6 +55,9 @@ public:
     // Stores an edit in the row's record under the column's identifier and marks the
     // campaign modified. The program's own columns are never stored.
     bool setObjectValue(const QString &value, const QString &column, int row);
+    // Puts a cell back as it was before an edit: the value, or no value at all. Marks
+    // the campaign modified; no cellEdited() notice.
+    bool restoreObjectValue(const std::optional<QString> &value, const QString &column, int row);
     // The outcome text of the row's address for the status column; none elsewhere.
     std::optional<QString> toolTip(QStringView column, int row) const;
 
@@ -75,6 +78,11 @@ public:
     // The outcome images, loaded once; a missing image gives a null icon.
     // The image of an outcome code (SendRun::AcceptedCode, FailedCode, UnknownCode).
     static QIcon statusImage(int code);
+
+Q_SIGNALS:
+    // A cell was changed through the table (not by restoreObjectValue()).
+    void cellEdited(const brisko::RecipientPtr &record, const QString &column, const std::optional<QString> &before,
+                    const QString &after);
 
 private:
     void rebuildColumns();

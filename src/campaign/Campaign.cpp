@@ -38,6 +38,15 @@ void Campaign::setupTableColumns(const QStringList &names)
     setModified(true);
 }
 
+void Campaign::restoreColumns(const QStringList &columns)
+{
+    if (columns == m_columns || columns.isEmpty())
+        return;
+    m_columns = columns;
+    Q_EMIT columnsChanged();
+    setModified(true);
+}
+
 void Campaign::setRecipients(RecipientList list)
 {
     m_recipients = std::move(list);

@@ -50,6 +50,8 @@ public:
     // Rebuilds the data columns: "EMAIL" (and any column whose name starts with it)
     // stays, then one column per name in order, leaving out "EMAIL" and program columns.
     void setupTableColumns(const QStringList &names);
+    // Puts back data columns exactly as an earlier columns() gave them (undo).
+    void restoreColumns(const QStringList &columns);
 
     // The live list, in table order. Callers that change it call recipientsChanged().
     RecipientList &recipients() { return m_recipients; }

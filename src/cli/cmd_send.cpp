@@ -299,7 +299,7 @@ int runSend(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     const QCommandLineOption rowsOption(u"rows"_s, u"Send only these rows, counted from 1 (e.g. 1,4-9)."_s,
                                         u"ROWS"_s);
-    const QCommandLineOption rateOption(u"rate"_s, u"Messages per second, without asking for the quota."_s,
+    const QCommandLineOption rateOption(u"rate"_s, u"Messages per second for this run, without asking for the quota (default: the send rate of the account settings, if set)."_s,
                                         u"N"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
     ServiceOptions service(60);
@@ -326,6 +326,9 @@ int runSend(const QStringList &arguments, Io &io)
             return UsageError;
         }
     }
+    // The send rate chosen in the window's account panel, unless --rate overrides it for this run.
+    if (!rate)
+        rate = AccountSettings::load().sendRate;
 
     const QString &path = files.first();
     const std::optional<CampaignDocument> campaign = readCampaign(u"send"_s, path, io);

@@ -6,6 +6,8 @@
 
 #include <QSettings>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace brisko {
@@ -61,6 +63,12 @@ AccountSettings AccountSettings::stored()
     settings.smtpPassword = SecretStore::read(SmtpPasswordKey.toString(), &keyringFailure).value_or(QString());
     if (const auto profile = storedString(AwsProfileKey); profile && !profile->trimmed().isEmpty())
         settings.awsProfile = profile->trimmed();
+    if (const auto text = storedString(SendRateKey)) {
+        bool valid = false;
+        const double rate = text->toDouble(&valid);
+        if (valid && std::isfinite(rate) && rate > 0 && rate <= HighestSendRate)
+            settings.sendRate = rate;
+    }
     if (!keyringFailure.isEmpty())
         settings.problem = keyringFailure;
     return settings;
@@ -158,6 +166,7 @@ bool AccountSettings::save(QString *error) const
         put(SmtpPortKey, QString::number(smtpPort));
         put(SmtpUserKey, smtpUser);
         put(AwsProfileKey, awsProfile);
+        put(SendRateKey, sendRate ? std::optional<QString>(QString::number(*sendRate)) : std::nullopt);
         store->sync();
         if (store->status() != QSettings::NoError) {
             ok = false;

@@ -42,6 +42,7 @@ struct AccountSettings
     // The AWS profile whose keys, token and region the window uses; absent or empty: the
     // keys typed in the account panel.
     static constexpr QStringView AwsProfileKey = u"AwsProfile";
+    static constexpr QStringView SendRateKey = u"SendRate"; // messages per second; absent: the account's maximum
 
     static constexpr QStringView DefaultRegion = u"us-east-1";
 
@@ -67,6 +68,11 @@ struct AccountSettings
     // form (with file and line), a chosen profile that is missing or has no keys, a keyring
     // that does not answer. Requests are not sent while it is set.
     std::optional<QString> problem;
+
+    // The pace the user chose, in messages per second; none: the account's maximum from
+    // its quota. Only values above 0 and up to HighestSendRate are kept.
+    std::optional<double> sendRate;
+    static constexpr double HighestSendRate = 1000;
 
     // What one process lays over the stored settings.
     struct Overrides

@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUndoStack>
 
 // launched: false for a test that drives the launch sequence itself.
 #define BRISKO_APP_TEST_MAIN(TestClass, launched)                                                            \

@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QLabel>
@@ -26,6 +27,7 @@ using namespace Qt::StringLiterals;
 using namespace brisko;
 using namespace brisko::test;
 using OptionalText = std::optional<QString>;
+Q_DECLARE_METATYPE(CannedAnswer)
 
 class TestAccount : public QObject
 {
@@ -77,6 +79,14 @@ private Q_SLOTS:
     {
         if (app()->authPanel()->isVisible())
             app()->authPanel()->reject();
+        store(AccountSettings::SendRateKey, std::nullopt);
+    }
+
+    static QString quotaLine()
+    {
+        QTextDocument line;
+        line.setHtml(app()->quotaField()->text());
+        return line.toPlainText();
     }
 
     // The panel, opened from the no-account warning, shows what is stored (a region not
@@ -231,6 +241,100 @@ private Q_SLOTS:
         QCOMPARE(line.toPlainText(), u"Amazon SES : "_s + text(u"Max24HrSend:"_s) + figures.at(0) + u"  "_s +
                                          text(u"MaxSendRate:"_s) + figures.at(1) + u"  "_s +
                                          text(u"SentLast24:"_s) + figures.at(2));
+    }
+
+    // A quota request shows that it is out, then the figures or why there are none; a
+    // failed one leaves the send rate as it was. The login check behind OK tells the same.
+    void quotaRequestTellsItsEnd_data()
+    {
+        QTest::addColumn<bool>("refused"); // no server: the connection is refused
+        QTest::addColumn<CannedAnswer>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("figures") << false << CannedAnswer{200, FakeSesServer::quotaDocument(u"50.0"_s, u"9.0"_s, u"1.0"_s), 1, 0, 300}
+                                 << u"Max. send rate: 9.0"_s;
+        QTest::newRow("error document")
+            << false << CannedAnswer{403, FakeSesServer::errorDocument(u"InvalidClientTokenId"_s, u"Bad token."_s), 1, 0, 300}
+            << u"The service refused the request: Bad token."_s;
+        QTest::newRow("connection refused") << true << CannedAnswer{} << u"No answer from %1: Connection refused"_s;
+    }
+
+    void quotaRequestTellsItsEnd()
+    {
+        QFETCH(bool, refused);
+        QFETCH(CannedAnswer, answer);
+        QFETCH(QString, shown);
+        const QString endpoint = refused ? FakeSesServer::refusingEndpoint() : m_server.endpoint();
+        store(AccountSettings::EndpointKey, endpoint);
+        m_server.setAnswer(answer);
+        app()->setSendRateWithString(u"3"_s);
+        app()->checkQuota();
+        QVERIFY(app()->isAskingService());
+        QCOMPARE(quotaLine(), u"Asking the service…"_s);
+        QCOMPARE(app()->quotaField()->cursor().shape(), Qt::BusyCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(!app()->isAskingService(), 10000);
+        QVERIFY(quotaLine().contains(shown.arg(endpoint)));
+        QCOMPARE(app()->quotaField()->cursor().shape(), Qt::ArrowCursor);
+        QCOMPARE(app()->sendRate(), refused ? 3 : answer.status == 200 ? 9 : 0);
+
+        // OK in the account panel: a check that gets no answer says so in a message too.
+        DialogDriver boxes({text(u"OK"_s)});
+        app()->showAuthPanel();
+        pressOk();
+        QVERIFY(app()->isAskingService());
+        QTRY_VERIFY_WITH_TIMEOUT(!app()->isAskingService(), 10000);
+        QVERIFY(quotaLine().contains(shown.arg(endpoint)));
+        QTRY_COMPARE(boxes.shown(), refused || answer.status != 200 ? 1 : 0);
+        if (refused)
+            QVERIFY(boxes.texts().first().contains(u"No answer from "_s + endpoint));
+    }
+
+    // The statistics window says it is asking, then shows the page or why there is none.
+    void statisticsTellWhyEmpty()
+    {
+        m_server.setAnswer({200, FakeSesServer::statisticsDocument({}), 1, 0, 1000});
+        app()->showStatistics();
+        QTRY_VERIFY(statisticsHtml().contains(u"Asking the service"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(statisticsHtml().contains(u"background-color:#bbb"_s), 10000);
+        store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
+        app()->showStatistics();
+        QTRY_VERIFY_WITH_TIMEOUT(statisticsHtml().contains(u"No answer from http://127.0.0.1:"_s), 10000);
+    }
+
+    // The panel's send rate: the account's maximum by default, or a number, stored and
+    // used for the pace, capped to a known maximum with a note.
+    void sendRateSetting()
+    {
+        auto *choice = panel<QComboBox>(u"sendRatePopUp"_s);
+        auto *field = panel<QDoubleSpinBox>(u"sendRateField"_s);
+        auto *note = panel<QLabel>(u"sendRateNote"_s);
+        // The login checks behind OK answer with the same maximum.
+        m_server.setAnswer({200, FakeSesServer::quotaDocument(u"200.0"_s, u"14.0"_s, u"0.0"_s)});
+        app()->setMax24Send(u"200.0"_s, u"14.0"_s, u"0.0"_s);
+        DialogDriver boxes;
+        app()->showAuthPanel();
+        QCOMPARE(choice->currentIndex(), 0);
+        QVERIFY(!field->isEnabled());
+        choice->setCurrentIndex(1);
+        QVERIFY(field->isEnabled());
+        field->setValue(20);
+        QVERIFY(note->isVisible() && note->text().contains(u"14"_s));
+        field->setValue(4);
+        QVERIFY(note->isHidden());
+        pressOk();
+        QTRY_VERIFY(!app()->isAskingService());
+        QCOMPARE(AccountSettings::load().sendRate, std::optional(4.0));
+        QCOMPARE(app()->timerValueForSendRate(), 0.25f);
+        // Above the maximum: the maximum.
+        store(AccountSettings::SendRateKey, u"50"_s);
+        QCOMPARE(app()->timerValueForSendRate(), float(1.0 / 14));
+        // Back to the account's maximum.
+        app()->showAuthPanel();
+        QCOMPARE(field->value(), 50.0);
+        choice->setCurrentIndex(0);
+        pressOk();
+        QCOMPARE(AccountSettings::load().sendRate, std::nullopt);
+        QCOMPARE(app()->timerValueForSendRate(), 1.0f / 14);
+        QTRY_VERIFY(!app()->isAskingService());
     }
 
     void sendRateFromText_data()

@@ -178,6 +178,7 @@ private Q_SLOTS:
         QCOMPARE(title(), shown);
     }
 
+    // The menu follows the recent list at once: the campaign just opened is listed.
     void recentListOrderAndMenu()
     {
         app()->updateRecentMenu();
@@ -187,13 +188,55 @@ private Q_SLOTS:
         QVERIFY(!items.first()->isEnabled());
 
         const QString a = writeCampaign(u"A.brisko"_qs), b = writeCampaign(u"B.brisko"_qs);
-        for (const QString &path : {a, b, a})
+        QStringList listed;
+        for (const QString &path : {a, b, a}) {
             app()->loadCampaignFromFile(path);
+            listed.clear();
+            for (QAction *item : app()->recentMenu()->actions())
+                listed.append(item->data().toString());
+            QCOMPARE(listed.last(), path);
+        }
         QCOMPARE(recent(), (QStringList{b, a}));
+        QCOMPARE(listed, (QStringList{b, a}));
     }
 
-    // The first save proposes "Untitled.brisko"; a failed one is reported and keeps the
-    // campaign's identity, a good one names it and the next save reuses its path.
+    // The desktop appends a display name to every title that does not end with it; none
+    // is set apart from the program's name, so the title stands alone.
+    void titleWithoutDuplicateName()
+    {
+        app()->loadCampaignFromFile(writeCampaign(u"Spring.brisko"_qs));
+        QCOMPARE(app()->window()->windowTitle(), u"Brisko - Spring[*]"_qs);
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(u"Probe"_qs);
+        const QString display = QGuiApplication::applicationDisplayName();
+        QCoreApplication::setApplicationName(name);
+        QCOMPARE(display, u"Probe"_qs);
+    }
+
+    // File › New Campaign asks about unsaved changes, then starts empty and untitled.
+    void newCampaignStartsEmpty()
+    {
+        app()->loadCampaignFromFile(writeCampaign(u"Full.brisko"_qs, u"subject"_qs));
+        setRecipients({u"a@example.com"_qs});
+        auto *action = app()->window()->findChild<QAction *>(u"newAction"_qs);
+        QVERIFY(action);
+        QCOMPARE(action->shortcut(), QKeySequence(u"Ctrl+N"_qs));
+        DialogDriver driver({u"Cancel"_qs, u"Don't Save"_qs});
+        action->trigger();
+        QCOMPARE(app()->emailList(), QStringList{u"a@example.com"_qs});
+        action->trigger();
+        QCOMPARE(driver.shown(), 2);
+        QVERIFY(app()->emailList().isEmpty());
+        QCOMPARE(app()->subjectField()->text(), QString());
+        QCOMPARE(app()->campaign().columns(), QStringList{u"EMAIL"_qs});
+        QVERIFY(!app()->currentCampaignPath() && !app()->campaign().isModified());
+        QCOMPARE(title(), u"Brisko"_qs);
+        QVERIFY(!app()->undoStack()->canUndo());
+    }
+
+    // The first save proposes "Untitled.brisko" in the campaigns folder; a failed one is
+    // reported and keeps the campaign's identity, a good one names it and the next save
+    // reuses its path. A name typed without an extension gets ".brisko".
     void savingProposesUntitledThenReusesPath()
     {
         const QString blocked = m_dir.filePath(u"Blocked.brisko"_qs); // a folder: nothing can go there
@@ -202,7 +245,7 @@ private Q_SLOTS:
         QStringList proposed;
         app()->setSavePathChooser([&](const QString &name) -> std::optional<QString> {
             proposed.append(name);
-            return proposed.size() == 1 ? blocked : path;
+            return proposed.size() == 1 ? blocked : m_dir.filePath(u"Chosen"_qs);
         });
         app()->subjectField()->setText(u"first"_qs);
         DialogDriver driver({u"OK"_qs});
@@ -214,7 +257,10 @@ private Q_SLOTS:
         QVERIFY(app()->campaign().isModified());
 
         app()->saveCampaign();
-        QCOMPARE(proposed, (QStringList{u"Untitled.brisko"_qs, u"Untitled.brisko"_qs}));
+        const QString untitled = app()->briskoCampaignsSupportFolder() + u"/Untitled.brisko"_qs;
+        QCOMPARE(proposed, (QStringList{untitled, untitled}));
+        QCOMPARE(app()->currentCampaignPath(), std::optional(path));
+        QVERIFY(!QFile::exists(m_dir.filePath(u"Chosen"_qs)));
         QCOMPARE(title(), u"Brisko - Chosen"_qs);
         QCOMPARE(CampaignFile::read(path).document.subject, std::optional<QString>(u"first"_qs));
         app()->subjectField()->setText(u"second"_qs);

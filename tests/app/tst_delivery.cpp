@@ -120,7 +120,7 @@ private Q_SLOTS:
         }
         QCOMPARE(heading(boxes, 1), u"Are you sure?"_s);
 
-        // The sheet shows the bar (0…N−1), the address going out and "n of N", then closes
+        // The sheet shows the bar (1…N), the address going out and "n of N", then closes
         // on the tick after the last message.
         QDialog *sheet = app()->progressPanel();
         QVERIFY(sheet->isVisible());
@@ -136,7 +136,7 @@ private Q_SLOTS:
                                 .arg(address, count->text()));
         }
         for (int n = 0; n < sent.size(); ++n)
-            expected.append(u"%1/%2 %3 %4 of %2"_s.arg(n).arg(sent.size()).arg(sent.at(n)).arg(n + 1));
+            expected.append(u"%1/%2 %3 %1 of %2"_s.arg(n + 1).arg(sent.size()).arg(sent.at(n)));
         QCOMPARE(seen, expected);
         waitForTheRun();
         QCOMPARE(sentAddresses(), sent);

@@ -5,6 +5,7 @@
 #include "AtomicFile.h"
 
 #include <QHeaderView>
+#include <QStatusBar>
 
 using namespace brisko;
 using namespace brisko::test;
@@ -61,6 +62,34 @@ private Q_SLOTS:
                  (QStringList{u"Plain-text placeholders"_s, u"EMAIL"_s, u"NAME"_s, u"CITY"_s}));
         QCOMPARE(items("placeHoldersForHTMLPopUp"),
                  (QStringList{u"HTML placeholders"_s, u"EMAIL"_s, u"NAME"_s, u"CITY"_s}));
+    }
+
+    // The status bar sums an import up; undo takes the records and the new columns back
+    // out, redo puts them in again.
+    void importIsSummedUpAndUndoable()
+    {
+        setRecipients({u"kept@x.org"_s});
+        app()->undoStack()->clear();
+        const RecipientList before = app()->recipients();
+        import({write(u"mixed.csv"_s, "EMAIL,NAME\na@x.org,A\nnot-an-address,B\na@x.org,C\nb@x.org,D\n"_ba)},
+               {u"CSV"_s});
+        QCOMPARE(app()->window()->statusBar()->currentMessage(),
+                 u"Recipients added from “mixed.csv”: 2. Lines left out: 2 (address not valid: 1; address repeated: 1)."_s);
+        const RecipientList after = app()->recipients();
+        QCOMPARE(after.size(), 3);
+        app()->listView()->setFocus();
+        auto *undo = app()->window()->findChild<QAction *>(u"undoAction"_s);
+        auto *redo = app()->window()->findChild<QAction *>(u"redoAction"_s);
+        QVERIFY(undo->isEnabled());
+        undo->trigger();
+        QCOMPARE(app()->recipients(), before);
+        QCOMPARE(app()->columnNames(), QStringList{u"EMAIL"_s});
+        QCOMPARE(items("placeHoldersForTextPopUp"), (QStringList{u"Plain-text placeholders"_s, u"EMAIL"_s}));
+        QVERIFY(!undo->isEnabled());
+        redo->trigger();
+        QCOMPARE(app()->recipients(), after);
+        QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_s, u"NAME"_s}));
+        QVERIFY(app()->campaign().isModified());
     }
 
     // Files chosen together import one after another, each with its own question;

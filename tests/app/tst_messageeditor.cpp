@@ -98,8 +98,14 @@ private Q_SLOTS:
         app()->importDone();
         // EMAIL in the plain-text list, at an insertion point.
         setMarked(app()->bodyView(), u"Hi ||, bye"_qs);
+        text->setFocus();
         QTest::keyClick(text, Qt::Key_Down);
         QCOMPARE(app()->bodyView()->toPlainText(), u"Hi __EMAIL__, bye"_qs);
+        // Typing goes on in the editor just after the token, not in the list.
+        QTRY_COMPARE(QApplication::focusWidget(), app()->bodyView());
+        QTest::keyClicks(QApplication::focusWidget(), u"c"_qs);
+        QCOMPARE(app()->bodyView()->toPlainText(), u"Hi __EMAIL__c, bye"_qs);
+        QCOMPARE(text->currentIndex(), 0);
         // The HTML list puts the token before a selection, which stays selected.
         setMarked(app()->htmlView(), u"<p>Dear |you|</p>"_qs);
         QTest::keyClick(html, Qt::Key_End);

@@ -2,6 +2,7 @@
 // and searching. A model tester checks every notice the model sends.
 
 #include "AppTestMain.h"
+#include "BriskoRowCounterCell.h"
 #include "FennimarImaging.h"
 #include "RecipientTableModel.h"
 
@@ -35,6 +36,9 @@ class TestRecipientTable : public QObject
                          FennimarImaging::imageNamed(image).convertToFormat(format);
     }
 
+    static QAction *undoAction() { return app()->window()->findChild<QAction *>(u"undoAction"_qs); }
+    static QAction *redoAction() { return app()->window()->findChild<QAction *>(u"redoAction"_qs); }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -48,6 +52,8 @@ private Q_SLOTS:
     {
         clearCampaign();
         app()->campaign().setupTableColumns({u"EMAIL"_qs, u"NAME"_qs});
+        app()->undoStack()->clear();
+        app()->listView()->setFocus();
     }
 
     void outcomeImagesAndTooltips_data()
@@ -152,6 +158,83 @@ private Q_SLOTS:
         QVERIFY(!app()->listView()->selectionModel()->hasSelection());
         QCOMPARE(app()->columnNames(), (QStringList{u"EMAIL"_qs, u"NAME"_qs}));
         QCOMPARE(app()->campaign().response(u"r0"_qs), std::optional(1));
+
+        // Ctrl+Z in the table puts back the very records in their order, Ctrl+Shift+Z
+        // takes them out again; with nothing removed there is nothing to undo.
+        const bool removed = kept.size() != count;
+        QCOMPARE(undoAction()->isEnabled(), removed);
+        const RecipientList after = app()->recipients();
+        app()->campaign().setModified(false);
+        QTest::keyClick(app()->listView(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(app()->campaign().emailList(), addresses);
+        QCOMPARE(app()->campaign().isModified(), removed);
+        QTest::keyClick(app()->listView(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(app()->recipients(), after);
+    }
+
+    // Adding a row and editing cells undo step by step, back to the exact records and
+    // values (a value that was not there is gone again, not empty); the editors keep
+    // their own text undo.
+    void undoOfAddingAndEditing()
+    {
+        setRecipients({u"a@undo.test"_qs, u"b@undo.test"_qs});
+        const RecipientList before = app()->recipients();
+        app()->listView()->setFocus();
+        QVERIFY(!undoAction()->isEnabled());
+        app()->window()->findChild<QAction *>(u"addRecipientAction"_qs)->trigger();
+        const RecipientPtr added = app()->recipients().at(2);
+        QVERIFY(m->setData(m->index(2, m->columnOf(u"NAME")), u"Ann"_qs, Qt::EditRole));
+        QVERIFY(m->setData(m->index(2, m->columnOf(u"NAME")), u"Anne"_qs, Qt::EditRole));
+        QVERIFY(m->setData(m->index(1, m->columnOf(u"EMAIL")), u"c@undo.test"_qs, Qt::EditRole));
+
+        QCOMPARE(app()->undoStack()->count(), 4);
+        undoAction()->trigger();
+        QCOMPARE(app()->emailList().at(1), u"b@undo.test"_qs);
+        for (const QString &name : {u"Anne"_qs, u"Ann"_qs, QString()}) {
+            QCOMPARE(added->value(u"NAME"), name.isNull() ? std::nullopt : std::optional(name));
+            undoAction()->trigger();
+        }
+        QCOMPARE(app()->recipients(), before);
+        QCOMPARE(added->keys(), QStringList{u"EMAIL"_qs});
+        QVERIFY(!undoAction()->isEnabled());
+        for (int i = 0; i < 4; ++i)
+            redoAction()->trigger();
+        QCOMPARE(app()->emailList(), (QStringList{u"a@undo.test"_qs, u"c@undo.test"_qs, u"new.recipient@example.com"_qs}));
+        QCOMPARE(app()->recipients().at(2), added);
+        QCOMPARE(added->value(u"NAME"), std::optional(u"Anne"_qs));
+
+        // In the subject field, Undo is the field's own and leaves the list alone.
+        QLineEdit *subject = app()->subjectField();
+        subject->clear();
+        subject->setFocus();
+        QVERIFY(!undoAction()->isEnabled());
+        QTest::keyClicks(subject, u"Hi"_qs);
+        QVERIFY(undoAction()->isEnabled());
+        undoAction()->trigger();
+        QCOMPARE(subject->text(), QString());
+        QCOMPARE(app()->emailList().size(), 3);
+        app()->listView()->setFocus();
+        QVERIFY(undoAction()->isEnabled());
+    }
+
+    // The row-number column is as wide as its largest number, here six digits.
+    void rowNumbersFit()
+    {
+        QStringList addresses;
+        for (int i = 0; i < 100000; ++i)
+            addresses.append(u"r%1@wide.test"_qs.arg(i));
+        setRecipients(addresses);
+        const int column = m->columnOf(RecipientTableModel::IndexColumn);
+        QVERIFY(app()->listView()->columnWidth(column) >= BriskoRowCounterCell::widthFor(u"100000"_qs));
+        QVERIFY(BriskoRowCounterCell::widthFor(u"100000"_qs) > BriskoRowCounterCell::widthFor(u"100"_qs));
+        // Alt-remove of the whole list is one step back.
+        app()->listView()->setFocus();
+        auto *button = app()->window()->findChild<QWidget *>(u"removeRecipientButton"_qs);
+        QTest::mouseClick(button, Qt::LeftButton, Qt::AltModifier);
+        QTest::mouseMove(button);
+        QVERIFY(app()->recipients().isEmpty());
+        undoAction()->trigger();
+        QCOMPARE(app()->emailList(), addresses);
     }
 
     // A search selects the rows whose address holds the text, case and all; an earlier
