@@ -77,6 +77,8 @@ BriskoApplication::~BriskoApplication()
     if (MailHost::shared() == this)
         MailHost::setShared(nullptr);
     FennimarNotifications::removeDistributedObserver(this);
+    // The window's widgets lose the focus as they go; the edit actions go with them.
+    disconnect(this, &QApplication::focusChanged, this, nullptr);
     delete m_window;
     setLocalizeFunction({});
 }

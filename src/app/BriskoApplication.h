@@ -254,8 +254,8 @@ private:
     bool m_updatingFields = false;
     QUndoStack *m_undoStack = nullptr;
     bool m_restoringList = false;
-    QAction *m_undoAction = nullptr;
-    QAction *m_redoAction = nullptr;
+    QPointer<QAction> m_undoAction;
+    QPointer<QAction> m_redoAction;
     // The latest run's tally, for the summary in the status bar.
     struct RunTally
     {

@@ -73,9 +73,8 @@ void BriskoApplication::deliver()
     const bool rowsSelected = selected > 0;
 
     // The confirmations say how many will receive the message; buttons as always.
-    QString body = brisko::tr(rowsSelected ? u"SURETOSEND_COUNT_SELECTED"_s : u"SURETOSEND_COUNT"_s)
-                       .arg(all)
-                       .arg(selected);
+    QString body = rowsSelected ? brisko::tr(u"SURETOSEND_COUNT_SELECTED"_s).arg(all).arg(selected)
+                                : brisko::tr(u"SURETOSEND_COUNT"_s).arg(all);
     QStringList placeholders;
     const QString subject = m_subjectField ? m_subjectField->text() : m_campaign.subject();
     for (const QString &column : columnNames()) {

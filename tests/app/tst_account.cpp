@@ -291,9 +291,9 @@ private Q_SLOTS:
     // The statistics window says it is asking, then shows the page or why there is none.
     void statisticsTellWhyEmpty()
     {
-        m_server.setAnswer({200, FakeSesServer::statisticsDocument({}), 1, 0, 1000});
+        m_server.setAnswer({200, FakeSesServer::statisticsDocument({}), 1, 0, 6000});
         app()->showStatistics();
-        QTRY_VERIFY(statisticsHtml().contains(u"Asking the service"_s));
+        QTRY_VERIFY2_WITH_TIMEOUT(statisticsHtml().contains(u"Asking the service"_s), qPrintable(statisticsHtml()), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(statisticsHtml().contains(u"background-color:#bbb"_s), 10000);
         store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
         app()->showStatistics();

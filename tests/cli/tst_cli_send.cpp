@@ -188,6 +188,24 @@ private Q_SLOTS:
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QVERIFY(err.contains(u"0 accepted, 0 failed, %1 unknown"_s.arg(told.size())));
     }
+
+    // The send rate stored by the window's account panel paces the run: no quota request,
+    // which this service would refuse.
+    void storedSendRate()
+    {
+        const QString home = m_dir.filePath(u"rated"_s);
+        writeFile(home + u"/.config/Brisko/Brisko.conf"_s,
+                  "[General]\nAccessKey=AKIDCLISEND\nSecretKey=cli/Send+Secret000000000000000000000000\n"
+                  "SendRate=25\n");
+        m_server.setAnswer(m_accepted);
+        m_server.setAnswerFor(u"GetSendQuota"_s, {403, FakeSesServer::errorDocument(u"Denied"_s, u"No."_s)});
+        const Run run = cli(command(u"send @C --yes"_s), home);
+        QCOMPARE(run.status, 0);
+        QStringList actions;
+        for (const RecordedRequest &request : m_server.requests())
+            actions.append(request.action());
+        QCOMPARE(actions, QStringList(3, u"SendRawEmail"_s));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliSend)
