@@ -262,6 +262,7 @@ private:
         qsizetype total = 0;
         qsizetype accepted = 0;
         qsizetype failed = 0;
+        qsizetype unknown = 0; // written, but no complete answer: perhaps delivered
         bool ended = false;
     } m_runTally;
 

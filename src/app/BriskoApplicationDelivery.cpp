@@ -139,7 +139,7 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
     const QString replyTo = text(m_replyToField, m_campaign.replyTo());
     const QString returnPath = text(m_returnPathField, m_campaign.returnPath());
 
-    m_runTally = RunTally{list.size(), 0, 0, false};
+    m_runTally = RunTally{list.size(), 0, 0, 0, false};
     // The earlier run's connector stays until its last answer is recorded.
     if (m_briskocon)
         m_briskocon->releaseWhenDone();
@@ -200,8 +200,13 @@ void BriskoApplication::mailSendFailedFor(const QString &address, const QString 
 
 void BriskoApplication::showRunSummary()
 {
-    const qsizetype notSent = std::max<qsizetype>(0, m_runTally.total - m_runTally.accepted - m_runTally.failed);
-    showStatus(brisko::tr(u"RunSummary"_s).arg(m_runTally.accepted).arg(m_runTally.failed).arg(notSent));
+    const qsizetype notSent = std::max<qsizetype>(
+        0, m_runTally.total - m_runTally.accepted - m_runTally.failed - m_runTally.unknown);
+    showStatus(brisko::tr(u"RunSummary"_s)
+                   .arg(m_runTally.accepted)
+                   .arg(m_runTally.failed)
+                   .arg(m_runTally.unknown)
+                   .arg(notSent));
 }
 
 void BriskoApplication::mailSendUnknownFor(const QString &address, const QString &why)
@@ -210,6 +215,9 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
     qCWarning(lcApp).noquote() << u"outcome unknown for %1: %2"_s.arg(address, why);
     const SendRun::Outcome outcome = SendRun::outcomeForUnknown();
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
+    ++m_runTally.unknown;
+    if (m_runTally.ended)
+        showRunSummary();
 }
 
 void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBecause)

@@ -155,7 +155,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(app()->briskocon()->pendingResponses(), 0, 5000);
         QCOMPARE(actions(), QStringList(3, u"SendRawEmail"_s));
-        QCOMPARE(status(), u"Sending ended. Accepted: 3, failed: 0, not sent: 0."_s);
+        QCOMPARE(status(), u"Sending ended. Accepted: 3, failed: 0, outcome unknown: 0, not sent: 0."_s);
     }
 
     // Without one, a quota request that fails ends the run before it starts; the message
