@@ -559,7 +559,9 @@ int indexOfString(const QString &search, const QString &text, int startingFrom, 
         return -1;
     if (search.isEmpty())
         return int(last);
-    return int(QStringView(text).first(last + search.size()).lastIndexOf(QStringView(search)));
+    // The start is passed explicitly: lastIndexOf() without one on a view cut to length
+    // also looks at the code unit just past the view.
+    return int(QStringView(text).lastIndexOf(QStringView(search), last));
 }
 
 qint64 locationOfLine(int line, const QString &data)
@@ -589,10 +591,16 @@ QString removeLineBreaks(const QString &text)
 
 QString escapeUnescapedQuotes(const QString &text)
 {
-    const QString placeholder = randomString();
-    QString out = replace(u"\\\""_s, placeholder, text);
-    out = replace(u"\""_s, u"\\\""_s, out);
-    return replace(placeholder, u"\\\""_s, out);
+    // One pass: a quote right after a backslash is already escaped. No stand-in text is
+    // swapped in and out, so nothing but the unescaped quotes can change.
+    QString out;
+    out.reserve(text.size() + 8);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'"' && (i == 0 || text[i - 1] != u'\\'))
+            out += u'\\';
+        out += text[i];
+    }
+    return out;
 }
 
 QString randomString()

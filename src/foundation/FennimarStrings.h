@@ -90,9 +90,8 @@ QStringList splitString(const QString &text, const QString &separator);
 // Every line feed and every carriage return removed.
 QString removeLineBreaks(const QString &text);
 
-// Every double quote not already preceded by a backslash gets one. A placeholder taken
-// from randomString() stands in for the already escaped pairs meanwhile, so a piece of
-// the text that equals that placeholder also turns into a backslash-quote pair.
+// Every double quote not already preceded by a backslash gets one; nothing else in the
+// text changes.
 QString escapeUnescapedQuotes(const QString &text);
 
 // The decimal text of one value of the C library's rand().

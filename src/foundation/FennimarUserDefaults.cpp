@@ -8,6 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <climits>
+
 namespace FennimarUserDefaults {
 
 namespace {
@@ -94,6 +97,100 @@ QVariant objectForKey(const QString &key, const QVariant &defaultValue)
     if (!store->contains(key))
         return defaultValue;
     return store->value(key);
+}
+
+void setInt(int value, const QString &forKey)
+{
+    setObject(QVariant(value), forKey);
+}
+
+void setBool(bool value, const QString &forKey)
+{
+    setObject(QVariant(value), forKey);
+}
+
+namespace {
+
+// The integer at the start of the text: blanks skipped, an optional sign, digits up to
+// the first non-digit, clamped to the int range; 0 without digits.
+int leadingInt(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    qint64 value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        value = std::min<qint64>(value * 10 + (text[i].unicode() - u'0'), qint64(INT_MAX) + 1);
+    value = negative ? -value : value;
+    return int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
+}
+
+// True when the text starts (after blanks, a sign and leading zeros) with Y, y, T, t or a
+// digit 1 to 9.
+bool leadingBool(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        ++i;
+    while (i < text.size() && text[i] == u'0')
+        ++i;
+    if (i == text.size())
+        return false;
+    const QChar c = text[i];
+    return c == u'Y' || c == u'y' || c == u'T' || c == u't' || (c >= u'1' && c <= u'9');
+}
+
+} // namespace
+
+int intForKey(const QString &key, int defaultValue)
+{
+    const QVariant value = objectForKey(key);
+    if (!value.isValid())
+        return defaultValue;
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return leadingInt(value.toString());
+    case QMetaType::QByteArray:
+        return leadingInt(QString::fromUtf8(value.toByteArray()));
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toInt();
+    default:
+        return 0;
+    }
+}
+
+bool boolForKey(const QString &key, bool defaultValue)
+{
+    const QVariant value = objectForKey(key);
+    if (!value.isValid())
+        return defaultValue;
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return leadingBool(value.toString());
+    case QMetaType::QByteArray:
+        return leadingBool(QString::fromUtf8(value.toByteArray()));
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return value.toDouble() != 0;
+    default:
+        return false;
+    }
 }
 
 } // namespace FennimarUserDefaults

@@ -31,4 +31,15 @@ void setObject(const QVariant &object, const QString &key);
 // as their text, which QVariant converts back with toInt()/toBool()).
 QVariant objectForKey(const QString &key, const QVariant &defaultValue = QVariant());
 
+// Typed writes: a 32-bit signed integer, a boolean.
+void setInt(int value, const QString &forKey);
+void setBool(bool value, const QString &forKey);
+
+// Typed reads; the default when nothing is stored under the key. A stored value is
+// converted as a number of its kind would convert itself: numbers and booleans by their
+// value, text by its leading part ("12" and " 12abc" give 12, "yes", "true" and "7" are
+// true, "no", "0" and "" false), anything else 0 and false.
+int intForKey(const QString &key, int defaultValue);
+bool boolForKey(const QString &key, bool defaultValue);
+
 } // namespace FennimarUserDefaults

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
+
 using namespace Qt::StringLiterals;
 namespace FS = FennimarStrings;
 
@@ -108,6 +110,11 @@ private slots:
 
         QCOMPARE(FS::escapeUnescapedQuotes(u"say \"hi\""_s), u"say \\\"hi\\\""_s);
         QCOMPARE(FS::escapeUnescapedQuotes(u"\"a\\\"b\""_s), u"\\\"a\\\"b\\\""_s);
+        // Text that looks like any stand-in (digits, as rand() gives) stays as it is.
+        std::srand(7);
+        const QString digits = QString::number(std::rand());
+        std::srand(7);
+        QCOMPARE(FS::escapeUnescapedQuotes(digits + u"\""_s), digits + u"\\\""_s);
 
         QVERIFY(FS::boolForString(u"1"_s) && FS::boolForString(u"true"_s));
         for (const auto &text : {std::optional(u"TRUE"_s), std::optional(u" true"_s), std::optional(u"0"_s),
@@ -126,6 +133,10 @@ private slots:
         QCOMPARE(FS::indexOfString(u"ab"_s, u"abxab"_s, 4, true), 3);
         QCOMPARE(FS::indexOfString(u"ab"_s, u"xab"_s, 1, true), -1);
         QCOMPARE(FS::indexOfString(u"ab"_s, u"abxab"_s, 99, true), 3);
+        // One-character search texts: the result is always below the start.
+        QCOMPARE(FS::indexOfString(u"b"_s, u"ab"_s, 1, true), -1);
+        QCOMPARE(FS::indexOfString(u"x"_s, u"xxabxxab"_s, 5, true), 4);
+        QCOMPARE(FS::indexOfString(u"a"_s, u"xxabxxab"_s, 6, true), 2);
     }
 
     void indexOfStringForwardsIsNotImplemented()

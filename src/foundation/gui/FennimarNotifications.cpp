@@ -85,12 +85,69 @@ QObject *relayHolder(bool create)
 
 } // namespace
 
+namespace {
+
+struct LocalSubscription
+{
+    LocalObserver *observer;
+    std::optional<QString> name;
+    quint64 id;
+};
+
+QList<LocalSubscription> &localSubscriptions()
+{
+    static QList<LocalSubscription> subscriptions;
+    return subscriptions;
+}
+
+quint64 nextSubscriptionId = 1;
+
+} // namespace
+
+LocalObserver::~LocalObserver()
+{
+    FennimarNotifications::removeObserver(this);
+}
+
 DistributedObserver::~DistributedObserver()
 {
     FennimarNotifications::removeDistributedObserver(this);
 }
 
 namespace FennimarNotifications {
+
+void addObserver(LocalObserver *observer, const std::optional<QString> &name)
+{
+    if (!observer)
+        return;
+    if (!name)
+        qCWarning(lcFoundationGui).noquote()
+            << "You have passed nil as the name, Apple claims this can cause performance problems, please don't do it.";
+    localSubscriptions().append({observer, name, nextSubscriptionId++});
+}
+
+void postNotification(const QString &name, const QVariant &object, bool postWhenIdle)
+{
+    Q_UNUSED(postWhenIdle)
+    const LocalNotification notification{name, object};
+    // Observers may subscribe or leave while being told; work on the list as it stood.
+    const QList<LocalSubscription> snapshot = localSubscriptions();
+    for (const LocalSubscription &subscription : snapshot) {
+        if (subscription.name && *subscription.name != name)
+            continue;
+        const auto &live = localSubscriptions();
+        const bool stillSubscribed = std::any_of(live.cbegin(), live.cend(), [&](const LocalSubscription &s) {
+            return s.id == subscription.id;
+        });
+        if (stillSubscribed)
+            subscription.observer->easyNotifications(notification);
+    }
+}
+
+void removeObserver(LocalObserver *observer)
+{
+    localSubscriptions().removeIf([observer](const LocalSubscription &s) { return s.observer == observer; });
+}
 
 bool addDistributedObserver(DistributedObserver *observer, const std::optional<QString> &name,
                             QDBusConnection connection)

@@ -7,6 +7,9 @@
 
 #include <optional>
 
+// Local notifications: named messages posted inside this program and handed at once, in
+// the poster's call, to every observer subscribed to that name (or to every name).
+//
 // Distributed notifications: small named messages that one program posts and any
 // program on the same D-Bus session bus may receive, for instance a sibling tool
 // handing this program a file to load.
@@ -37,7 +40,41 @@ public:
     virtual void easyDistributedNotifications(const DistributedNotification &notification) = 0;
 };
 
+struct LocalNotification
+{
+    QString name;
+    QVariant object; // whatever the poster gave; invalid for none
+};
+
+// Anything that wants local notifications. Destroying an observer ends its
+// subscriptions.
+class LocalObserver
+{
+public:
+    LocalObserver() = default;
+    LocalObserver(const LocalObserver &) = delete;
+    LocalObserver &operator=(const LocalObserver &) = delete;
+    virtual ~LocalObserver();
+
+    virtual void easyNotifications(const LocalNotification &notification) = 0;
+};
+
 namespace FennimarNotifications {
+
+// Subscribes the observer to the local notifications of that name. No name subscribes it
+// to every local notification, logged as "You have passed nil as the name, Apple claims
+// this can cause performance problems, please don't do it.". Subscribing twice delivers
+// twice. Main thread only.
+void addObserver(LocalObserver *observer, const std::optional<QString> &name);
+
+// Hands the notification to every observer subscribed at the moment of posting, in the
+// order they subscribed, before returning. postWhenIdle is accepted for callers that
+// pass it; posting is always immediate. An observer removed by an earlier one during the
+// same post is not called.
+void postNotification(const QString &name, const QVariant &object = QVariant(), bool postWhenIdle = false);
+
+// Ends every local subscription of the observer.
+void removeObserver(LocalObserver *observer);
 
 inline constexpr QLatin1StringView DistributedPath{"/net/fennimar/DistributedNotifications"};
 inline constexpr QLatin1StringView DistributedInterface{"net.fennimar.DistributedNotifications"};
