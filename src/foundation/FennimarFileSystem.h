@@ -10,7 +10,6 @@
 #include <optional>
 
 class QColor;
-class QImage;
 
 // Path and file helpers. Paths use "/" as separator. A path's tail is its last component
 // (trailing slashes are not components); its extension is the text after the last dot of
@@ -189,13 +188,8 @@ QString inventBackupPathFor(const QString &path);
 // "<path without extension>.<extension>".
 QString changeFileExtensionOf(const QString &path, const QString &to);
 
-// "/tmp/<random>.tmp" (or the given extension) that does not exist yet.
-QString createTempFilename();
-QString createTempFilenameWithExtension(const QString &extension);
 // "/tmp/<random>/<tail>"; the numbered folder is not created.
 QString createTempFilenameWithTail(const QString &tail);
-// A new folder at a createTempFilename() path; the path.
-QString createTemporaryFolder();
 
 // The path relative to the base (taken to name a file): "/a/b/c.html" relative to
 // "/a/d/e.html" is "../b/c.html". Both are percent-decoded first. The path as it came for
@@ -216,9 +210,6 @@ std::optional<QString> localizedModificationDateStringForPath(const QString &pat
 
 // The size in bytes (links followed); -1 when the item does not exist.
 qint64 fileSize(const QString &path);
-
-// The size as a short text ("512b", "1k", "1.5MB"); none when the item does not exist.
-std::optional<QString> prettyFileSize(const QString &path);
 
 // ---- Text encoding -----------------------------------------------------------------------
 
@@ -295,7 +286,5 @@ QStringList fileLabels();
 // transparent. (brisko_foundation_gui)
 QColor colorForFinderLabel(int label);
 QList<QColor> fileLabelColors();
-// A 17 by 17 swatch of the label's colour. (brisko_foundation_gui)
-QImage imageForFinderLabel(int label);
 
 } // namespace FennimarFileSystem
