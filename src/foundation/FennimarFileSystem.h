@@ -188,6 +188,12 @@ QString inventBackupPathFor(const QString &path);
 // "<path without extension>.<extension>".
 QString changeFileExtensionOf(const QString &path, const QString &to);
 
+// "/tmp/<random>.tmp" (or the given extension) that is free when asked for; nothing is
+// created. (brisko_foundation_gui)
+QString createTempFilename();
+QString createTempFilenameWithExtension(const QString &extension);
+// A new folder at a createTempFilename() path; the path. (brisko_foundation_gui)
+QString createTemporaryFolder();
 // "/tmp/<random>/<tail>"; the numbered folder is not created.
 QString createTempFilenameWithTail(const QString &tail);
 
@@ -210,6 +216,10 @@ std::optional<QString> localizedModificationDateStringForPath(const QString &pat
 
 // The size in bytes (links followed); -1 when the item does not exist.
 qint64 fileSize(const QString &path);
+
+// The size as a short text ("512b", "1k", "1.5MB"); none when the item does not exist.
+// (brisko_foundation_gui)
+std::optional<QString> prettyFileSize(const QString &path);
 
 // ---- Text encoding -----------------------------------------------------------------------
 

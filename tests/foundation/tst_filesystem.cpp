@@ -170,6 +170,13 @@ private Q_SLOTS:
         QCOMPARE(contents(d + u"/a-old-1.txt"_s), QByteArray("new"));
         QCOMPARE(FFS::inventBackupPathFor(u"/d/report.txt"_s), u"/d/report-original.txt"_s);
         QCOMPARE(FFS::changeFileExtensionOf(u"/d/report.txt"_s, u"bak"_s), u"/d/report.bak"_s);
+        const QString temp = FFS::createTempFilenameWithExtension(u"png"_s);
+        QVERIFY(temp.startsWith(u"/tmp/"_s) && temp.endsWith(u".png"_s) && !QFileInfo::exists(temp));
+        const QString folder = FFS::createTemporaryFolder();
+        QVERIFY(FFS::fileIsDirectory(folder));
+        QDir(folder).removeRecursively();
+        QCOMPARE(FFS::prettyFileSize(d + u"/a.txt"_s), u"3b"_s);
+        QCOMPARE(FFS::prettyFileSize(d + u"/none"_s), std::nullopt);
         QVERIFY(FFS::createTempFilenameWithTail(u"x.png"_s).startsWith(u"/tmp/"_s));
         QVERIFY(FFS::createTempFilenameWithTail(u"x.png"_s).endsWith(u"/x.png"_s));
     }

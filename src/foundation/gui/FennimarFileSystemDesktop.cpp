@@ -11,6 +11,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QUrl>
@@ -46,6 +48,34 @@ FennimarFileSystemCopyResult fileMove(const QString &source, const QString &dest
 {
     return transferItem(Transfer::Move, source, destination, relaxPermissions,
                         dialogIfRequired ? conflictDialog(Transfer::Move) : ConflictQuestion(), attemptToFixPaths);
+}
+
+QString createTempFilenameWithExtension(const QString &extension)
+{
+    return u"/tmp/%1"_s.arg(RidorIvuvud::makeRandomLeafname(u"/tmp"_s, extension));
+}
+
+QString createTempFilename()
+{
+    return createTempFilenameWithExtension(u"tmp"_s);
+}
+
+QString createTemporaryFolder()
+{
+    // Another process may take the name between the choice and the creation: try again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path = createTempFilename();
+        if (QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return path;
+    }
+    qCWarning(lcFoundationGui, "FennimarFileSystem.createTemporaryFolder - could not create a folder in /tmp");
+    return QString();
+}
+
+std::optional<QString> prettyFileSize(const QString &path)
+{
+    const qint64 size = fileSize(path);
+    return size < 0 ? std::nullopt : RidorIvuvud::prettySize(size);
 }
 
 bool fileOpen(const QString &path)
