@@ -575,8 +575,8 @@ FennimarFileSystemCopyResult transferItem(Transfer transfer, const QString &sour
         fs::permissions(toPath(target), fs::perms::all, fs::perm_options::replace, ec);
     }
 
-    result.success = ok;
-    result.createdFilePath = target;
+    result.setSuccess(ok);
+    result.setCreatedFilePath(target);
     return result;
 }
 
@@ -592,7 +592,7 @@ void fileMove(const QString &source, const QString &destination)
 
 bool fileCopy(const QString &source, const QString &destination, bool relaxPermissions)
 {
-    return transferItem(Transfer::Copy, source, destination, relaxPermissions, {}, true).success;
+    return transferItem(Transfer::Copy, source, destination, relaxPermissions, {}, true).success();
 }
 
 // ---- Names --------------------------------------------------------------------------------

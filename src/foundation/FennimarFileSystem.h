@@ -19,10 +19,18 @@ class QColor;
 // they ask the user or the desktop and are defined in the interface half of the library.
 
 // The outcome of a copy or move: whether it worked and the path it created (or meant to).
-struct FennimarFileSystemCopyResult
+class FennimarFileSystemCopyResult
 {
-    bool success = false;
-    std::optional<QString> createdFilePath;
+public:
+    bool success() const { return _success; }
+    void setSuccess(bool success) { _success = success; }
+    // None until a target was chosen.
+    const std::optional<QString> &createdFilePath() const { return _createdFilePath; }
+    void setCreatedFilePath(const std::optional<QString> &path) { _createdFilePath = path; }
+
+private:
+    bool _success = false;
+    std::optional<QString> _createdFilePath;
 };
 
 namespace FennimarFileSystem {

@@ -81,7 +81,7 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, qPrintable(QString::fromLatin1(line).arg(source)));
         const auto result = move ? FFS::fileMove(source, d + destination, false, false)
                                  : FFS::fileCopy(source, d + destination, false, false);
-        QVERIFY(!result.success);
+        QVERIFY(!result.success());
         QCOMPARE(contents(d + u"/a.txt"_s), QByteArray("new"));
         QCOMPARE(QDir(d).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
                  (QStringList{u"a.txt"_s, u"sub"_s}));
@@ -123,12 +123,12 @@ private Q_SLOTS:
         QStringList buttons = driver.buttonsSeen().first().split(u'|');
         buttons.sort();
         QCOMPARE(buttons, (QStringList{u"Don't Copy"_s, u"Make Unique"_s, u"Overwrite"_s}));
-        QCOMPARE(result.success, success);
-        QCOMPARE(result.createdFilePath.value_or(QString()), created.isEmpty() ? QString() : sub + u'/' + created);
+        QCOMPARE(result.success(), success);
+        QCOMPARE(result.createdFilePath().value_or(QString()), created.isEmpty() ? QString() : sub + u'/' + created);
         QCOMPARE(contents(sub + u"/a.txt"_s), inTheWay);
         if (success) {
-            QCOMPARE(contents(*result.createdFilePath), QByteArray("new"));
-            QCOMPARE(QFile::permissions(*result.createdFilePath) & QFile::ExeOther, QFile::ExeOther);
+            QCOMPARE(contents(*result.createdFilePath()), QByteArray("new"));
+            QCOMPARE(QFile::permissions(*result.createdFilePath()) & QFile::ExeOther, QFile::ExeOther);
         } else {
             // Permissions are opened only on what the call made.
             QVERIFY(!(QFile::permissions(sub + u"/a.txt"_s) & QFile::ExeOther));
@@ -154,7 +154,7 @@ private Q_SLOTS:
         // Folders move whole, replacing a folder of the same name.
         QVERIFY(QDir().mkpath(d + u"/other/sub/stale"_s));
         const auto moved = FFS::fileMove(d + u"/sub"_s, d + u"/other"_s, false, false);
-        QVERIFY(moved.success);
+        QVERIFY(moved.success());
         QCOMPARE(contents(d + u"/other/sub/a.txt"_s), QByteArray("old"));
         QVERIFY(!QFileInfo::exists(d + u"/other/sub/stale"_s) && !QFileInfo::exists(d + u"/sub"_s));
     }
