@@ -10,6 +10,7 @@
 #include <optional>
 
 class QColor;
+class QImage;
 
 // Path and file helpers. Paths use "/" as separator. A path's tail is its last component
 // (trailing slashes are not components); its extension is the text after the last dot of
@@ -304,5 +305,9 @@ QStringList fileLabels();
 // transparent. (brisko_foundation_gui)
 QColor colorForFinderLabel(int label);
 QList<QColor> fileLabelColors();
+// A 17 by 17 image of the label: a rounded swatch of its colour casting the standard
+// shadow, filled with a fade from the colour darkened by a fifth up to the colour, and
+// outlined in the darker colour. Label 0 gives a clear image. (brisko_foundation_gui)
+QImage imageForFinderLabel(int label);
 
 } // namespace FennimarFileSystem

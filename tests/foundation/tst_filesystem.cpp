@@ -3,7 +3,9 @@
 #include "Localization.h"
 
 #include <QDir>
+#include <QColor>
 #include <QFile>
+#include <QImage>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -271,6 +273,22 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtInfoMsg, "label:0");
         QVERIFY(FFS::setFinderLabel(0, path));
         QCOMPARE(FFS::finderLabelForPath(path), 0);
+    }
+
+    // The swatch is the label's colour, darker at the bottom than at the top; label 0 is clear.
+    void labelImages()
+    {
+        QCOMPARE(FFS::fileLabelColors().size(), 8);
+        QCOMPARE(FFS::colorForFinderLabel(6), QColor(255, 77, 87));
+        QCOMPARE(FFS::colorForFinderLabel(9).alpha(), 0);
+        const QImage red = FFS::imageForFinderLabel(6);
+        QCOMPARE(red.size(), QSize(17, 17));
+        const QColor top = red.pixelColor(7, 4), bottom = red.pixelColor(7, 12);
+        QVERIFY2(top.red() > 240 && top.green() < 100, qPrintable(top.name()));
+        QVERIFY2(bottom.red() < top.red(), qPrintable(bottom.name()));
+        QVERIFY(red.pixelColor(0, 0).alpha() == 0);
+        const QImage none = FFS::imageForFinderLabel(0);
+        QVERIFY(std::all_of(none.constBits(), none.constBits() + none.sizeInBytes(), [](uchar b) { return b == 0; }));
     }
 
     // Applications come from desktop entries and mimeapps.list of the XDG folders.

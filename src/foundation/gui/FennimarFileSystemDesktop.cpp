@@ -2,6 +2,8 @@
 
 #include "FennimarFileSystem.h"
 
+#include "FennimarGraphics.h"
+#include "GraphicsContext.h"
 #include "Localization.h"
 #include "RidorIvuvud.h"
 #include "foundationguilogging.h"
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -142,6 +145,41 @@ QList<QColor> fileLabelColors()
     for (int label = 0; label <= 7; ++label)
         colors << colorForFinderLabel(label);
     return colors;
+}
+
+QImage imageForFinderLabel(int label)
+{
+    QImage image(17, 17, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const QColor color = colorForFinderLabel(label);
+    if (color.alpha() == 0)
+        return image;
+    // The colour shaded toward black by 0.2.
+    const QColor darker = QColor::fromRgbF(color.redF() * 0.8f, color.greenF() * 0.8f, color.blueF() * 0.8f,
+                                           color.alphaF());
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    GraphicsContext context(painter, image.height());
+    // Room for the shadow, which falls two points right and below.
+    const QRectF swatch(1.5, 3.5, 12, 12);
+    const QPainterPath path = FennimarGraphics::bezierPathWithRoundedRect(swatch, 3);
+
+    context.saveGraphicsState();
+    FennimarGraphics::setStandardShadow(context);
+    context.setFillColor(color);
+    context.fill(path);
+    context.restoreGraphicsState();
+
+    context.saveGraphicsState();
+    context.clip(path);
+    FennimarGraphics::drawFade(context, swatch, darker, color, false);
+    context.restoreGraphicsState();
+
+    context.setStrokeColor(darker);
+    context.setLineWidth(1);
+    context.stroke(path);
+    return image;
 }
 
 } // namespace FennimarFileSystem
