@@ -69,6 +69,11 @@ AccountSettings AccountSettings::stored()
         if (valid && std::isfinite(rate) && rate > 0 && rate <= HighestSendRate)
             settings.sendRate = rate;
     }
+    if (const auto text = storedString(TransportKey)) {
+        if (const auto transport = transportFromString(*text))
+            settings.transport = *transport;
+    }
+    settings.outboxFolder = storedString(OutboxFolderKey).value_or(QString());
     if (!keyringFailure.isEmpty())
         settings.problem = keyringFailure;
     return settings;
@@ -136,6 +141,8 @@ AccountSettings AccountSettings::load()
             settings.region = value->trimmed();
         else if (const auto fallback = environment("AWS_DEFAULT_REGION"))
             settings.region = fallback->trimmed();
+        if (const auto value = environment("BRISKO_SMTP_PASSWORD"))
+            settings.smtpPassword = *value;
     }
     if (overrides.region)
         settings.region = overrides.region->trimmed();
@@ -143,6 +150,16 @@ AccountSettings AccountSettings::load()
         settings.endpoint = overrides.endpoint->trimmed();
     if (overrides.signatureVersion)
         settings.signatureVersion = *overrides.signatureVersion;
+    if (overrides.transport)
+        settings.transport = *overrides.transport;
+    if (overrides.outboxFolder)
+        settings.outboxFolder = *overrides.outboxFolder;
+    if (overrides.smtpHost)
+        settings.smtpHost = overrides.smtpHost->trimmed();
+    if (overrides.smtpPort)
+        settings.smtpPort = *overrides.smtpPort;
+    if (overrides.smtpUser)
+        settings.smtpUser = *overrides.smtpUser;
     return settings;
 }
 
@@ -167,6 +184,8 @@ bool AccountSettings::save(QString *error) const
         put(SmtpUserKey, smtpUser);
         put(AwsProfileKey, awsProfile);
         put(SendRateKey, sendRate ? std::optional<QString>(QString::number(*sendRate)) : std::nullopt);
+        put(TransportKey, transportName(transport));
+        put(OutboxFolderKey, outboxFolder);
         store->sync();
         if (store->status() != QSettings::NoError) {
             ok = false;
@@ -238,6 +257,31 @@ std::optional<AccountSettings::SignatureVersion> AccountSettings::signatureVersi
 QString AccountSettings::signatureVersionName(SignatureVersion version)
 {
     return version == SignatureVersion::V3 ? u"v3"_s : u"v4"_s;
+}
+
+std::optional<AccountSettings::Transport> AccountSettings::transportFromString(const QString &text)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == u"ses")
+        return Transport::Ses;
+    if (t == u"smtp")
+        return Transport::Smtp;
+    if (t == u"outbox")
+        return Transport::Outbox;
+    return std::nullopt;
+}
+
+QString AccountSettings::transportName(Transport transport)
+{
+    switch (transport) {
+    case Transport::Smtp:
+        return u"smtp"_s;
+    case Transport::Outbox:
+        return u"outbox"_s;
+    case Transport::Ses:
+        break;
+    }
+    return u"ses"_s;
 }
 
 } // namespace brisko

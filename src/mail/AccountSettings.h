@@ -9,7 +9,8 @@
 namespace brisko {
 
 // The account the program talks to: the SES credentials, where the service is and how
-// requests are signed, and the SMTP server. Read afresh for every request from the shared
+// requests are signed, the SMTP server, and which way a delivery run sends (SES, SMTP, or
+// an outbox folder). Read afresh for every request from the shared
 // preferences (the window's account panel writes them) and, where one is chosen, an AWS
 // profile of the shared credential files, then overridden, where the process asked for it,
 // by the environment and by the settings of one run (brisko-cli).
@@ -29,6 +30,13 @@ struct AccountSettings
         V3, // the "AWS3-HTTPS" scheme, for SES-compatible services that still need it
     };
 
+    // Which way a delivery run sends its messages.
+    enum class Transport {
+        Ses,    // Amazon SES (the default)
+        Smtp,   // the SMTP server below
+        Outbox, // no sending: each message is written as a .eml file into outboxFolder
+    };
+
     // Preference keys.
     static constexpr QStringView AccessKeyKey = u"AccessKey";
     static constexpr QStringView SecretKeyKey = u"SecretKey";
@@ -43,6 +51,8 @@ struct AccountSettings
     // keys typed in the account panel.
     static constexpr QStringView AwsProfileKey = u"AwsProfile";
     static constexpr QStringView SendRateKey = u"SendRate"; // messages per second; absent: the account's maximum
+    static constexpr QStringView TransportKey = u"Transport"; // "ses", "smtp" or "outbox"
+    static constexpr QStringView OutboxFolderKey = u"OutboxFolder";
 
     static constexpr QStringView DefaultRegion = u"us-east-1";
 
@@ -58,6 +68,8 @@ struct AccountSettings
     int smtpPort = 25;
     QString smtpUser;
     QString smtpPassword;
+    Transport transport = Transport::Ses;
+    QString outboxFolder;
     // The stored profile choice (AwsProfileKey); none: keys typed by hand.
     std::optional<QString> awsProfile;
 
@@ -80,12 +92,18 @@ struct AccountSettings
         // Take AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN, AWS_REGION (or
         // AWS_DEFAULT_REGION) and AWS_PROFILE from the environment when they are set and not
         // empty, and read the "default" profile when no profile is chosen (brisko-cli does;
-        // the window uses only the profile stored in the preferences).
+        // the window uses only the profile stored in the preferences). Also take the SMTP
+        // password from BRISKO_SMTP_PASSWORD.
         bool useEnvironment = false;
         std::optional<QString> profile;
         std::optional<QString> region;
         std::optional<QString> endpoint;
         std::optional<SignatureVersion> signatureVersion;
+        std::optional<Transport> transport;
+        std::optional<QString> outboxFolder;
+        std::optional<QString> smtpHost;
+        std::optional<int> smtpPort;
+        std::optional<QString> smtpUser;
     };
 
     // The settings in use: the stored settings, the profile and the process's overrides.
@@ -115,6 +133,9 @@ struct AccountSettings
     // "v4"/"v3" (also "4", "3", "V4", "V3"); none for anything else.
     static std::optional<SignatureVersion> signatureVersionFromString(const QString &text);
     static QString signatureVersionName(SignatureVersion version);
+    // "ses", "smtp", "outbox" (any case); none for anything else.
+    static std::optional<Transport> transportFromString(const QString &text);
+    static QString transportName(Transport transport);
 };
 
 } // namespace brisko
