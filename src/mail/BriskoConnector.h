@@ -127,10 +127,13 @@ public:
     // The run's repeating timer; nullptr before the run starts and after it ended.
     QTimer *timer() const;
     virtual bool isSMTP() const { return false; }
+    // False for transports that take the next step themselves when the last one is over
+    // (SMTP, the outbox): the run then starts with one step and makes no timer.
+    virtual bool isPaced() const { return !isSMTP(); }
 
     const RunInfo &userInfo() const { return m_userInfo; }
     // Requests sent whose answer has not been reported yet.
-    qsizetype pendingResponses() const { return qsizetype(m_transfers.size()); }
+    virtual qsizetype pendingResponses() const { return qsizetype(m_transfers.size()); }
     // True once the run has stopped (queue empty, cancelled, or could not start).
     bool hasStopped() const { return m_runState == RunState::Stopped; }
     // The pacing in use; none while the rate is not known.
@@ -166,6 +169,14 @@ Q_SIGNALS:
     // The run has stopped and no answer is outstanding any more.
     void finished();
 
+protected:
+    // For transports that step themselves: the run's queue and the settings read at its start.
+    RunInfo &runInfo() { return m_userInfo; }
+    const AccountSettings &settings() const { return m_settings; }
+    // Signals finished() (and releases the connector when asked) once the run has stopped
+    // and pendingResponses() is 0; call it when an answer of one's own was reported.
+    void checkFinished();
+
 private:
     enum class RunState { Idle, AwaitingQuota, Running, Stopped };
 
@@ -178,7 +189,6 @@ private:
     void transferEnded(Transfer *transfer, CURLcode result);
     void checkDeadlines();
     void reportNotStarted(const QString &address, const QString &why);
-    void checkFinished();
 
     QPointer<QTimer> m_watchdog; // gives up written requests past their deadline
     QPointer<QTimer> m_sendTimer;

@@ -96,6 +96,13 @@ public:
     {
         qWarning("outcome unknown for %s: %s", qUtf8Printable(address), qUtf8Printable(why));
     }
+    // The outbox transport wrote the message for one recipient to the file `path`: recorded
+    // as 1 and "Saved" (Outbox::SavedStatus).
+    virtual void mailSavedFor(const QString &address, const QString &path)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(path);
+    }
     // The run stopped sending: its queue ran empty or it was cancelled (none), or it could
     // not start (why, to tell the user). Answers to messages already sent may follow.
     virtual void sendRunEnded(const std::optional<QString> &notStartedBecause) { Q_UNUSED(notStartedBecause); }

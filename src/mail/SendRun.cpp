@@ -273,7 +273,7 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
         return;
     }
 
-    if (isSMTP()) {
+    if (!isPaced()) {
         m_runState = RunState::Running;
         sendMessageWithInfo(m_userInfo);
         return;
@@ -709,7 +709,7 @@ void BriskoConnector::releaseWhenDone()
 
 void BriskoConnector::checkFinished()
 {
-    if (m_runState != RunState::Stopped || !m_transfers.empty())
+    if (m_runState != RunState::Stopped || pendingResponses() > 0)
         return;
     if (!m_finishedSignalled) {
         m_finishedSignalled = true;

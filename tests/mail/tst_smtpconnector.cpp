@@ -1,0 +1,294 @@
+// Runs through an SMTP server the test starts on the loopback address: envelope, headers,
+// merged bodies and outcomes; refusals, dropped connections and the unknown outcome;
+// authentication, STARTTLS and cancel.
+
+#include "AccountSettings.h"
+#include "BriskoSMTPConnector.h"
+#include "MailHost.h"
+#include "SendRun.h"
+#include "SmtpClient.h"
+#include "SmtpTestServer.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace brisko;
+
+namespace {
+
+struct Outcome
+{
+    QString kind; // "response", "failed", "unknown"
+    QString text;
+};
+
+class SmtpHost : public MailHost
+{
+public:
+    void setMax24Send(const std::optional<QString> &, const std::optional<QString> &,
+                      const std::optional<QString> &) override
+    {
+    }
+    void statisticsResponse(const QString &) override {}
+    void showLoginFailure(const QString &, const std::optional<QString> &) override {}
+    void sendProgress(qsizetype, qsizetype, const QString &address) override { progress.append(address); }
+    void mailSendResponseFor(const QString &address, const QString &response) override
+    {
+        const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
+        QCOMPARE(outcome.code, 1);
+        outcomes.append({address, {u"response"_s, outcome.status.value_or(QString())}});
+    }
+    void mailSendFailedFor(const QString &address, const QString &failure) override
+    {
+        outcomes.append({address, {u"failed"_s, failure}});
+    }
+    void mailSendUnknownFor(const QString &address, const QString &why) override
+    {
+        outcomes.append({address, {u"unknown"_s, why}});
+    }
+    void sendRunEnded(const std::optional<QString> &) override { ++ended; }
+
+    QStringList progress;
+    QList<std::pair<QString, Outcome>> outcomes;
+    int ended = 0;
+};
+
+RecipientList people(const QStringList &addresses)
+{
+    RecipientList list;
+    for (const QString &address : addresses)
+        list.append(makeRecipient({{u"EMAIL"_s, address}, {u"NAME"_s, address.section(u'@', 0, 0).toUpper()}}));
+    return list;
+}
+
+} // namespace
+
+class TestSmtpConnector : public QObject
+{
+    Q_OBJECT
+
+private:
+    SmtpHost m_host;
+    std::unique_ptr<SmtpTestServer> m_server;
+
+    // Starts a server with the options and points the account at it.
+    bool serve(const QStringList &options, const QString &user = {}, const QString &password = {})
+    {
+        m_server = std::make_unique<SmtpTestServer>();
+        const QString why = m_server->start(options);
+        if (!why.isEmpty()) {
+            m_server.reset();
+            QTest::qSkip(qPrintable(why), __FILE__, __LINE__);
+            return false;
+        }
+        AccountSettings::Overrides overrides;
+        overrides.useEnvironment = true;
+        overrides.smtpHost = u"127.0.0.1"_s;
+        overrides.smtpPort = m_server->port();
+        overrides.smtpUser = user;
+        AccountSettings::setOverrides(overrides);
+        qputenv("BRISKO_SMTP_PASSWORD", password.toUtf8());
+        return true;
+    }
+
+    // Runs the campaign to its end (finished) through a new connector.
+    void run(BriskoSMTPConnector &connector, const RecipientList &list, const QString &subject = u"Hello"_s)
+    {
+        QSignalSpy finished(&connector, &BriskoConnector::finished);
+        connector.sendMessageToRecipients(u"Dear __NAME__,\nthe price is 5 €.\n.\nBye"_s, u"<p>unused</p>"_s,
+                                          subject, u"Shop Owner <owner@example.com>"_s, list,
+                                          u"reply@example.com"_s, u"bounce@example.com"_s);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(connector.pendingResponses(), 0);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_host = SmtpHost();
+        MailHost::setShared(&m_host);
+    }
+    void cleanup()
+    {
+        MailHost::setShared(nullptr);
+        m_server.reset();
+        AccountSettings::setOverrides({});
+    }
+
+    void deliversEachRecipientItsOwnMessage()
+    {
+        if (!serve({}))
+            return;
+        BriskoSMTPConnector connector;
+        const QStringList addresses{u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s};
+        // A line break in the subject must not start a header of its own.
+        run(connector, people(addresses), u"Grüße für Sie\r\nBcc: spy@example.com"_s);
+
+        QCOMPARE(m_host.progress, addresses);
+        QCOMPARE(m_host.outcomes.size(), 3);
+        const QList<QJsonObject> messages = m_server->messages(3);
+        QCOMPARE(messages.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(m_host.outcomes.at(i).first, addresses.at(i));
+            QCOMPARE(m_host.outcomes.at(i).second.kind, u"response"_s);
+            QCOMPARE(m_host.outcomes.at(i).second.text, u"Success!"_s);
+
+            const QJsonObject m = messages.at(i);
+            QCOMPARE(m.value(u"mail_from").toString(), u"owner@example.com"_s);
+            QCOMPARE(m.value(u"rcpt_tos").toArray().toVariantList(), QVariantList{addresses.at(i)});
+            QCOMPARE(m.value(u"to").toString(), addresses.at(i));
+            QCOMPARE(m.value(u"from").toString(), u"Shop Owner <owner@example.com>"_s);
+            QCOMPARE(m.value(u"subject").toString(), u"Grüße für Sie  Bcc: spy@example.com"_s);
+            QCOMPARE(m.value(u"return_path").toString(), u"bounce@example.com"_s);
+            QVERIFY(m.value(u"date").toBool());
+            QVERIFY(m.value(u"message_id").toString().endsWith(u"@example.com>"));
+            QCOMPARE(m.value(u"content_type").toString(), u"text/plain"_s);
+            QCOMPARE(m.value(u"charset").toString().toLower(), u"utf-8"_s);
+            QVERIFY(m.value(u"crlf").toBool());
+            QCOMPARE(m.value(u"defects").toInt(), 0);
+            const QString name = addresses.at(i).section(u'@', 0, 0).toUpper();
+            QCOMPARE(m.value(u"text").toString(), u"Dear %1,\nthe price is 5 €.\n.\nBye"_s.arg(name));
+        }
+        // One message id per message.
+        QVERIFY(messages.at(0).value(u"message_id") != messages.at(1).value(u"message_id"));
+    }
+
+    void failuresAreToldAndTheRunGoesOn_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("received");
+        QTest::newRow("recipient refused")
+            << QStringList{u"--refuse"_s, u"bob@example.com"_s} << u"failed"_s << u"550 5.1.1"_s << 2;
+        QTest::newRow("dropped before DATA")
+            << QStringList{u"--drop-before-data"_s, u"bob@example.com"_s} << u"failed"_s << QString() << 2;
+        // The server had the whole message when it went away: it may have delivered it.
+        QTest::newRow("dropped after the data")
+            << QStringList{u"--drop-after-data"_s, u"bob@example.com"_s} << u"unknown"_s
+            << u"before the server confirmed it"_s << 3;
+    }
+    void failuresAreToldAndTheRunGoesOn()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QFETCH(int, received);
+        if (!serve(options))
+            return;
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s}));
+
+        QCOMPARE(m_host.outcomes.size(), 3);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, u"response"_s);
+        QCOMPARE(m_host.outcomes.at(1).first, u"bob@example.com"_s);
+        QCOMPARE(m_host.outcomes.at(1).second.kind, kind);
+        QVERIFY2(m_host.outcomes.at(1).second.text.contains(text), qPrintable(m_host.outcomes.at(1).second.text));
+        QVERIFY(!m_host.outcomes.at(1).second.text.isEmpty());
+        QCOMPARE(m_host.outcomes.at(2).first, u"cy@example.com"_s);
+        QCOMPARE(m_host.outcomes.at(2).second.kind, u"response"_s);
+        QCOMPARE(m_server->messages(received).size(), received);
+    }
+
+    void authenticates_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("right password") << u"sender"_s << u"s3cret"_s << u"response"_s << u"Success!"_s;
+        QTest::newRow("wrong password") << u"sender"_s << u"guess"_s << u"failed"_s << u"Authentication failed"_s;
+        QTest::newRow("no user") << QString() << QString() << u"failed"_s << u"530"_s;
+    }
+    void authenticates()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        if (!serve({u"--auth"_s, u"sender:s3cret"_s}, user, password))
+            return;
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s}));
+        QCOMPARE(m_host.outcomes.size(), 1);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, kind);
+        QVERIFY2(m_host.outcomes.at(0).second.text.contains(text), qPrintable(m_host.outcomes.at(0).second.text));
+        const QList<QJsonObject> messages = m_server->messages(kind == u"response" ? 1 : 0, 1000);
+        QCOMPARE(messages.size(), kind == u"response" ? 1 : 0);
+        if (!messages.isEmpty())
+            QCOMPARE(messages.at(0).value(u"login").toString(), user);
+    }
+
+    void upgradesWithStartTls_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("certificate trusted") << true;
+        QTest::newRow("certificate not trusted") << false;
+    }
+    void upgradesWithStartTls()
+    {
+        QFETCH(bool, trusted);
+        QTemporaryDir certificates;
+        if (!serve({u"--starttls"_s, certificates.path(), u"--auth"_s, u"sender:s3cret"_s}, u"sender"_s, u"s3cret"_s))
+            return;
+        BriskoSMTPConnector connector;
+        // The system's authorities do not know a self-signed certificate.
+        const QString ca = trusted ? certificates.filePath(u"cert.pem"_s) : u"/etc/ssl/certs/ca-certificates.crt"_s;
+        connector.setCaFile(ca);
+        run(connector, people({u"ann@example.com"_s}));
+        QCOMPARE(m_host.outcomes.size(), 1);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, trusted ? u"response"_s : u"failed"_s);
+        const QList<QJsonObject> messages = m_server->messages(trusted ? 1 : 0, 1000);
+        QCOMPARE(messages.size(), trusted ? 1 : 0);
+        if (trusted)
+            QVERIFY(messages.at(0).value(u"tls").toBool());
+    }
+
+    void loopbackHostsOnly()
+    {
+        // Where a password may go without encryption.
+        QVERIFY(!SmtpClient::isLoopbackHost(u"mail.example.com"_s));
+        QVERIFY(SmtpClient::isLoopbackHost(u"127.0.0.1"_s));
+        QVERIFY(SmtpClient::isLoopbackHost(u"[::1]"_s));
+        QVERIFY(SmtpClient::isLoopbackHost(u"LocalHost"_s));
+        QVERIFY(!SmtpClient::isLoopbackHost(u"127.0.0.1.example.com"_s));
+    }
+
+    void cancelEndsTheRun()
+    {
+        if (!serve({}))
+            return;
+        BriskoSMTPConnector connector;
+        QSignalSpy finished(&connector, &BriskoConnector::finished);
+        connector.sendMessageToRecipients(u"Hi"_s, QString(), u"S"_s, u"owner@example.com"_s,
+                                          people({u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s}),
+                                          QString(), std::nullopt);
+        connector.stopSending();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(m_host.ended, 1);
+        // The exchange under way finishes and is told; nobody after it is taken.
+        QCOMPARE(m_host.progress, QStringList{u"ann@example.com"_s});
+        QCOMPARE(m_host.outcomes.size(), 1);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, u"response"_s);
+        QCOMPARE(connector.userInfo().recipients.size(), 2);
+        QTest::qWait(200);
+        QCOMPARE(m_server->messages(1, 500).size(), 1);
+    }
+
+    void noServerIsAFailure()
+    {
+        AccountSettings::Overrides overrides;
+        overrides.smtpHost = QString();
+        AccountSettings::setOverrides(overrides);
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s}));
+        QCOMPARE(m_host.outcomes.size(), 1);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, u"failed"_s);
+        QCOMPARE(m_host.outcomes.at(0).second.text, u"No SMTP server is set."_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSmtpConnector)
+#include "tst_smtpconnector.moc"
