@@ -1,5 +1,7 @@
 #include "Outbox.h"
 
+#include "SmtpClient.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -13,9 +15,11 @@ namespace brisko::Outbox {
 QString fileName(qsizetype row, const QString &address, qsizetype rows)
 {
     const int width = std::max(4, int(QString::number(std::max(rows, row)).size()));
+    // "Name <address>" is named after the address alone.
+    const QString bare = SmtpMessage::addressOf(address).value_or(address);
     QString safe;
-    safe.reserve(address.size());
-    for (const QChar c : address) {
+    safe.reserve(bare.size());
+    for (const QChar c : bare) {
         const char16_t u = c.unicode();
         const bool plain = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
                            u == u'@' || u == u'.' || u == u'_' || u == u'+' || u == u'-';
