@@ -3,6 +3,7 @@
 #include "AccountSettings.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QUrl>
 
@@ -12,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace brisko::cli {
 
-ServiceOptions::ServiceOptions(int defaultTimeoutSeconds)
+ServiceOptions::ServiceOptions(int defaultTimeoutSeconds, bool withTransport)
     : profile(u"profile"_s,
               u"AWS profile of ~/.aws/credentials and ~/.aws/config (or AWS_SHARED_CREDENTIALS_FILE, "
               "AWS_CONFIG_FILE) whose keys, token and region to use; AWS_PROFILE, else \"default\"."_s,
@@ -24,14 +25,63 @@ ServiceOptions::ServiceOptions(int defaultTimeoutSeconds)
               u"Count a request as failed after this many seconds without an answer (%1)."_s.arg(
                   defaultTimeoutSeconds),
               u"SECONDS"_s),
-      verbose(u"verbose"_s, u"Log each request to standard error."_s)
+      verbose(u"verbose"_s, u"Log each request to standard error."_s),
+      transport(u"transport"_s,
+                u"Send through Amazon SES (default), the SMTP server, or write each message as a .eml file "
+                u"into the folder DIR."_s,
+                u"ses|smtp|outbox:DIR"_s),
+      smtp(u"smtp"_s, u"The SMTP server for this run (port 25 unless given)."_s, u"HOST:PORT"_s),
+      smtpUser(u"smtp-user"_s,
+               u"Log in to the SMTP server as NAME; the password comes from the preferences or "
+               u"BRISKO_SMTP_PASSWORD."_s,
+               u"NAME"_s),
+      withTransport(withTransport)
 {
 }
 
 void ServiceOptions::addTo(QCommandLineParser &parser) const
 {
     parser.addOptions({profile, region, endpoint, signature, timeout, verbose});
+    if (withTransport)
+        parser.addOptions({transport, smtp, smtpUser});
 }
+
+namespace {
+
+// "host", "host:port", "[v6]:port", or a bare IPv6 address; none when the text is wrong.
+std::optional<std::pair<QString, std::optional<int>>> hostAndPort(const QString &text)
+{
+    QString host = text.trimmed();
+    QString port;
+    if (host.startsWith(u'[')) {
+        const qsizetype close = host.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        const QString rest = host.mid(close + 1);
+        if (!rest.isEmpty() && !rest.startsWith(u':'))
+            return std::nullopt;
+        port = rest.mid(1);
+        host = host.mid(1, close - 1);
+        if (!rest.isEmpty() && port.isEmpty())
+            return std::nullopt;
+    } else if (host.count(u':') == 1) {
+        port = host.section(u':', 1);
+        host = host.section(u':', 0, 0);
+        if (port.isEmpty())
+            return std::nullopt;
+    }
+    if (host.isEmpty() || host.contains(u'/') || host.contains(u' '))
+        return std::nullopt;
+    if (port.isEmpty())
+        return std::make_pair(host, std::optional<int>());
+    bool ok = false;
+    const int number = port.toInt(&ok);
+    if (!ok || number < 1 || number > 65535)
+        return std::nullopt;
+    return std::make_pair(host, std::optional<int>(number));
+}
+
+} // namespace
 
 bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &command, Io &io)
 {
@@ -71,10 +121,41 @@ bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &comm
         }
         timeoutMs = int(seconds * 1000);
     }
+    if (withTransport && parser.isSet(transport)) {
+        const QString value = parser.value(transport);
+        if (value.startsWith(u"outbox:")) {
+            const QString folder = value.mid(7);
+            if (folder.trimmed().isEmpty()) {
+                io.err << "brisko-cli " << command << ": --transport outbox:DIR needs a folder\n";
+                return false;
+            }
+            overrides.transport = AccountSettings::Transport::Outbox;
+            overrides.outboxFolder = QDir(folder).absolutePath();
+        } else {
+            overrides.transport = AccountSettings::transportFromString(value);
+            if (!overrides.transport || *overrides.transport == AccountSettings::Transport::Outbox) {
+                io.err << "brisko-cli " << command << ": --transport is ses, smtp or outbox:DIR\n";
+                return false;
+            }
+        }
+    }
+    if (withTransport && parser.isSet(smtp)) {
+        const auto server = hostAndPort(parser.value(smtp));
+        if (!server) {
+            io.err << "brisko-cli " << command << ": --smtp needs HOST or HOST:PORT (port 1 to 65535)\n";
+            return false;
+        }
+        overrides.smtpHost = server->first;
+        overrides.smtpPort = server->second.value_or(25);
+    }
+    if (withTransport && parser.isSet(smtpUser))
+        overrides.smtpUser = parser.value(smtpUser);
     AccountSettings::setOverrides(overrides);
     if (!parser.isSet(verbose))
         QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
-    if (const auto problem = AccountSettings::load().problem) {
+    // The SES account's problems do not stop a run through SMTP or into the outbox.
+    const AccountSettings settings = AccountSettings::load();
+    if (const auto problem = settings.problem; problem && settings.transport == AccountSettings::Transport::Ses) {
         io.err << "brisko-cli " << command << ": " << *problem << '\n';
         exitStatus = Failure;
         return false;

@@ -12,10 +12,12 @@ namespace brisko::cli {
 
 // The options of every subcommand that talks to the service: --profile, --region,
 // --endpoint, --signature, --timeout and --verbose, applied to the account settings for one
-// run.
+// run; for send also the transport: --transport ses|smtp|outbox:DIR, --smtp HOST[:PORT] and
+// --smtp-user NAME (the SMTP password comes from the preferences or BRISKO_SMTP_PASSWORD,
+// never from the command line, where other users could read it).
 struct ServiceOptions
 {
-    explicit ServiceOptions(int defaultTimeoutSeconds);
+    explicit ServiceOptions(int defaultTimeoutSeconds, bool withTransport = false);
 
     void addTo(QCommandLineParser &parser) const;
     // Applies the options for this run; false (after saying why) when one is wrong or the
@@ -30,6 +32,10 @@ struct ServiceOptions
     QCommandLineOption signature;
     QCommandLineOption timeout;
     QCommandLineOption verbose;
+    QCommandLineOption transport;
+    QCommandLineOption smtp;
+    QCommandLineOption smtpUser;
+    bool withTransport = false;
     std::optional<int> timeoutMs;
     int exitStatus = 0;
 };

@@ -6,7 +6,10 @@
 #include "BriskoConnector.h"
 #include "CampaignFile.h"
 #include "FennimarStrings.h"
+#include "BriskoSMTPConnector.h"
 #include "MailHost.h"
+#include "Outbox.h"
+#include "OutboxConnector.h"
 #include "SendRun.h"
 #include "ServiceOptions.h"
 #include "clicommands.h"
@@ -165,6 +168,11 @@ public:
         report(address, Unknown, SendRun::UnknownStatus.toString() + u" ("_s + why + u')');
     }
 
+    void mailSavedFor(const QString &address, const QString &) override
+    {
+        report(address, Accepted, Outbox::SavedStatus.toString());
+    }
+
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override
     {
         clearBar();
@@ -302,7 +310,7 @@ int runSend(const QStringList &arguments, Io &io)
     const QCommandLineOption rateOption(u"rate"_s, u"Messages per second for this run, without asking for the quota (default: the send rate of the account settings, if set)."_s,
                                         u"N"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
-    ServiceOptions service(60);
+    ServiceOptions service(60, true);
     parser.addOptions({rowsOption, rateOption, yesOption});
     service.addTo(parser);
     if (!parseArguments(parser, u"send"_s, arguments, io))
@@ -347,14 +355,34 @@ int runSend(const QStringList &arguments, Io &io)
     }
 
     const AccountSettings settings = AccountSettings::load();
-    if (!settings.accessKey) {
-        io.err << "brisko-cli send: no access key stored (account panel, an AWS profile, or "
-                  "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY)\n";
-        return Failure;
+    using Transport = AccountSettings::Transport;
+    QString through = settings.endpointInUse();
+    switch (settings.transport) {
+    case Transport::Ses:
+        if (!settings.accessKey) {
+            io.err << "brisko-cli send: no access key stored (account panel, an AWS profile, or "
+                      "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY)\n";
+            return Failure;
+        }
+        break;
+    case Transport::Smtp:
+        if (settings.smtpHost.isEmpty()) {
+            io.err << "brisko-cli send: no SMTP server set (account panel, or --smtp HOST:PORT)\n";
+            return Failure;
+        }
+        through = u"the SMTP server %1:%2"_s.arg(settings.smtpHost).arg(settings.smtpPort);
+        break;
+    case Transport::Outbox:
+        if (settings.outboxFolder.isEmpty()) {
+            io.err << "brisko-cli send: no outbox folder set (account panel, or --transport outbox:DIR)\n";
+            return Failure;
+        }
+        break;
     }
 
     const QString subject = document.subject.value_or(QString());
-    if (!parser.isSet(yesOption)) {
+    // Writing the outbox sends nothing, so there is nothing to confirm.
+    if (!parser.isSet(yesOption) && settings.transport != Transport::Outbox) {
         if (!::isatty(STDIN_FILENO)) {
             io.err << "brisko-cli send: standard input is not a terminal, so nothing can be confirmed: "
                       "add --yes to send\n";
@@ -363,7 +391,7 @@ int runSend(const QStringList &arguments, Io &io)
         const QString first = u"Send \"%1\" to %2 recipient%3 through %4?"_s.arg(subject)
                                   .arg(recipients.size())
                                   .arg(recipients.size() == 1 ? QString() : u"s"_s)
-                                  .arg(settings.endpointInUse());
+                                  .arg(through);
         if (!confirm(io, first) ||
             !confirm(io, u"Are you sure? Sending starts at once; sent messages cannot be recalled."_s)) {
             io.err << "brisko-cli send: nothing sent\n";
@@ -374,7 +402,14 @@ int runSend(const QStringList &arguments, Io &io)
     CliSendHost host(io, rate, ::isatty(STDERR_FILENO));
     const HostScope scope(&host);
     QEventLoop loop;
-    BriskoConnector connector;
+    std::unique_ptr<BriskoConnector> made;
+    if (settings.transport == Transport::Smtp)
+        made = std::make_unique<BriskoSMTPConnector>();
+    else if (settings.transport == Transport::Outbox)
+        made = std::make_unique<OutboxConnector>(settings.outboxFolder, all);
+    else
+        made = std::make_unique<BriskoConnector>();
+    BriskoConnector &connector = *made;
     // Known once the run paces (after the quota answer when it asks for one).
     host.setPacingRate([&connector] { return connector.pacing() ? connector.pacing()->rate : 0.0; });
     bool interrupted = false;
@@ -430,8 +465,10 @@ Command sendCommand()
 {
     return {u"send"_s,
             u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--region R] [--endpoint URL] "
-            u"[--signature v4|v3] [--timeout S] [--verbose]"_s,
-            u"Send the campaign to every recipient (or to --rows), paced at the account's send rate."_s,
+            u"[--signature v4|v3] [--timeout S] [--verbose] [--transport ses|smtp|outbox:DIR] "
+            u"[--smtp HOST:PORT] [--smtp-user NAME]"_s,
+            u"Send the campaign to every recipient (or to --rows), paced at the account's send rate, "
+            u"through an SMTP server, or into an outbox folder."_s,
             runSend};
 }
 
