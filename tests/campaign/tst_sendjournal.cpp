@@ -1,0 +1,129 @@
+// The send journal: what a run writes is what opening the campaign reads back, a broken or
+// hostile file costs only its bad lines, and a place that cannot be written stops the writer.
+
+#include "SendJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace brisko;
+using namespace Qt::StringLiterals;
+using Outcome = SendJournal::Outcome;
+
+class TestSendJournal : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+private Q_SLOTS:
+    void aRunReadsBackAsItsLastEvents()
+    {
+        const QString file = path(u"Spring.brisko.sent"_s);
+        QCOMPARE(SendJournal::pathForCampaign(path(u"Spring.brisko"_s)), file);
+        {
+            SendJournal journal(file);
+            QVERIFY(journal.open());
+            QVERIFY(journal.recordSending({u"a@x.org"_s, u"b@x.org"_s, u"c@x.org"_s, u"d@x.org"_s}));
+            QVERIFY(journal.recordOutcome(u"a@x.org"_s, SendJournal::Event::Accepted, u"0100-abc"_s));
+            // Tabs and line breaks in a service's text must not break the line apart.
+            QVERIFY(journal.recordOutcome(u"b@x.org"_s, SendJournal::Event::Failed, u"bad\taddress\nreally"_s));
+            QVERIFY(journal.recordOutcome(u"c@x.org"_s, SendJournal::Event::Unknown, u"reset"_s));
+            // d@x.org: the program stopped with its request under way.
+            QVERIFY(journal.flush());
+            QVERIFY(!journal.hasPending());
+        }
+        {
+            // A second run: the failed one is sent again and accepted this time.
+            SendJournal journal(file);
+            QVERIFY(journal.open());
+            QVERIFY(journal.recordSending({u"b@x.org"_s}));
+            QVERIFY(journal.recordOutcome(u"b@x.org"_s, SendJournal::Event::Accepted, u"0100-def"_s));
+        } // the destructor syncs what is left
+
+        const SendJournal::Replay replay = SendJournal::read(file);
+        QCOMPARE(replay.error, std::nullopt);
+        QCOMPARE(replay.malformed, 0);
+        QCOMPARE(replay.lines, 9);
+        QCOMPARE(replay.outcomes.size(), 4);
+        QCOMPARE(replay.outcomes.value(u"a@x.org"_s).outcome, Outcome::Accepted);
+        QCOMPARE(replay.outcomes.value(u"a@x.org"_s).detail, u"0100-abc"_s);
+        QCOMPARE(replay.outcomes.value(u"b@x.org"_s).outcome, Outcome::Accepted);
+        QCOMPARE(replay.outcomes.value(u"b@x.org"_s).detail, u"0100-def"_s);
+        QCOMPARE(replay.outcomes.value(u"c@x.org"_s).outcome, Outcome::Unknown);
+        QCOMPARE(replay.outcomes.value(u"d@x.org"_s).outcome, Outcome::Unknown);
+
+        // Every line holds exactly four fields, the time in UTC.
+        QFile raw(file);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = raw.readAll().split('\n');
+        QCOMPARE(lines.size(), 10);
+        for (qsizetype n = 0; n < 9; ++n) {
+            QCOMPARE(lines[n].count('\t'), 3);
+            QVERIFY2(lines[n].split('\t').first().endsWith('Z'), lines[n].constData());
+        }
+        QVERIFY(lines[5].endsWith("\tfailed\tbad address really"));
+    }
+
+    void malformedLinesAreSkippedAndCounted()
+    {
+        const QString file = path(u"broken.sent"_s);
+        QByteArray bytes;
+        bytes += "2026-01-01T00:00:00.000Z\ta@x.org\taccepted\tid-1\n";
+        bytes += "2026-01-01T00:00:00.000Z\tb@x.org\tdelivered\tid-2\n";    // no such event
+        bytes += "2026-01-01T00:00:00.000Z\tc@x.org\taccepted\n";           // three fields
+        bytes += "2026-01-01T00:00:00.000Z\t\tfailed\tno address\n";          // empty address
+        bytes += "2026-01-01T00:00:00.000Z\td@x.org\tfailed\t" + QByteArray(200 * 1024, 'x') + "\n";
+        bytes += "2026-01-01T00:00:00.000Z\te@x.org\tfailed\tquota\n";
+        bytes += "2026-01-01T00:00:00.000Z\ta@x.org\tfai"; // torn by a crash mid-write
+        writeFile(file, bytes);
+
+        const SendJournal::Replay replay = SendJournal::read(file);
+        QCOMPARE(replay.lines, 7);
+        QCOMPARE(replay.malformed, 5);
+        QCOMPARE(replay.outcomes.size(), 2);
+        QCOMPARE(replay.outcomes.value(u"a@x.org"_s).outcome, Outcome::Accepted);
+        QCOMPARE(replay.outcomes.value(u"e@x.org"_s).detail, u"quota"_s);
+
+        QCOMPARE(SendJournal::read(path(u"none.sent"_s)).outcomes.size(), 0);
+        QCOMPARE(SendJournal::read(path(u"none.sent"_s)).error, std::nullopt);
+    }
+
+    void aPlaceThatCannotBeWrittenStopsTheWriter()
+    {
+        // A folder where the journal should be: refused even for root.
+        const QString blocked = path(u"Blocked.brisko.sent"_s);
+        QVERIFY(QDir().mkpath(blocked));
+        SendJournal journal(blocked);
+        QVERIFY(!journal.open());
+        QVERIFY(journal.errorString().contains(blocked));
+        QVERIFY(!journal.recordSending({u"a@x.org"_s}));
+        QVERIFY(!journal.recordOutcome(u"a@x.org"_s, SendJournal::Event::Accepted, u"id"_s));
+    }
+
+    void movingAppendsToTheTarget()
+    {
+        const QString from = path(u"support.sent"_s);
+        const QString to = path(u"Saved.brisko.sent"_s);
+        writeFile(from, "2026-01-01T00:00:00.000Z\ta@x.org\taccepted\tid-1\n");
+        writeFile(to, "2026-01-01T00:00:00.000Z\tb@x.org\tfailed\tno\n");
+        QCOMPARE(SendJournal::move(from, to), std::nullopt);
+        QVERIFY(!QFile::exists(from));
+        QCOMPARE(SendJournal::read(to).outcomes.size(), 2);
+        // Nothing to move is not an error.
+        QCOMPARE(SendJournal::move(from, to), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendJournal)
+#include "tst_sendjournal.moc"
