@@ -100,6 +100,32 @@ void Campaign::recordOutcome(const QString &address, int code, const std::option
     Q_EMIT outcomeRecorded(address);
 }
 
+void Campaign::clearOutcomes()
+{
+    const QStringList addresses = m_responses.keys();
+    m_responses.clear();
+    m_statuses.clear();
+    for (const QString &address : addresses)
+        Q_EMIT outcomeRecorded(address);
+}
+
+void Campaign::replayJournal(const SendJournal::Replay &replay)
+{
+    for (auto it = replay.outcomes.cbegin(); it != replay.outcomes.cend(); ++it) {
+        switch (it->outcome) {
+        case SendJournal::Outcome::Accepted:
+            recordOutcome(it.key(), AcceptedCode, AcceptedText.toString());
+            break;
+        case SendJournal::Outcome::Failed:
+            recordOutcome(it.key(), FailedCode, it->detail);
+            break;
+        case SendJournal::Outcome::Unknown:
+            recordOutcome(it.key(), UnknownCode, UnknownText.toString());
+            break;
+        }
+    }
+}
+
 void Campaign::apply(const CampaignDocument &document)
 {
     if (document.html)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Recipient.h"
+#include "SendJournal.h"
 
 #include <QHash>
 #include <QObject>
@@ -66,6 +67,18 @@ public:
     std::optional<QString> status(const QString &address) const;
     // Records an outcome: code 1 or -1; a text of none keeps the address's earlier text.
     void recordOutcome(const QString &address, int code, const std::optional<QString> &text);
+    // Forgets every outcome (another campaign is opened).
+    void clearOutcomes();
+    // Sets each address's outcome to the last one its journal holds: accepted with the
+    // service's MessageId, failed with the error, unknown with the reason it may have arrived.
+    void replayJournal(const SendJournal::Replay &replay);
+
+    // The codes recordOutcome() takes.
+    static constexpr int AcceptedCode = 1;
+    static constexpr int FailedCode = -1;
+    static constexpr int UnknownCode = 2;
+    static constexpr QStringView AcceptedText = u"Success!";
+    static constexpr QStringView UnknownText = u"Sent, but no answer arrived: it may have been delivered";
 
     // Applies a loaded file: keys in the order HTML, BODY, FROM, SUBJECT, RETURNPATH,
     // REPLYTO, COLUMNS, RECIPIENTS. An absent key leaves its part unchanged, except

@@ -14,5 +14,6 @@ Command importCommand();
 Command exportCommand();
 Command mergeCommand();
 Command sendCommand();
+Command statusCommand();
 
 } // namespace brisko::cli

@@ -53,4 +53,13 @@ QList<Command> commands();
 int run(const QStringList &arguments);
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
 
+// Reads a campaign's send journal for a subcommand; lines it had to skip and a journal it
+// could not read are told on standard error.
+SendJournal::Replay readJournal(const QString &command, const QString &campaignPath, Io &io);
+
+// Where a recipient stands after the journal's runs.
+enum class SendState { Accepted, Failed, Unknown, Unsent };
+SendState sendState(const SendJournal::Replay &replay, const QString &address);
+QString sendStateName(SendState state);
+
 } // namespace brisko::cli

@@ -22,7 +22,7 @@ void printText(QTextStream &out, const char *label, const std::optional<QString>
     out << label << (text ? *text : QStringLiteral("(not in the file)")) << '\n';
 }
 
-int showCampaign(const QString &path, bool json, Io &io)
+int showCampaign(const QString &path, bool json, bool outcomes, Io &io)
 {
     const std::optional<CampaignDocument> campaign = readCampaign(u"show"_qs, path, io);
     if (!campaign)
@@ -43,12 +43,16 @@ int showCampaign(const QString &path, bool json, Io &io)
     io.out << "\n--- Plain text ---\n" << document.body.value_or(QString()) << '\n';
     io.out << "\n--- HTML ---\n" << document.html.value_or(QString()) << '\n';
     if (count > 0) {
-        io.out << "\n--- Recipients ---\n#\t" << columns.join(u'\t') << '\n';
+        const std::optional<SendJournal::Replay> replay =
+            outcomes ? std::optional(readJournal(u"show"_qs, path, io)) : std::nullopt;
+        io.out << "\n--- Recipients ---\n#\t" << columns.join(u'\t') << (replay ? "\tOUTCOME" : "") << '\n';
         int row = 0;
         for (const RecipientPtr &record : *document.recipients) {
             io.out << ++row;
             for (const QString &column : columns)
                 io.out << '\t' << record->valueOr(column);
+            if (replay)
+                io.out << '\t' << sendStateName(sendState(*replay, record->email()));
             io.out << '\n';
         }
     }
@@ -76,6 +80,9 @@ int runShow(const QStringList &arguments, Io &io)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("json"), QStringLiteral("Print the campaign as JSON.")});
     parser.addOption({QStringLiteral("raw"), QStringLiteral("Print the root object of any keyed archive as JSON.")});
+    parser.addOption({QStringLiteral("outcomes"),
+                      QStringLiteral("Add each recipient's outcome from the send journal: accepted, failed, unknown "
+                                     "or unsent.")});
     if (!parseArguments(parser, QStringLiteral("show"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
@@ -85,7 +92,7 @@ int runShow(const QStringList &arguments, Io &io)
     }
     if (parser.isSet(QStringLiteral("raw")))
         return showRaw(files.first(), io);
-    return showCampaign(files.first(), parser.isSet(QStringLiteral("json")), io);
+    return showCampaign(files.first(), parser.isSet(QStringLiteral("json")), parser.isSet(QStringLiteral("outcomes")), io);
 }
 
 // Columns for records given without a column list: "EMAIL" first, then every other
@@ -202,7 +209,7 @@ int runCreate(const QStringList &arguments, Io &io)
 
 Command showCommand()
 {
-    return {QStringLiteral("show"), QStringLiteral("[--json | --raw] FILE"),
+    return {QStringLiteral("show"), QStringLiteral("[--json | --raw | --outcomes] FILE"),
             QStringLiteral("Print a campaign's fields, columns and recipients (--raw: any keyed archive as JSON)."),
             runShow};
 }
