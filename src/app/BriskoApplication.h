@@ -84,6 +84,9 @@ public:
     void newCampaign();
     void loadCampaignFromFile(const QString &path);
     void loadCurrentCampaign();
+    // The open campaign's send journal: beside its file, or in the support folder while it
+    // has never been saved (it moves beside the file at the first save).
+    QString sendJournalPath() const;
     RecipientList &recipients();
     QStringList emailList() const;
     void addRecentCampaign(const QString &path);
@@ -157,6 +160,7 @@ public:
     void mailSendUnknownFor(const QString &address, const QString &why) override;
     void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override;
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override;
+    bool willSend(const QStringList &addresses) override;
     // The connector of the latest run; none before the first.
     BriskoConnector *briskocon() const;
 
@@ -237,6 +241,9 @@ private:
     void restoreListState(const ListState &state);
     void resetPlaceholderLists(bool fromColumns);
     void fitRowNumberColumn();
+    // Appends one outcome to the run's journal; a failed write stops the run and is told.
+    void journalOutcome(const QString &address, SendJournal::Event event, const QString &detail);
+    void journalFailed();
     // Shows a field the campaign changed (a load, a hand-over) in its widget.
     void refreshField(Campaign::Field which);
     void editAction(const char *slot);
@@ -287,6 +294,10 @@ private:
     QLabel *m_progressPanelText = nullptr;
     QLabel *m_progressPanelCount = nullptr;
     QPointer<BriskoConnector> m_briskocon;
+    mutable QString m_unsavedJournalPath; // made on first use
+    std::unique_ptr<SendJournal> m_journal; // of the latest run
+    QTimer *m_journalFlush = nullptr;        // syncs outcome lines left waiting
+    bool m_journalFailureTold = false;
     QPointer<QDialog> m_statisticsPanel;
     QWebEngineView *m_statisticsWebview = nullptr;
 

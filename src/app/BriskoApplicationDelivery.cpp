@@ -7,7 +7,9 @@
 #include "Localization.h"
 #include "RidorIvuvud.h"
 #include "SendRun.h"
+#include "SendJournal.h"
 #include "applogging.h"
+#include "FennimarStrings.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -17,6 +19,7 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -139,6 +142,26 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
     const QString replyTo = text(m_replyToField, m_campaign.replyTo());
     const QString returnPath = text(m_returnPathField, m_campaign.returnPath());
 
+    // Every request is on record before it leaves: no journal, no run.
+    if (m_journal)
+        m_journal->flush();
+    m_journal = std::make_unique<SendJournal>(sendJournalPath());
+    m_journalFailureTold = false;
+    if (!m_journal->open()) {
+        RidorIvuvud::stopASheet(m_progressPanel);
+        journalFailed();
+        return;
+    }
+    if (!m_journalFlush) {
+        m_journalFlush = new QTimer(this);
+        m_journalFlush->setSingleShot(true);
+        m_journalFlush->setInterval(SendJournal::SyncIntervalMs);
+        connect(m_journalFlush, &QTimer::timeout, this, [this] {
+            if (m_journal && !m_journal->flush())
+                journalFailed();
+        });
+    }
+
     m_runTally = RunTally{list.size(), 0, 0, 0, false};
     // The earlier run's connector stays until its last answer is recorded.
     if (m_briskocon)
@@ -176,9 +199,49 @@ void BriskoApplication::sendProgress(qsizetype value, qsizetype maximum, const Q
         m_progressPanelCount->setText(brisko::tr(u"%1 of %2"_s).arg(value + 1).arg(maximum));
 }
 
+bool BriskoApplication::willSend(const QStringList &addresses)
+{
+    if (m_journal && m_journal->recordSending(addresses))
+        return true;
+    journalFailed();
+    return false;
+}
+
+void BriskoApplication::journalOutcome(const QString &address, SendJournal::Event event, const QString &detail)
+{
+    if (!m_journal)
+        return;
+    if (!m_journal->recordOutcome(address, event, detail)) {
+        journalFailed();
+        return;
+    }
+    if (m_journal->hasPending() && m_journalFlush && !m_journalFlush->isActive())
+        m_journalFlush->start();
+}
+
+void BriskoApplication::journalFailed()
+{
+    if (m_briskocon)
+        m_briskocon->stopSending();
+    if (m_journalFailureTold)
+        return;
+    m_journalFailureTold = true;
+    const QString why = m_journal ? m_journal->errorString() : QString();
+    qCWarning(lcApp).noquote() << "send journal failed, run stopped:" << why;
+    RidorIvuvud::showDialog(brisko::tr(u"JournalFailed_Head"_s), brisko::tr(u"JournalFailed_Body"_s).arg(why),
+                            brisko::tr(u"OK"_s));
+}
+
 void BriskoApplication::mailSendResponseFor(const QString &address, const QString &response)
 {
     const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
+    if (outcome.code == 1) {
+        journalOutcome(address, SendJournal::Event::Accepted,
+                       FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, response).value_or(QString()));
+    } else {
+        journalOutcome(address, SendJournal::Event::Failed, outcome.status.value_or(
+                           FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s)));
+    }
     // The campaign tells the table, which repaints the status column.
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
     if (outcome.code > 0)
@@ -191,6 +254,7 @@ void BriskoApplication::mailSendResponseFor(const QString &address, const QStrin
 
 void BriskoApplication::mailSendFailedFor(const QString &address, const QString &failure)
 {
+    journalOutcome(address, SendJournal::Event::Failed, failure);
     const SendRun::Outcome outcome = SendRun::outcomeForFailure(failure);
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
     ++m_runTally.failed;

@@ -9,6 +9,7 @@
 #include "Localization.h"
 #include "RecipientTableModel.h"
 #include "RidorIvuvud.h"
+#include "SendJournal.h"
 #include "applogging.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableView>
+#include <QUuid>
 
 namespace brisko {
 
@@ -126,6 +128,7 @@ void BriskoApplication::saveCampaign()
     if (!chosen)
         return;
     const QHash<QString, QString> before = m_miscData;
+    const QString journalBefore = sendJournalPath();
     m_miscData.insert(CurrentCampaignPathKey.toString(), *chosen);
     m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(*chosen));
     if (!saveCurrentCampaign(*chosen)) {
@@ -133,7 +136,26 @@ void BriskoApplication::saveCampaign()
         m_miscData = before;
         return;
     }
+    // The runs of a campaign sent before its first save go with it.
+    if (const auto error = SendJournal::move(journalBefore, sendJournalPath())) {
+        qCWarning(lcApp).noquote() << "could not move the send journal:" << *error;
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("JournalMoveFailed_Head")),
+                                brisko::tr(QStringLiteral("JournalMoveFailed_Body")).arg(journalBefore, *error),
+                                brisko::tr(QStringLiteral("OK")));
+    }
     updateWindowTitle();
+}
+
+QString BriskoApplication::sendJournalPath() const
+{
+    if (const auto path = currentCampaignPath())
+        return SendJournal::pathForCampaign(*path);
+    if (m_unsavedJournalPath.isEmpty()) {
+        m_unsavedJournalPath = QStringLiteral("%1/Unsaved-%2.brisko.sent")
+                                   .arg(briskoCampaignsSupportFolder(),
+                                        QUuid::createUuid().toString(QUuid::WithoutBraces));
+    }
+    return m_unsavedJournalPath;
 }
 
 void BriskoApplication::openCampaign()
@@ -167,6 +189,20 @@ void BriskoApplication::loadCampaignFromFile(const QString &path)
     m_campaign.apply(result.document);
     m_miscData.insert(CurrentCampaignKey.toString(), campaignNameOf(path));
     m_miscData.insert(CurrentCampaignPathKey.toString(), path);
+    // Who was sent this campaign, as the last runs left it.
+    const SendJournal::Replay replay = SendJournal::read(sendJournalPath());
+    m_campaign.clearOutcomes();
+    m_campaign.replayJournal(replay);
+    if (replay.error || replay.malformed > 0 || replay.truncated) {
+        qCWarning(lcApp).noquote() << "send journal" << sendJournalPath() << "malformed lines:" << replay.malformed
+                                   << replay.error.value_or(QString());
+        const QString why = replay.error ? *replay.error
+                                         : brisko::tr(QStringLiteral("JournalDamaged_Body"))
+                                               .arg(replay.malformed)
+                                               .arg(sendJournalPath());
+        RidorIvuvud::showDialog(brisko::tr(QStringLiteral("JournalDamaged_Head")), why,
+                                brisko::tr(QStringLiteral("OK")));
+    }
     m_campaign.setModified(false);
     updateWindowTitle();
     if (m_tableModel)

@@ -184,6 +184,9 @@ private:
     void quotaAnswered(QNetworkReply *reply, const QByteArray &body);
     void startTimer(const SendRun::Pacing &pacing);
     void sendMessage(); // one tick
+    // Before the requests of a tick leave, the host hears their addresses (MailHost::willSend)
+    // and may stop the run: false when it refused (the run has ended).
+    bool announce(qint64 count);
     void endRun(const std::optional<QString> &notStartedBecause);
     CurlMultiDriver *driver();
     void transferEnded(Transfer *transfer, CURLcode result);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -72,6 +73,14 @@ public:
         Q_UNUSED(value);
         Q_UNUSED(maximum);
         Q_UNUSED(address);
+    }
+    // The requests of one tick are about to leave for these addresses, in this order. The
+    // host records them (the send journal) before it returns; false stops the run before
+    // any of them leaves, and the host has told the user why.
+    virtual bool willSend(const QStringList &addresses)
+    {
+        Q_UNUSED(addresses);
+        return true;
     }
     // The service's answer for one recipient, success or error document alike.
     virtual void mailSendResponseFor(const QString &address, const QString &response)

@@ -376,27 +376,48 @@ void BriskoConnector::sendMessage()
 {
     if (m_runState != RunState::Running)
         return;
-    const auto saturated = [this] { return pendingResponses() >= SendRun::maxInFlight(); };
-    if (!m_userInfo.recipients.isEmpty() && saturated()) {
+    const qsizetype room = SendRun::maxInFlight() - pendingResponses();
+    if (!m_userInfo.recipients.isEmpty() && room <= 0) {
         qCInfo(lcMail).noquote() << u"%1 answers outstanding: no message this tick"_s.arg(pendingResponses());
         return;
     }
     // One step per tick; it ends the run when it finds the queue empty.
-    if (!m_pacing || !m_pacing->batched || m_userInfo.recipients.isEmpty()) {
-        sendMessageWithInfo(m_userInfo);
-        return;
+    qint64 count = 1;
+    if (m_pacing && m_pacing->batched && !m_userInfo.recipients.isEmpty()) {
+        // Batched: as many steps as are due since the start. A late tick catches up at most
+        // two ticks' worth; what a longer stall lost stays lost. The run still ends on the
+        // tick after the one that sent the last message.
+        const qint64 due = SendRun::messagesDueAt(m_pacing->rate, m_clock.elapsed());
+        const qint64 most = qint64(std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0)) * 2;
+        if (due - m_credited > most)
+            m_credited = due - most;
+        count = std::min({due - m_credited, qint64(m_userInfo.recipients.size()), qint64(room)});
+        if (count <= 0)
+            return;
+        m_credited += count;
     }
-    // Batched: as many steps as are due since the start. A late tick catches up at most two
-    // ticks' worth; what a longer stall lost stays lost. The run still ends on the tick
-    // after the one that sent the last message.
-    const qint64 due = SendRun::messagesDueAt(m_pacing->rate, m_clock.elapsed());
-    const qint64 most = qint64(std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0)) * 2;
-    if (due - m_credited > most)
-        m_credited = due - most;
-    for (; m_credited < due && !m_userInfo.recipients.isEmpty() && m_runState == RunState::Running &&
-           !saturated();
-         ++m_credited)
+    if (!m_userInfo.recipients.isEmpty() && !announce(count))
+        return;
+    for (qint64 n = 0; n < count && m_runState == RunState::Running; ++n)
         sendMessageWithInfo(m_userInfo);
+}
+
+bool BriskoConnector::announce(qint64 count)
+{
+    MailHost *host = MailHost::shared();
+    if (!host)
+        return true;
+    QStringList addresses;
+    for (qint64 n = 0; n < count && n < m_userInfo.recipients.size(); ++n) {
+        const RecipientPtr &record = m_userInfo.recipients.at(n);
+        addresses.append(record ? record->email() : QString());
+    }
+    if (host->willSend(addresses))
+        return true;
+    // The host has told why; nothing more leaves.
+    qCWarning(lcMail).noquote() << u"the host refused %1 request(s): run stopped"_s.arg(addresses.size());
+    endRun(std::nullopt);
+    return false;
 }
 
 void BriskoConnector::sendMessageWithInfo(RunInfo &info)

@@ -7,8 +7,11 @@
 #include "../mail/FakeSesServer.cpp"
 
 #include "BriskoConnector.h"
+#include "CampaignFile.h"
+#include "SendJournal.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -239,6 +242,61 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 5000);
         QVERIFY(sentAddresses().isEmpty());
         QCOMPARE(boxes.unexpected(), 0);
+    }
+
+    // A run of a saved campaign leaves its journal beside the file; opening the campaign again
+    // (after the program forgot everything) shows the same outcomes, also the unknown one of
+    // a request that never got its answer.
+    void journalledRunComesBackOnOpen()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Spring.brisko"_s);
+        loadList(2, u"journal.test"_s);
+        QVERIFY(!CampaignFile::write(path, app()->campaign().document()));
+        app()->loadCampaignFromFile(path);
+        QCOMPARE(app()->sendJournalPath(), path + u".sent"_s);
+
+        DialogDriver boxes({u"Send"_s, u"Send"_s});
+        app()->deliver();
+        waitForTheRun();
+        QTRY_VERIFY(QFile(path + u".sent"_s).size() > 0);
+        QTRY_COMPARE(SendJournal::read(path + u".sent"_s).outcomes.value(u"two@journal.test"_s).outcome,
+                     SendJournal::Outcome::Accepted);
+        const SendJournal::Replay replay = SendJournal::read(path + u".sent"_s);
+        QCOMPARE(replay.lines, 4);
+        QCOMPARE(replay.outcomes.value(u"one@journal.test"_s).detail, u"m-1"_s);
+
+        // A third line: "one" was sent again and the program died before its answer.
+        QFile journal(path + u".sent"_s);
+        QVERIFY(journal.open(QIODevice::Append));
+        journal.write("2026-12-07T02:00:00.000Z\tone@journal.test\tsending\t\n");
+        journal.close();
+        app()->campaign().clearOutcomes();
+        app()->loadCampaignFromFile(path);
+        QCOMPARE(app()->campaign().response(u"one@journal.test"_s), Campaign::UnknownCode);
+        QCOMPARE(app()->campaign().status(u"one@journal.test"_s), Campaign::UnknownText.toString());
+        QCOMPARE(app()->campaign().response(u"two@journal.test"_s), Campaign::AcceptedCode);
+    }
+
+    // No record, no message: a journal that cannot be opened stops the run before the first
+    // request and says why.
+    void unwritableJournalSendsNothing()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Blocked.brisko"_s);
+        loadList(2, u"blocked.test"_s);
+        QVERIFY(!CampaignFile::write(path, app()->campaign().document()));
+        app()->loadCampaignFromFile(path);
+        QVERIFY(QDir().mkpath(path + u".sent"_s)); // a folder in the journal's place
+        DialogDriver boxes({u"Send"_s, u"Send"_s, u"OK"_s});
+        app()->deliver();
+        QTRY_COMPARE(boxes.texts().size(), 3);
+        QCOMPARE(heading(boxes, 2), u"Sending stopped: the send journal could not be written."_s);
+        QVERIFY(boxes.texts().value(2).contains(path + u".sent"_s));
+        QTest::qWait(300);
+        QCOMPARE(sentAddresses(), QStringList());
+        QCOMPARE(app()->campaign().response(u"one@blocked.test"_s), std::nullopt);
+        QVERIFY(!app()->progressPanel()->isVisible());
     }
 };
 
