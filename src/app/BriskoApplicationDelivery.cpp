@@ -235,7 +235,7 @@ void BriskoApplication::journalFailed()
 void BriskoApplication::mailSendResponseFor(const QString &address, const QString &response)
 {
     const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
-    if (outcome.code == 1) {
+    if (outcome.code == SendRun::AcceptedCode) {
         journalOutcome(address, SendJournal::Event::Accepted,
                        FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, response).value_or(QString()));
     } else {
@@ -277,6 +277,7 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
 {
     // Neither a success nor a failure: the table shows its own image and says so.
     qCWarning(lcApp).noquote() << u"outcome unknown for %1: %2"_s.arg(address, why);
+    journalOutcome(address, SendJournal::Event::Unknown, why);
     const SendRun::Outcome outcome = SendRun::outcomeForUnknown();
     m_campaign.recordOutcome(address, outcome.code, outcome.status);
     ++m_runTally.unknown;
