@@ -8,6 +8,8 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextImageFormat>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -185,8 +187,7 @@ QTextCharFormat TextAttributes::toCharFormat() const
     return format;
 }
 
-StyledText::StyledText(const QString &text, const TextAttributes &attributes)
-    : m_text(text)
+StyledText::StyledText(const QString &text, const TextAttributes &attributes) : m_text(text)
 {
     if (!m_text.isEmpty())
         m_runs.append({0, m_text.size(), attributes});
@@ -240,7 +241,8 @@ void StyledText::mergeRuns()
 void StyledText::setAttributes(const TextAttributes &attributes, qsizetype start, qsizetype length)
 {
     const qsizetype from = std::clamp<qsizetype>(start, 0, m_text.size());
-    const qsizetype to = length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
+    const qsizetype to =
+        length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
     if (from == to)
         return;
     const qsizetype first = splitAt(from);
@@ -271,7 +273,8 @@ StyledText &StyledText::operator+=(const StyledText &other)
 StyledText StyledText::mid(qsizetype start, qsizetype length) const
 {
     const qsizetype from = std::clamp<qsizetype>(start, 0, m_text.size());
-    const qsizetype to = length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
+    const qsizetype to =
+        length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
     StyledText result;
     result.m_text = m_text.mid(from, to - from);
     for (const AttributeRun &run : m_runs) {
@@ -286,7 +289,8 @@ StyledText StyledText::mid(qsizetype start, qsizetype length) const
 void StyledText::replace(qsizetype start, qsizetype length, const StyledText &text)
 {
     const qsizetype from = std::clamp<qsizetype>(start, 0, m_text.size());
-    const qsizetype to = length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
+    const qsizetype to =
+        length < 0 ? m_text.size() : std::clamp<qsizetype>(start + length, from, m_text.size());
     StyledText result = mid(0, from);
     result.append(text);
     result.append(mid(to));
@@ -325,8 +329,8 @@ QString StyledText::toHtml() const
             const qsizetype e = std::min(run.end(), paragraph.end);
             if (s >= e)
                 continue;
-            html += u"<span style=\""_s + cssStyle(run.attributes) + u"\">"_s
-                    + htmlEscaped(QStringView(m_text).sliced(s, e - s)) + u"</span>"_s;
+            html += u"<span style=\""_s + cssStyle(run.attributes) + u"\">"_s +
+                    htmlEscaped(QStringView(m_text).sliced(s, e - s)) + u"</span>"_s;
         }
         if (paragraph.start == paragraph.end)
             html += u"<br />"_s;
@@ -363,7 +367,8 @@ std::unique_ptr<QTextDocument> StyledText::toTextDocument() const
     for (qsizetype p = 0; p < paragraphs.size(); ++p) {
         const Paragraph &paragraph = paragraphs.at(p);
         const TextAttributes attributes =
-            attributesAt(paragraph.start).value_or(attributesAt(m_text.size() - 1).value_or(TextAttributes()));
+            attributesAt(paragraph.start)
+                .value_or(attributesAt(m_text.size() - 1).value_or(TextAttributes()));
         QTextBlockFormat blockFormat;
         if (attributes.paragraphStyle)
             blockFormat.setAlignment(attributes.paragraphStyle->qtAlignment());
@@ -376,8 +381,20 @@ std::unique_ptr<QTextDocument> StyledText::toTextDocument() const
         for (const AttributeRun &run : m_runs) {
             const qsizetype s = std::max(run.start, paragraph.start);
             const qsizetype e = std::min(run.end(), paragraph.end);
-            if (s < e)
+            if (s >= e)
+                continue;
+            if (run.attributes.attachment && !run.attributes.attachment->image.isNull()) {
+                // Each replacement character of the run shows the image.
+                const QString name = u"attachment:%1"_s.arg(s);
+                document->addResource(QTextDocument::ImageResource, QUrl(name),
+                                      run.attributes.attachment->image);
+                QTextImageFormat image;
+                image.setName(name);
+                for (qsizetype i = s; i < e; ++i)
+                    cursor.insertImage(image);
+            } else {
                 cursor.insertText(m_text.sliced(s, e - s), run.attributes.toCharFormat());
+            }
         }
     }
     return document;
@@ -428,8 +445,8 @@ void StyledText::draw(QPainter &painter, const QRectF &rect) const
         }
         if (shadow.blurRadius > 0)
             blur(image, shadow.blurRadius * ratio);
-        painter.drawImage(rect.topLeft() + QPointF(shadow.offset.x(), -shadow.offset.y()) - QPointF(margin, margin),
-                          image);
+        painter.drawImage(
+            rect.topLeft() + QPointF(shadow.offset.x(), -shadow.offset.y()) - QPointF(margin, margin), image);
     }
 
     auto document = toTextDocument();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QList>
 #include <QPointF>
 #include <QRectF>
@@ -42,6 +44,18 @@ struct ParagraphStyle
     bool operator==(const ParagraphStyle &) const = default;
 };
 
+// An image standing in the text for one object-replacement character (U+FFFC), with the
+// file it would be saved as.
+struct TextAttachment
+{
+    QImage image;
+    QByteArray contents; // the file's bytes
+    QString fileName;
+    QString preferredFileName;
+
+    bool operator==(const TextAttachment &) const = default;
+};
+
 // The attributes of a stretch of styled text. A missing colour draws in the surface's
 // default text colour; a missing kern adds no spacing.
 struct TextAttributes
@@ -52,6 +66,7 @@ struct TextAttributes
     std::optional<qreal> kern; // extra space after each character, in points
     std::optional<ParagraphStyle> paragraphStyle;
     bool underline = false;
+    std::optional<TextAttachment> attachment;
 
     // The font with the kern applied as absolute letter spacing.
     QFont effectiveFont() const;
