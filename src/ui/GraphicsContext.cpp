@@ -46,6 +46,8 @@ QPainterPath GraphicsContext::outlineOf(const QPainterPath &path) const
 {
     QPainterPathStroker stroker;
     stroker.setWidth(m_state.lineWidth);
+    stroker.setCapStyle(Qt::FlatCap);
+    stroker.setJoinStyle(Qt::MiterJoin);
     return stroker.createStroke(path);
 }
 

@@ -2,8 +2,10 @@
 
 #include "FennimarArrays.h"
 #include "FennimarColors.h"
+#include "FennimarGraphics.h"
 #include "FennimarImaging.h"
 #include "FennimarUserDefaults.h"
+#include "GraphicsContext.h"
 
 #include "Bundle.h"
 #include "Localization.h"
@@ -15,28 +17,34 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
+#include <QHash>
 #include <QIcon>
 #include <QImage>
-#include <QLocale>
-#include <QProgressBar>
-#include <QSaveFile>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPageLayout>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QTemporaryFile>
 #include <QVBoxLayout>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 
@@ -72,8 +80,8 @@ QString text(const QString &value, bool localize)
 // expect of such a button; every other button needs a click or its shortcut.
 bool isCancelTitle(const QString &title)
 {
-    return title.compare("Cancel"_L1, Qt::CaseInsensitive) == 0
-           || title == brisko::localizedString(u"Cancel"_s).value_or(QString());
+    return title.compare("Cancel"_L1, Qt::CaseInsensitive) == 0 ||
+           title == brisko::localizedString(u"Cancel"_s).value_or(QString());
 }
 
 void logUnknownButton()
@@ -100,8 +108,8 @@ public:
     // code: what run() answers when this button is pressed.
     void addButton(const QString &title, int code)
     {
-        QPushButton *button = m_box.addButton(title, m_buttons.isEmpty() ? QMessageBox::AcceptRole
-                                                                         : QMessageBox::ActionRole);
+        QPushButton *button =
+            m_box.addButton(title, m_buttons.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole);
         if (m_buttons.isEmpty())
             m_box.setDefaultButton(button);
         else if (!m_box.escapeButton() && isCancelTitle(title))
@@ -111,7 +119,8 @@ public:
 
     void addSuppressionBox(bool ticked)
     {
-        auto *box = new QCheckBox(QCoreApplication::translate("RidorIvuvud", "Do not show this message again"));
+        auto *box =
+            new QCheckBox(QCoreApplication::translate("RidorIvuvud", "Do not show this message again"));
         box->setChecked(ticked);
         m_box.setCheckBox(box);
     }
@@ -135,9 +144,9 @@ class WritableDialog : public QDialog
 public:
     // titles: the buttons in order with the codes they answer.
     WritableDialog(const QString &heading, const std::optional<QString> &subHeading,
-                   const QList<std::pair<QString, int>> &titles, const QString &startText, TextRange selectRange)
-        : QDialog(QApplication::activeWindow())
-        , m_range(selectRange)
+                   const QList<std::pair<QString, int>> &titles, const QString &startText,
+                   TextRange selectRange)
+        : QDialog(QApplication::activeWindow()), m_range(selectRange)
     {
         auto *layout = new QVBoxLayout(this);
 
@@ -163,8 +172,8 @@ public:
         auto *buttons = new QDialogButtonBox(this);
         for (const auto &[title, code] : titles) {
             const bool first = buttons->buttons().isEmpty();
-            QPushButton *button =
-                buttons->addButton(title, first ? QDialogButtonBox::AcceptRole : QDialogButtonBox::ActionRole);
+            QPushButton *button = buttons->addButton(title, first ? QDialogButtonBox::AcceptRole
+                                                                  : QDialogButtonBox::ActionRole);
             if (first)
                 button->setDefault(true);
             else if (!m_escapeButton && isCancelTitle(title))
@@ -413,10 +422,9 @@ SharedColor colorFromFunction(QString text, QLatin1StringView opening, bool with
     if (parts.size() < 3)
         return opaqueBlack();
     const double alpha = withAlpha && parts.size() > 3 ? leadingNumber(parts.at(3)) : 1.0;
-    return std::make_shared<const QColor>(QColor::fromRgbF(unit(leadingNumber(parts.at(0)) / 255),
-                                                           unit(leadingNumber(parts.at(1)) / 255),
-                                                           unit(leadingNumber(parts.at(2)) / 255),
-                                                           unit(alpha)));
+    return std::make_shared<const QColor>(
+        QColor::fromRgbF(unit(leadingNumber(parts.at(0)) / 255), unit(leadingNumber(parts.at(1)) / 255),
+                         unit(leadingNumber(parts.at(2)) / 255), unit(alpha)));
 }
 
 } // namespace
@@ -470,8 +478,8 @@ SharedColor NSColorForHTML(const std::optional<QString> &html)
             break;
         value = value * 16 + uint(digit);
     }
-    auto color = std::make_shared<const QColor>(QColor::fromRgb(int((value >> 16) & 0xFF),
-                                                                int((value >> 8) & 0xFF), int(value & 0xFF)));
+    auto color = std::make_shared<const QColor>(
+        QColor::fromRgb(int((value >> 16) & 0xFF), int((value >> 8) & 0xFF), int(value & 0xFF)));
     return cacheColor(key, std::move(color));
 }
 
@@ -489,7 +497,8 @@ QString htmlColorFor(const QObject *colorControl)
 
 // ---- Names and files ----
 
-QString makeRandomLeafname(const QString &folder, const QString &extension, const std::optional<QString> &basedOn)
+QString makeRandomLeafname(const QString &folder, const QString &extension,
+                           const std::optional<QString> &basedOn)
 {
     if (basedOn)
         qCInfo(lcFoundationGui).noquote()
@@ -686,7 +695,8 @@ bool copyFileReplacing(const QString &source, const QString &target)
 } // namespace
 
 bool fileSystemManipulateWithFeedbackFrom(const QString &from, const QString &to, int manipulateType,
-                                          QProgressBar *progressWidget, const std::optional<QStringList> &fileListing)
+                                          QProgressBar *progressWidget,
+                                          const std::optional<QStringList> &fileListing)
 {
     Q_UNUSED(manipulateType);
     const QStringList listing = fileListing ? *fileListing : getRecursiveFileListing(from);
@@ -701,7 +711,8 @@ bool fileSystemManipulateWithFeedbackFrom(const QString &from, const QString &to
         const QFileInfo info(item);
         if (info.isDir()) {
             if (!QDir().mkpath(target)) {
-                qCWarning(lcFoundationGui).noquote() << u"RidorIvuvud.fileSystemManipulate - cannot make %1"_s.arg(target);
+                qCWarning(lcFoundationGui).noquote()
+                    << u"RidorIvuvud.fileSystemManipulate - cannot make %1"_s.arg(target);
                 allCopied = false;
             }
         } else if (!copyFileReplacing(item, target)) {
@@ -766,8 +777,8 @@ void populateComboBoxMenu(QComboBox *comboBox, const QVariantList &withItems)
         comboBox->addItem(item.toString(), item);
 }
 
-QAction *newToolbarItem(const QString &identifier, const QString &label, const QImage &image, const char *action,
-                        QObject *target, QObject *parent)
+QAction *newToolbarItem(const QString &identifier, const QString &label, const QImage &image,
+                        const char *action, QObject *target, QObject *parent)
 {
     auto *item = new QAction(parent);
     item->setObjectName(identifier);
@@ -888,9 +899,206 @@ std::optional<QString> prettySize(qint64 size)
 
 QStringList supportedEvents_ElementCell()
 {
-    return {u"onSubmit"_s,    u"onSelect"_s,    u"onReset"_s,     u"onUnload"_s,    u"onLoad"_s,   u"onKeyUp"_s,
-            u"onKeyPress"_s,  u"onKeyDown"_s,   u"onFocus"_s,     u"onDblClick"_s,  u"onChange"_s, u"onBlur"_s,
-            u"onClick"_s,     u"onMouseOver"_s, u"onMouseDown"_s, u"onMouseOut"_s,  u"onMouseUp"_s};
+    return {u"onSubmit"_s,   u"onSelect"_s,    u"onReset"_s,     u"onUnload"_s,   u"onLoad"_s,   u"onKeyUp"_s,
+            u"onKeyPress"_s, u"onKeyDown"_s,   u"onFocus"_s,     u"onDblClick"_s, u"onChange"_s, u"onBlur"_s,
+            u"onClick"_s,    u"onMouseOver"_s, u"onMouseDown"_s, u"onMouseOut"_s, u"onMouseUp"_s};
+}
+
+// ---- Images and drawing ----
+
+QImage proportionalImageScale(QImage &image, double toSize, bool clone)
+{
+    if (image.isNull() || !(toSize > 0))
+        return image;
+    // The shorter side (in pixels) is drawn toSize long.
+    const double shorter = std::min(image.width(), image.height());
+    if (clone) {
+        QImage copy = image.copy();
+        copy.setDevicePixelRatio(shorter / toSize);
+        return copy;
+    }
+    image.setDevicePixelRatio(shorter / toSize);
+    return image;
+}
+
+QImage scaleImage(const QImage &image, double width, double height)
+{
+    QImage result = FennimarImaging::imageWithSize(width, height);
+    if (image.isNull())
+        return result;
+    const QSizeF source = image.deviceIndependentSize();
+    const double factor = std::min(result.width() / source.width(), result.height() / source.height());
+    const QSizeF scaled = source * factor;
+    const QRectF target(
+        QPointF((result.width() - scaled.width()) / 2, (result.height() - scaled.height()) / 2), scaled);
+    QPainter painter(&result);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(target, image, QRectF(QPointF(0, 0), QSizeF(image.size())));
+    return result;
+}
+
+void imageFixSize(QImage &image)
+{
+    image.setDevicePixelRatio(1);
+}
+
+QImage createCoreImage(QWidget *view)
+{
+    if (!view || view->width() <= 0 || view->height() <= 0) {
+        qCWarning(lcFoundationGui, "RidorIvuvud.createCoreImage - no view to draw");
+        return QImage();
+    }
+    const int width = std::min(view->width(), FennimarImaging::MaxImageSide);
+    const int height = std::min(view->height(), FennimarImaging::MaxImageSide);
+    const qsizetype rowBytes = (qsizetype(width) * 4 + 15) / 16 * 16;
+    auto *bytes = static_cast<uchar *>(std::calloc(size_t(rowBytes) * size_t(height), 1));
+    if (!bytes) {
+        qCWarning(lcFoundationGui, "RidorIvuvud.createCoreImage - no memory for %dx%d", width, height);
+        return QImage();
+    }
+    QImage image(bytes, width, height, rowBytes, QImage::Format_ARGB32_Premultiplied, std::free, bytes);
+    QPainter painter(&image);
+    view->render(&painter, QPoint(), QRegion(0, 0, width, height));
+    return image;
+}
+
+void drawArrowAtx(GraphicsContext &context, double x, double y, double length, double rotate)
+{
+    QPainterPath arrow(QPointF(0, 0));
+    arrow.lineTo(length, 0);
+    arrow.lineTo(length / 2, -length);
+    arrow.closeSubpath();
+    context.saveGraphicsState();
+    context.painter().translate(x, y);
+    context.painter().rotate(rotate); // counter-clockwise with y up
+    context.stroke(arrow);
+    context.fill(arrow);
+    context.restoreGraphicsState();
+}
+
+void drawLinkLineFrom(GraphicsContext &context, QPointF from, QPointF to, const QColor &inColor)
+{
+    const auto ring = [&context](QPointF around) {
+        QPainterPath circle;
+        circle.addEllipse(QRectF(around.x() - 5, around.y() - 5, 8, 8));
+        context.setLineWidth(3);
+        context.stroke(circle);
+    };
+    context.saveGraphicsState();
+    context.setStrokeColor(inColor);
+    ring(from);
+    context.setLineWidth(2);
+    context.strokeLine(from - QPointF(0, 1), to - QPointF(0, 1));
+    ring(to - QPointF(0, 1));
+    context.restoreGraphicsState();
+}
+
+void drawFade(GraphicsContext &context, const QRectF &rect, const QColor &startColor, const QColor &endColor,
+              bool cellBorder)
+{
+    FennimarGraphics::drawFadeOLD(context, rect, startColor, endColor, cellBorder);
+}
+
+int tileImage(GraphicsContext &context, const QImage &image, const QRectF &intoRect, int repeat,
+              double yoffset, double delta, bool tweak)
+{
+    const QSizeF tile = image.deviceIndependentSize();
+    const double step = tweak ? tile.width() - 0.5 : tile.width();
+    if (image.isNull() || !(step > 0) || !(tile.height() > 0))
+        return 0;
+    const QRectF area = intoRect.translated(0, yoffset);
+    const bool alongRows = repeat != TileOnce && repeat != TileColumn;
+    const bool upward = repeat != TileOnce && repeat != TileRow;
+    // With tweak each tile takes its pixels from half a point below the image's lower edge.
+    const QRectF source = tweak ? QRectF(0, -0.5, tile.width(), tile.height()) : QRectF();
+
+    context.saveGraphicsState();
+    context.clipRect(area);
+    int count = 0;
+    for (double y = area.y();; y += tile.height()) {
+        for (double x = area.x();; x += step) {
+            if (count == MaxTiles) {
+                qCWarning(lcFoundationGui, "RidorIvuvud.tileImage - stopped after %d tiles", MaxTiles);
+                context.restoreGraphicsState();
+                return count;
+            }
+            context.drawImage(image, QRectF(QPointF(x, y), tile), source.isEmpty() ? QRectF() : source,
+                              std::clamp(delta, 0.0, 1.0));
+            ++count;
+            if (!alongRows || x + step >= area.x() + area.width())
+                break;
+        }
+        if (!upward || y + tile.height() >= area.y() + area.height())
+            break;
+    }
+    context.restoreGraphicsState();
+    return count;
+}
+
+bool printView(QWidget *view, bool showPanel, const std::optional<QString> &toPath)
+{
+    if (!view || view->width() <= 0 || view->height() <= 0) {
+        qCWarning(lcFoundationGui, "RidorIvuvud.printView - no view to print");
+        return false;
+    }
+    QPrinter printer(QPrinter::PrinterResolution);
+    printer.setResolution(300);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    if (toPath)
+        printer.setOutputFileName(*toPath);
+    if (showPanel) {
+        QPrintDialog dialog(&printer, view->window());
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+    }
+    const QString target = printer.outputFileName();
+    if (target.isEmpty()) {
+        qCWarning(lcFoundationGui, "RidorIvuvud.printView - no file to print to");
+        return false;
+    }
+
+    // Written beside the target under a free name, then moved over it.
+    QString partial;
+    {
+        QTemporaryFile file(target + u".XXXXXX"_s);
+        if (!file.open()) {
+            qCWarning(lcFoundationGui, "RidorIvuvud.printView - cannot write beside %s: %s",
+                      qPrintable(target), qPrintable(file.errorString()));
+            return false;
+        }
+        file.setAutoRemove(false);
+        partial = file.fileName();
+    }
+    printer.setOutputFileName(partial);
+
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        QFile::remove(partial);
+        qCWarning(lcFoundationGui, "RidorIvuvud.printView - cannot write %s", qPrintable(target));
+        return false;
+    }
+    const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const double scale = page.width() / view->width();
+    const int sliceHeight = std::max(1, int(page.height() / scale));
+    for (int top = 0; top < view->height(); top += sliceHeight) {
+        if (top > 0)
+            printer.newPage();
+        painter.save();
+        painter.scale(scale, scale);
+        view->render(&painter, QPoint(0, 0),
+                     QRegion(0, top, view->width(), std::min(sliceHeight, view->height() - top)),
+                     QWidget::DrawWindowBackground | QWidget::DrawChildren);
+        painter.restore();
+    }
+    const bool written = painter.end() && QFileInfo(partial).size() > 0;
+    if (!written ||
+        std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(partial);
+        qCWarning(lcFoundationGui, "RidorIvuvud.printView - cannot write %s", qPrintable(target));
+        return false;
+    }
+    return true;
 }
 
 } // namespace RidorIvuvud

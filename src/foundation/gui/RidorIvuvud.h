@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QList>
+#include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -10,10 +13,10 @@
 #include <memory>
 #include <optional>
 
+class GraphicsContext;
 class QAction;
 class QComboBox;
 class QFont;
-class QImage;
 class QObject;
 class QProgressBar;
 class QWidget;
@@ -196,7 +199,8 @@ QAction *newToolbarItem(const QString &identifier, const QString &label, const Q
                         const char *action, QObject *target, QObject *parent = nullptr);
 // Enables or disables the widget unless it is in the exclusion list; with recursive, its
 // child widgets too, depth first (the list applies at every level).
-void setControlEnabled(QWidget *control, bool state, bool recursive, const QList<QWidget *> &exclusionList = {});
+void setControlEnabled(QWidget *control, bool state, bool recursive,
+                       const QList<QWidget *> &exclusionList = {});
 
 // ---- Conversions ----
 
@@ -221,5 +225,59 @@ bool fontIsLight(const QFont &font);
 std::optional<QString> prettySize(qint64 size);
 // The event attributes an HTML element may carry: "onSubmit", "onSelect", ... "onMouseUp".
 QStringList supportedEvents_ElementCell();
+
+// ---- Images and drawing ----
+//
+// An image's size here is the size it is drawn at, QImage::deviceIndependentSize(): its
+// pixels divided by its device pixel ratio. Drawing methods draw through a GraphicsContext,
+// with y growing upward.
+
+// Sets the size the image is drawn at so that its shorter side is the size and the longer
+// keeps the proportion (200 × 100 with 50: 100 × 50); the pixels are kept, only the device
+// pixel ratio changes. With clone a copy is sized and the image is left as it is. Returns
+// the sized image. A null image or a size of 0 or less is returned unchanged.
+QImage proportionalImageScale(QImage &image, double toSize, bool clone);
+// A new transparent image of the size (FennimarImaging::imageWithSize) holding the image
+// scaled to fit (aspect kept) and centred, drawn without smoothing. The image itself is
+// left as it is.
+QImage scaleImage(const QImage &image, double width, double height);
+// Makes the image's size its pixel size again (device pixel ratio 1).
+void imageFixSize(QImage &image);
+// The view as it appears, in an ARGB32 premultiplied image as wide and high as the view
+// whose rows take the width × 4 bytes rounded up to a multiple of 16. A null image for no
+// view or an empty one (logged).
+QImage createCoreImage(QWidget *view);
+
+// In the current colours: the triangle (0, 0), (length, 0), (length / 2, -length), turned
+// counter-clockwise by the degrees and moved to (x, y), stroked and filled.
+void drawArrowAtx(GraphicsContext &context, double x, double y, double length, double rotate);
+// In the colour: a ring (line width 3) in the 8-point square whose corner lies 5 left of and
+// 5 below the start, a line of width 2 from the start to the end (both one point lower), and
+// the same ring around the lowered end.
+void drawLinkLineFrom(GraphicsContext &context, QPointF from, QPointF to, const QColor &inColor);
+// The band-by-band fade, FennimarGraphics::drawFadeOLD.
+void drawFade(GraphicsContext &context, const QRectF &rect, const QColor &startColor, const QColor &endColor,
+              bool cellBorder);
+
+// Tile repeat modes.
+inline constexpr int TileOnce = 0;
+inline constexpr int TileRow = 1;
+inline constexpr int TileColumn = 2;
+inline constexpr int TileAll = 3;
+// Tiles the rectangle, raised by the y offset and clipped to it, with the image at its size
+// and the opacity (delta, 0 to 1), from its lower-left corner right and up. With tweak the
+// tiles overlap by half a point and take their pixels from half a point lower. Repeat:
+// 0 one tile, 1 the first row, 2 one tile per row, anything else the whole rectangle.
+// Returns the number of tiles drawn; at most MaxTiles (the rest is logged and left out).
+inline constexpr int MaxTiles = 1 << 20;
+int tileImage(GraphicsContext &context, const QImage &image, const QRectF &intoRect, int repeat,
+              double yoffset, double delta, bool tweak);
+
+// Prints the view to a PDF file: pages as wide as the view is scaled to fit, as many pages
+// down as it takes, each from the top of the page. With the panel the print dialog is shown
+// first (cancelling it prints nothing); the path, when given, is filled in. The file is
+// written beside the target and moved over it only once complete. False, logged, for no
+// view, no path (without the panel), a cancelled dialog or a file that could not be written.
+bool printView(QWidget *view, bool showPanel, const std::optional<QString> &toPath);
 
 } // namespace RidorIvuvud
