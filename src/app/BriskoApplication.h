@@ -129,6 +129,14 @@ public:
     // Account, quota and statistics (BriskoApplicationAccount.cpp)
     void showAuthPanel();
     void authDoneAction();
+    // The panel's "Send through" choice enables the outbox folder row; the button picks it.
+    void updateTransportRows();
+    void chooseOutboxFolder();
+    // The account panel's SMTP fields (what the SMTP transport's settings are typed in).
+    QLineEdit *smtpHost() const;
+    QLineEdit *smtpPort() const;
+    QLineEdit *smtpUser() const;
+    QLineEdit *smtpPass() const;
     bool hasAuthInfo() const;
     void showNoAuthWarning();
     void checkQuota();
@@ -158,6 +166,7 @@ public:
     void mailSendResponseFor(const QString &address, const QString &response);
     void mailSendFailedFor(const QString &address, const QString &failure) override;
     void mailSendUnknownFor(const QString &address, const QString &why) override;
+    void mailSavedFor(const QString &address, const QString &path) override;
     void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override;
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override;
     bool willSend(const QStringList &addresses) override;
@@ -198,6 +207,8 @@ public:
     using PathsChooser = std::function<QStringList()>;
     void setImportPathsChooser(PathsChooser chooser) { m_importChooser = std::move(chooser); }
     void setExportPathChooser(PathChooser chooser) { m_exportChooser = std::move(chooser); }
+    // The outbox folder panel's answer (none: cancelled), given the folder set so far.
+    void setOutboxFolderChooser(PathChooser chooser) { m_outboxChooser = std::move(chooser); }
 
 Q_SIGNALS:
     void htmlPathImported(const QString &path);
@@ -244,6 +255,8 @@ private:
     // Appends one outcome to the run's journal; a failed write stops the run and is told.
     void journalOutcome(const QString &address, SendJournal::Event event, const QString &detail);
     void journalFailed();
+    // Whether the chosen transport has what it needs; tells the user when not.
+    bool transportIsReady();
     // Shows a field the campaign changed (a load, a hand-over) in its widget.
     void refreshField(Campaign::Field which);
     void editAction(const char *slot);
@@ -305,6 +318,7 @@ private:
     PathChooser m_openChooser;
     PathsChooser m_importChooser;
     PathChooser m_exportChooser;
+    PathChooser m_outboxChooser;
 };
 
 } // namespace brisko

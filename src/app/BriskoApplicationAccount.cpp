@@ -14,11 +14,14 @@
 #include "SecretStore.h"
 #include "applogging.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -27,8 +30,10 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <iterator>
 
 using namespace Qt::StringLiterals;
 
@@ -42,6 +47,10 @@ constexpr int SignatureV3Item = 1;
 // Items of the send-rate pop-up.
 constexpr int AccountMaximumItem = 0;
 constexpr int ChosenRateItem = 1;
+
+// Items of the "Send through" pop-up, in the interface file's order.
+constexpr AccountSettings::Transport TransportItems[] = {
+    AccountSettings::Transport::Ses, AccountSettings::Transport::Smtp, AccountSettings::Transport::Outbox};
 
 template<typename T>
 T *panelChild(QDialog *panel, const char *name)
@@ -134,6 +143,10 @@ void BriskoApplication::connectAccount()
         field->setRange(0.1, AccountSettings::HighestSendRate);
         connect(field, &QDoubleSpinBox::valueChanged, this, &BriskoApplication::updateSendRateNote);
     }
+    if (auto *choose = panelChild<QAbstractButton>(m_authPanel, "outboxChooseButton"))
+        connect(choose, &QAbstractButton::clicked, this, &BriskoApplication::chooseOutboxFolder);
+    if (auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp"))
+        connect(transport, &QComboBox::currentIndexChanged, this, &BriskoApplication::updateTransportRows);
 
     // The report is the service's text made into a page: nothing in it runs, and it
     // fetches nothing from elsewhere.
@@ -169,6 +182,12 @@ void BriskoApplication::fillAuthPanel()
     setText("smtp_port", QString::number(settings.smtpPort));
     setText("smtp_user", settings.smtpUser);
     setText("smtp_pass", settings.smtpPassword);
+    setText("outboxFolderField", QDir::toNativeSeparators(settings.outboxFolder));
+    if (auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp")) {
+        const auto item = std::find(std::begin(TransportItems), std::end(TransportItems), settings.transport);
+        transport->setCurrentIndex(int(item - std::begin(TransportItems)));
+    }
+    updateTransportRows();
 
     if (auto *regions = panelChild<QComboBox>(m_authPanel, "regionPopUp")) {
         // A region stored by hand that the list does not know stays choosable.
@@ -323,15 +342,71 @@ void BriskoApplication::storeAuthPanel()
         settings.sendRate = rateChoice->currentIndex() == ChosenRateItem ? std::optional(rateField->value())
                                                                           : std::nullopt;
     }
+    if (const auto folder = text("outboxFolderField"))
+        settings.outboxFolder = QDir::fromNativeSeparators(folder->trimmed());
+    if (auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp");
+        transport && transport->currentIndex() >= 0 && transport->currentIndex() < int(std::size(TransportItems)))
+        settings.transport = TransportItems[transport->currentIndex()];
     QString failure;
     if (!settings.save(&failure)) {
         // Nothing is lost: a secret the keyring refused stays in the preferences file.
         const QString heading = brisko::tr(u"AccountNotStored_Head"_s);
         QTimer::singleShot(0, this, [heading, failure] { RidorIvuvud::showSimpleDialog(heading, failure); });
     }
-    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3, profile %4"_s.arg(
-        settings.region, settings.endpointInUse(), AccountSettings::signatureVersionName(settings.signatureVersion),
-        settings.awsProfile.value_or(u"none"_s));
+    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3, profile %4, send through %5"_s
+                                   .arg(settings.region, settings.endpointInUse(),
+                                        AccountSettings::signatureVersionName(settings.signatureVersion),
+                                        settings.awsProfile.value_or(u"none"_s),
+                                        AccountSettings::transportName(settings.transport));
+}
+
+void BriskoApplication::updateTransportRows()
+{
+    auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp");
+    const bool outbox = transport && transport->currentIndex() >= 0 &&
+                        transport->currentIndex() < int(std::size(TransportItems)) &&
+                        TransportItems[transport->currentIndex()] == AccountSettings::Transport::Outbox;
+    for (const char *name : {"outboxFolderLabel", "outboxFolderField", "outboxChooseButton"}) {
+        if (auto *widget = panelChild<QWidget>(m_authPanel, name))
+            widget->setEnabled(outbox);
+    }
+}
+
+void BriskoApplication::chooseOutboxFolder()
+{
+    auto *field = panelChild<QLineEdit>(m_authPanel, "outboxFolderField");
+    const QString current = field ? QDir::fromNativeSeparators(field->text().trimmed()) : QString();
+    std::optional<QString> chosen;
+    if (m_outboxChooser) {
+        chosen = m_outboxChooser(current);
+    } else {
+        const QString path = QFileDialog::getExistingDirectory(m_authPanel, brisko::tr(u"ChooseOutboxFolder"_s),
+                                                               current.isEmpty() ? QDir::homePath() : current);
+        if (!path.isEmpty())
+            chosen = path;
+    }
+    if (chosen && field)
+        field->setText(QDir::toNativeSeparators(*chosen));
+}
+
+QLineEdit *BriskoApplication::smtpHost() const
+{
+    return panelChild<QLineEdit>(m_authPanel, "smtp_host");
+}
+
+QLineEdit *BriskoApplication::smtpPort() const
+{
+    return panelChild<QLineEdit>(m_authPanel, "smtp_port");
+}
+
+QLineEdit *BriskoApplication::smtpUser() const
+{
+    return panelChild<QLineEdit>(m_authPanel, "smtp_user");
+}
+
+QLineEdit *BriskoApplication::smtpPass() const
+{
+    return panelChild<QLineEdit>(m_authPanel, "smtp_pass");
 }
 
 void BriskoApplication::authDoneAction()

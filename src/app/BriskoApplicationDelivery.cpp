@@ -3,7 +3,11 @@
 
 #include "BriskoApplication.h"
 
+#include "AccountSettings.h"
 #include "BriskoConnector.h"
+#include "BriskoSMTPConnector.h"
+#include "Outbox.h"
+#include "OutboxConnector.h"
 #include "Localization.h"
 #include "RidorIvuvud.h"
 #include "SendRun.h"
@@ -46,6 +50,33 @@ void BriskoApplication::connectDelivery()
     }
 }
 
+bool BriskoApplication::transportIsReady()
+{
+    const AccountSettings settings = AccountSettings::load();
+    std::optional<std::pair<QString, QString>> missing;
+    switch (settings.transport) {
+    case AccountSettings::Transport::Ses:
+        if (!hasAuthInfo()) {
+            showNoAuthWarning();
+            return false;
+        }
+        return true;
+    case AccountSettings::Transport::Smtp:
+        if (settings.smtpHost.trimmed().isEmpty())
+            missing = std::make_pair(u"SMTPNoHost_Head"_s, u"SMTPNoHost_Sub"_s);
+        break;
+    case AccountSettings::Transport::Outbox:
+        if (settings.outboxFolder.trimmed().isEmpty())
+            missing = std::make_pair(u"OutboxNoFolder_Head"_s, u"OutboxNoFolder_Sub"_s);
+        break;
+    }
+    if (!missing)
+        return true;
+    const int choice = RidorIvuvud::showDialog(missing->first, missing->second, u"SetupAuth..."_s, u"Cancel"_s,
+                                               std::nullopt, std::nullopt, std::nullopt, true);
+    if (choice == RidorIvuvud::FirstButton)
+        showAuthPanel();
+    return false;
 std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
 {
     const bool noRecipients = toSelection ? selectedRecipients().isEmpty() : m_campaign.recipients().isEmpty();
@@ -63,10 +94,9 @@ std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
 
 void BriskoApplication::deliver()
 {
-    if (!hasAuthInfo()) {
-        showNoAuthWarning();
+    // SES needs the account's keys, SMTP a server, the outbox a folder.
+    if (!transportIsReady())
         return;
-    }
     if (const auto refusal = sendRefusal(false)) {
         RidorIvuvud::showSimpleDialog(brisko::tr(u"SendRefused_Head"_s), *refusal);
         return;
@@ -166,8 +196,21 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
     // The earlier run's connector stays until its last answer is recorded.
     if (m_briskocon)
         m_briskocon->releaseWhenDone();
-    m_briskocon = new BriskoConnector(this);
-    qCInfo(lcApp).noquote() << u"delivery run over %1 recipients"_s.arg(list.size());
+    // The connector of the transport the account panel names.
+    const AccountSettings settings = AccountSettings::load();
+    switch (settings.transport) {
+    case AccountSettings::Transport::Smtp:
+        m_briskocon = new BriskoSMTPConnector(this);
+        break;
+    case AccountSettings::Transport::Outbox:
+        m_briskocon = new OutboxConnector(settings.outboxFolder, recipients(), this);
+        break;
+    case AccountSettings::Transport::Ses:
+        m_briskocon = new BriskoConnector(this);
+        break;
+    }
+    qCInfo(lcApp).noquote() << u"delivery run over %1 recipients through %2"_s.arg(list.size()).arg(
+        AccountSettings::transportName(settings.transport));
     m_briskocon->sendMessageToRecipients(body, html, subject, from, list, replyTo, returnPath);
     if (m_progressPanelBar)
         m_progressPanelBar->setMaximum(int(list.size()));
@@ -283,6 +326,12 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
     ++m_runTally.unknown;
     if (m_runTally.ended)
         showRunSummary();
+}
+
+void BriskoApplication::mailSavedFor(const QString &address, const QString &path)
+{
+    Q_UNUSED(path);
+    m_campaign.recordOutcome(address, 1, Outbox::SavedStatus.toString());
 }
 
 void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBecause)
