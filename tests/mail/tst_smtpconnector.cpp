@@ -246,6 +246,24 @@ private Q_SLOTS:
             QVERIFY(messages.at(0).value(u"tls").toBool());
     }
 
+    // "127.1" reaches the loopback server but is not taken for a loopback name, so the
+    // client acts as it would towards any server on the network.
+    void passwordNeverTravelsInClear()
+    {
+        if (!serve({u"--auth"_s, u"sender:s3cret"_s}, u"sender"_s, u"s3cret"_s))
+            return;
+        AccountSettings::Overrides overrides = AccountSettings::overrides();
+        overrides.smtpHost = u"127.1"_s;
+        AccountSettings::setOverrides(overrides);
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s}));
+        QCOMPARE(m_host.outcomes.size(), 1);
+        QCOMPARE(m_host.outcomes.at(0).second.kind, u"failed"_s);
+        QVERIFY2(m_host.outcomes.at(0).second.text.contains(u"does not offer STARTTLS"),
+                 qPrintable(m_host.outcomes.at(0).second.text));
+        QCOMPARE(m_server->messages(0, 300).size(), 0);
+    }
+
     void loopbackHostsOnly()
     {
         // Where a password may go without encryption.
