@@ -85,6 +85,8 @@ void printUsage(QTextStream &stream)
               "      The AWS profile to read (--profile wins; else \"default\").\n"
               "  AWS_SHARED_CREDENTIALS_FILE, AWS_CONFIG_FILE\n"
               "      Other places for ~/.aws/credentials and ~/.aws/config.\n"
+              "  BRISKO_SMTP_PASSWORD\n"
+              "      The SMTP server's password (send --transport smtp), instead of the stored one.\n"
               "\nFiles:\n"
               "  ~/.config/Brisko/Brisko.conf\n"
               "      The preferences shared with the window, the account among them (the\n"
