@@ -60,7 +60,8 @@ bool BriskoSMTPConnector::sendMessageToRecipient(const QString &message, const Q
         client->setCaFile(m_caFile);
         client->setVerification(SmtpClient::Verification::Always);
     }
-    qCInfo(lcMail).noquote() << u"Connecting to the %1:%2 server..."_s.arg(account.smtpHost).arg(account.smtpPort);
+    qCInfo(lcMail).noquote()
+        << u"Connecting to the %1:%2 server..."_s.arg(account.smtpHost).arg(account.smtpPort);
     // A client that cannot start reports its end (connectionLost) all the same.
     return client->connectInBackgroundAndNotify();
 }

@@ -56,7 +56,7 @@ private:
     void report(SmtpClient *client);
 
     QPointer<SmtpClient> m_smtp;
-    QString m_address;    // the recipient of m_smtp's message
+    QString m_address; // the recipient of m_smtp's message
     bool m_inFlight = false;
     QString m_caFile;
 };

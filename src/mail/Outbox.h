@@ -14,8 +14,8 @@ inline constexpr QStringView SavedStatus = u"Saved";
 
 // "0003-jane.doe@example.com.eml": the row counted from 1, padded to at least four digits
 // (more when `rows` needs them) so that the files sort in row order, then the address
-// ("Name <address>" gives the address alone) with every character other than letters, digits and "@._+-" made "_" (a leading dot
-// too, so no file is hidden), cut to 100 characters. An empty address gives "no-address".
+// ("Name <address>" gives the address alone) with every character other than letters, digits and "@._+-" made
+// "_" (a leading dot too, so no file is hidden), cut to 100 characters. An empty address gives "no-address".
 QString fileName(qsizetype row, const QString &address, qsizetype rows = 0);
 
 struct WriteResult

@@ -25,13 +25,14 @@ qsizetype OutboxConnector::pendingResponses() const
 }
 
 bool OutboxConnector::sendMessageToRecipient(const QString &message, const QString &htmlMessage,
-                                             const QString &subject, const QString &from, const Recipient &record,
-                                             const QString &replyTo, const std::optional<QString> &returnPath)
+                                             const QString &subject, const QString &from,
+                                             const Recipient &record, const QString &replyTo,
+                                             const std::optional<QString> &returnPath)
 {
     ++m_step;
     const QString email = record.email();
-    const QString raw = MimeMessage::createMessageTo(doGreps(message, record), doGreps(htmlMessage, record), subject,
-                                                     from, email, replyTo, returnPath);
+    const QString raw = MimeMessage::createMessageTo(doGreps(message, record), doGreps(htmlMessage, record),
+                                                     subject, from, email, replyTo, returnPath);
     const qsizetype row = m_rowOf.value(&record, m_step);
     const QString name = Outbox::fileName(row, email, std::max(m_rows, m_step));
     Outbox::WriteResult result = Outbox::writeMessage(m_folder, name, raw.toUtf8());

@@ -100,7 +100,8 @@ CurlMultiDriver *threadDriver()
 void SmtpMessage::addHeader(const QString &name, const QString &value)
 {
     if (!isHeaderName(name)) {
-        qCWarning(lcPlatform).noquote() << u"SmtpMessage.addHeader - not a header name: %1"_s.arg(oneLine(name));
+        qCWarning(lcPlatform).noquote()
+            << u"SmtpMessage.addHeader - not a header name: %1"_s.arg(oneLine(name));
         return;
     }
     m_headers.append({name, value});
@@ -190,7 +191,8 @@ QByteArray SmtpMessage::toInternetFormat(const QDateTime &now) const
         out += "\r\n";
     };
     header("Date", dateHeader(now));
-    header("Message-ID", '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + domain.toLatin1() + '>');
+    header("Message-ID",
+           '<' + QUuid::createUuid().toByteArray(QUuid::WithoutBraces) + '@' + domain.toLatin1() + '>');
     header("From", encodeAddress(m_from, 6));
     header("To", encodeAddress(m_to, 4));
     header("Subject", encodeText(m_subject, 9));
@@ -316,8 +318,8 @@ bool SmtpClient::connectInBackgroundAndNotify()
     QString host = m_host;
     if (host.contains(u':') && !host.startsWith(u'['))
         host = u'[' + host + u']';
-    const QByteArray url = ((implicitTls ? u"smtps://"_s : u"smtp://"_s) + host + u':' + QString::number(m_port))
-                               .toUtf8();
+    const QByteArray url =
+        ((implicitTls ? u"smtps://"_s : u"smtp://"_s) + host + u':' + QString::number(m_port)).toUtf8();
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -326,12 +328,14 @@ bool SmtpClient::connectInBackgroundAndNotify()
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(std::min(m_timeoutMs, 30000)));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, long(m_timeoutMs));
-    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(std::max(1, std::min(m_timeoutMs, 60000) / 1000)));
+    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     long(std::max(1, std::min(m_timeoutMs, 60000) / 1000)));
 
     // STARTTLS whenever offered; required when a password would otherwise travel in clear.
     const bool passwordNeedsTls = m_credentials && !loopback;
     curl_easy_setopt(easy, CURLOPT_USE_SSL, long(passwordNeedsTls ? CURLUSESSL_ALL : CURLUSESSL_TRY));
-    const bool verify = m_verification == Verification::Always || (m_verification == Verification::Auto && !loopback);
+    const bool verify =
+        m_verification == Verification::Always || (m_verification == Verification::Auto && !loopback);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
     QString caFile = m_caFile;
@@ -365,7 +369,8 @@ bool SmtpClient::connectInBackgroundAndNotify()
     if (added != CURLM_OK) {
         delete m_transfer;
         m_transfer = nullptr;
-        return fail(u"The mail library refused the transfer: %1"_s.arg(QString::fromUtf8(curl_multi_strerror(added))));
+        return fail(u"The mail library refused the transfer: %1"_s.arg(
+            QString::fromUtf8(curl_multi_strerror(added))));
     }
     m_running = true;
     return true;
@@ -388,7 +393,9 @@ void SmtpClient::close()
         m_driver->remove(m_transfer->easy);
     m_running = false;
     if (m_dataDone && !m_answeredAfterData)
-        finish(Delivery::Unknown, u"The connection was closed after the message was sent, before the server confirmed it."_s, true);
+        finish(Delivery::Unknown,
+               u"The connection was closed after the message was sent, before the server confirmed it."_s,
+               true);
     else
         finish(Delivery::Refused, u"The connection was closed before the message was sent."_s, true);
 }
@@ -410,7 +417,8 @@ void SmtpClient::transferDone(int code)
     }
     if (m_dataDone && !m_answeredAfterData) {
         finish(Delivery::Unknown,
-               u"The connection ended after the message was sent, before the server confirmed it (%1)."_s.arg(detail),
+               u"The connection ended after the message was sent, before the server confirmed it (%1)."_s.arg(
+                   detail),
                false);
         return;
     }
@@ -421,10 +429,11 @@ void SmtpClient::transferDone(int code)
         return;
     }
     if (result == CURLE_USE_SSL_FAILED) {
-        finish(Delivery::Refused,
-               u"The server %1 does not offer STARTTLS, so the password was not sent over an unencrypted connection."_s
-                   .arg(m_host),
-               false);
+        finish(
+            Delivery::Refused,
+            u"The server %1 does not offer STARTTLS, so the password was not sent over an unencrypted connection."_s
+                .arg(m_host),
+            false);
         return;
     }
     finish(Delivery::Refused, refusedByServer ? m_lastRefusal : detail, false);
@@ -524,7 +533,8 @@ void SmtpClient::clientCommand(const QByteArray &line)
     if (m_lastCommand == "AUTH" && m_lastReply.startsWith(u"334"))
         return;
     const QByteArray verb = line.trimmed().split(' ').value(0).toUpper();
-    static const QByteArrayList verbs = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "RSET"};
+    static const QByteArrayList verbs = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL",
+                                         "RCPT", "DATA", "QUIT",     "RSET"};
     if (!verbs.contains(verb))
         return;
     if ((verb == "AUTH" || verb == "MAIL") && !m_initialised) {

@@ -2,8 +2,8 @@
 // panel, and send runs into an outbox folder and through an SMTP server on the loopback
 // address, with the account settings each of them needs.
 
-#include "AppTestMain.h"
 #include "../mail/SmtpTestServer.h"
+#include "AppTestMain.h"
 
 #include "BriskoConnector.h"
 #include "FakeSesServer.h"
@@ -28,10 +28,7 @@ class TestTransport : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(!app()->progressPanel()->isVisible(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(app()->briskocon()->pendingResponses(), 0, 10000);
     }
-    static void useTransport(const QString &name)
-    {
-        store(AccountSettings::TransportKey, name);
-    }
+    static void useTransport(const QString &name) { store(AccountSettings::TransportKey, name); }
 
 private Q_SLOTS:
     void initTestCase()

@@ -29,8 +29,9 @@ private Q_SLOTS:
         document.subject = u"Hello __NAME__"_s;
         document.from = u"Ann <ann@example.com>"_s;
         document.body = u"Hi __NAME__"_s;
-        document.recipients = RecipientList{makeRecipient({{u"EMAIL"_s, u"r1@example.com"_s}, {u"NAME"_s, u"One"_s}}),
-                                            makeRecipient({{u"EMAIL"_s, u"r2@example.com"_s}, {u"NAME"_s, u"Two"_s}})};
+        document.recipients =
+            RecipientList{makeRecipient({{u"EMAIL"_s, u"r1@example.com"_s}, {u"NAME"_s, u"One"_s}}),
+                          makeRecipient({{u"EMAIL"_s, u"r2@example.com"_s}, {u"NAME"_s, u"Two"_s}})};
         QCOMPARE(CampaignFile::write(m_campaign, document), std::nullopt);
         // No SES credentials at all: SMTP and the outbox need none.
         writeFile(m_home + u"/.config/Brisko/Brisko.conf"_s, "[General]\nSMTPPassword=from-preferences\n");
@@ -43,19 +44,21 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("env");
         QTest::addColumn<QString>("out");
         QTest::addColumn<int>("status");
-        const QString accepted = u"r1@example.com\taccepted\tSuccess!\nr2@example.com\taccepted\tSuccess!\n"_s;
+        const QString accepted =
+            u"r1@example.com\taccepted\tSuccess!\nr2@example.com\taccepted\tSuccess!\n"_s;
         QTest::newRow("plain") << QStringList() << QString() << QStringList() << accepted << 0;
         QTest::newRow("refused recipient")
             << QStringList{u"--refuse"_s, u"r1@example.com"_s} << QString() << QStringList()
-            << u"r1@example.com\tfailed\t550 5.1.1 <r1@example.com>: Recipient address rejected: no such user\n"
+            << u"r1@example.com\tfailed\t550 5.1.1 <r1@example.com>: Recipient address rejected: no such "
+               u"user\n"
                u"r2@example.com\taccepted\tSuccess!\n"_s
             << 1;
         QTest::newRow("password from the environment")
             << QStringList{u"--auth"_s, u"me:env-secret"_s} << u"--smtp-user me"_s
             << QStringList{u"BRISKO_SMTP_PASSWORD=env-secret"_s} << accepted << 0;
         QTest::newRow("password from the preferences")
-            << QStringList{u"--auth"_s, u"me:from-preferences"_s} << u"--smtp-user me"_s << QStringList() << accepted
-            << 0;
+            << QStringList{u"--auth"_s, u"me:from-preferences"_s} << u"--smtp-user me"_s << QStringList()
+            << accepted << 0;
     }
     void sendsThroughSmtp()
     {
@@ -79,7 +82,8 @@ private Q_SLOTS:
     void writesTheOutbox()
     {
         const QString folder = m_dir.filePath(u"outbox"_s);
-        const Run run = cli({u"send"_s, m_campaign, u"--transport"_s, u"outbox:"_s + folder, u"--rows"_s, u"2"_s});
+        const Run run =
+            cli({u"send"_s, m_campaign, u"--transport"_s, u"outbox:"_s + folder, u"--rows"_s, u"2"_s});
         QCOMPARE(run.out, u"r2@example.com\taccepted\tSaved\n"_s);
         QCOMPARE(run.status, 0);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{u"0002-r2@example.com.eml"_s});
@@ -91,13 +95,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("words");
         QTest::addColumn<QString>("err");
         QTest::addColumn<int>("status");
-        QTest::newRow("unknown transport") << u"--transport carrier-pigeon"_s << u"--transport is ses, smtp or outbox:DIR"_s << 2;
+        QTest::newRow("unknown transport")
+            << u"--transport carrier-pigeon"_s << u"--transport is ses, smtp or outbox:DIR"_s << 2;
         QTest::newRow("outbox without folder") << u"--transport outbox:"_s << u"needs a folder"_s << 2;
         QTest::newRow("bad port") << u"--transport smtp --smtp host:70000"_s << u"--smtp needs HOST"_s << 2;
         QTest::newRow("no server") << u"--transport smtp"_s << u"no SMTP server set"_s << 1;
         QTest::newRow("ses without keys") << u"--transport ses"_s << u"no access key stored"_s << 1;
         // The password is never taken from the command line.
-        QTest::newRow("password option") << u"--transport smtp --smtp-password x"_s << u"smtp-password"_s << 2;
+        QTest::newRow("password option")
+            << u"--transport smtp --smtp-password x"_s << u"smtp-password"_s << 2;
     }
     void refusals()
     {

@@ -37,7 +37,9 @@ public:
     QString start(const QStringList &options = {})
     {
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(python(), QStringList{QStringLiteral(BRISKO_SMTP_SERVER_SCRIPT), QStringLiteral("serve")} + options);
+        m_process.start(python(),
+                        QStringList{QStringLiteral(BRISKO_SMTP_SERVER_SCRIPT), QStringLiteral("serve")} +
+                            options);
         if (!m_process.waitForStarted(5000))
             return QStringLiteral("python3 does not start");
         while (m_process.canReadLine() || m_process.waitForReadyRead(10000)) {
@@ -51,7 +53,8 @@ public:
                 return {};
             }
         }
-        return QStringLiteral("the mail server did not start: ") + QString::fromUtf8(m_process.readAllStandardError());
+        return QStringLiteral("the mail server did not start: ") +
+               QString::fromUtf8(m_process.readAllStandardError());
     }
 
     quint16 port() const { return m_port; }
@@ -74,7 +77,9 @@ public:
     static QList<QJsonObject> parse(const QStringList &files)
     {
         QProcess process;
-        process.start(python(), QStringList{QStringLiteral(BRISKO_SMTP_SERVER_SCRIPT), QStringLiteral("parse")} + files);
+        process.start(python(),
+                      QStringList{QStringLiteral(BRISKO_SMTP_SERVER_SCRIPT), QStringLiteral("parse")} +
+                          files);
         process.waitForFinished(20000);
         QList<QJsonObject> parsed;
         for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {

@@ -1,16 +1,9 @@
 #!/usr/bin/env python3
-"""A mail server on the loopback address for the SMTP tests, and a reader of .eml files.
+"""The SMTP tests' mail server and .eml reader.
 
-  smtp_server.py serve [--refuse ADDR]... [--drop-before-data ADDR]...
-                       [--drop-after-data ADDR]... [--auth USER:PASSWORD]
-                       [--starttls DIR]
-      Listens on 127.0.0.1 on a free port and prints {"ready": PORT} on standard
-      output, then one JSON line per message received. Ends when standard input closes.
-      --starttls writes a self-signed certificate for 127.0.0.1/localhost to DIR/cert.pem
-      and requires STARTTLS before MAIL.
-
-  smtp_server.py parse FILE...
-      Prints one JSON line per file: the message as an independent MIME reader sees it.
+serve: listens on 127.0.0.1, prints {"ready": PORT}, then a JSON line per message, until
+standard input closes. --starttls DIR makes a self-signed certificate DIR/cert.pem and
+requires STARTTLS. parse FILE...: a JSON line per file, as Python's mail reader sees it.
 """
 
 import argparse
