@@ -77,6 +77,8 @@ bool BriskoApplication::transportIsReady()
     if (choice == RidorIvuvud::FirstButton)
         showAuthPanel();
     return false;
+}
+
 std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
 {
     const bool noRecipients = toSelection ? selectedRecipients().isEmpty() : m_campaign.recipients().isEmpty();
