@@ -83,7 +83,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected"); // the candidates, sorted, space-separated
-        QTest::newRow("commands") << u"brisko-cli s"_s << u"send show stats"_s;
+        QTest::newRow("commands") << u"brisko-cli s"_s << u"send show stats status"_s;
         QTest::newRow("program options") << u"brisko-cli --"_s << u"--help --version"_s;
         QTest::newRow("command options") << u"brisko-cli send A.brisko --r"_s << u"--rate --region --rows"_s;
         QTest::newRow("campaign files") << u"brisko-cli send "_s << u"A.brisko folder"_s;
