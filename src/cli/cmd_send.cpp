@@ -10,6 +10,7 @@
 #include "MailHost.h"
 #include "Outbox.h"
 #include "OutboxConnector.h"
+#include "SendJournal.h"
 #include "SendRun.h"
 #include "ServiceOptions.h"
 #include "clicommands.h"
@@ -19,6 +20,7 @@
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -115,9 +117,26 @@ QString timeText(double seconds)
 class CliSendHost : public MailHost
 {
 public:
-    CliSendHost(Io &io, std::optional<double> rate, bool barOnTerminal)
-        : m_io(io), m_rate(rate), m_bar(barOnTerminal)
+    CliSendHost(Io &io, std::optional<double> rate, bool barOnTerminal, SendJournal &journal)
+        : m_io(io), m_rate(rate), m_bar(barOnTerminal), m_journal(journal)
     {
+        // Outcome lines are grouped; whatever waits reaches the disk one interval later.
+        m_journalFlush.setSingleShot(true);
+        m_journalFlush.setInterval(SendJournal::SyncIntervalMs);
+        QObject::connect(&m_journalFlush, &QTimer::timeout, [this] {
+            if (!m_journal.flush())
+                journalFailed();
+        });
+    }
+
+    // Every request is on record before it leaves: a journal that cannot be written stops the run.
+    bool willSend(const QStringList &addresses) override
+    {
+        if (!m_journalFailed && m_journal.recordSending(addresses))
+            return true;
+        // The run stops itself when this answers false.
+        journalFailed(false);
+        return false;
     }
 
     void setMax24Send(const std::optional<QString> &, const std::optional<QString> &maxRate,
@@ -155,16 +174,24 @@ public:
             // No <Message>: name the error by its code rather than print nothing.
             text = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s);
         }
+        if (outcome.code == SendRun::AcceptedCode) {
+            journal(address, SendJournal::Event::Accepted,
+                    FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, response).value_or(QString()));
+        } else {
+            journal(address, SendJournal::Event::Failed, text);
+        }
         report(address, outcome.code == SendRun::AcceptedCode ? Accepted : Failed, text);
     }
 
     void mailSendFailedFor(const QString &address, const QString &failure) override
     {
+        journal(address, SendJournal::Event::Failed, failure);
         report(address, Failed, failure);
     }
 
     void mailSendUnknownFor(const QString &address, const QString &why) override
     {
+        journal(address, SendJournal::Event::Unknown, why);
         report(address, Unknown, SendRun::UnknownStatus.toString() + u" ("_s + why + u')');
     }
 
@@ -190,9 +217,47 @@ public:
     qsizetype sent() const { return m_sent; }
     bool notStarted() const { return m_notStarted; }
     void setPacingRate(std::function<double()> rate) { m_pacingRate = std::move(rate); }
+    // Called once when the journal cannot be written: nothing more may leave.
+    void setOnJournalFailure(std::function<void()> stop) { m_stopRun = std::move(stop); }
+    bool journalFailedAlready() const { return m_journalFailed; }
+
+    // Writes every waiting outcome line; false (and told) when the journal cannot take them.
+    bool flushJournal()
+    {
+        m_journalFlush.stop();
+        if (!m_journalFailed && m_journal.flush())
+            return true;
+        journalFailed();
+        return false;
+    }
 
 private:
     enum Kind { Accepted, Failed, Unknown };
+
+    void journal(const QString &address, SendJournal::Event event, const QString &detail)
+    {
+        if (m_journalFailed)
+            return;
+        if (!m_journal.recordOutcome(address, event, detail)) {
+            journalFailed();
+            return;
+        }
+        if (m_journal.hasPending() && !m_journalFlush.isActive())
+            m_journalFlush.start();
+    }
+
+    void journalFailed(bool stopRun = true)
+    {
+        if (m_journalFailed)
+            return;
+        m_journalFailed = true;
+        clearBar();
+        m_io.err << "brisko-cli send: " << m_journal.errorString() << "; the run stopped, as nothing may be sent without a record (free disk space or fix "
+                    "the file's permissions, then send again)\n";
+        m_io.err.flush();
+        if (stopRun && m_stopRun)
+            m_stopRun();
+    }
     void report(const QString &address, Kind kind, const QString &text)
     {
         static const char *const words[] = {"accepted", "failed", "unknown"};
@@ -247,6 +312,10 @@ private:
     bool m_ended = false;
     bool m_notStarted = false;
     std::function<double()> m_pacingRate = [] { return 0.0; };
+    SendJournal &m_journal;
+    QTimer m_journalFlush;
+    bool m_journalFailed = false;
+    std::function<void()> m_stopRun;
     QElapsedTimer m_clock;
     qsizetype m_sent = 0;
     qsizetype m_maximum = 0;
@@ -310,14 +379,25 @@ int runSend(const QStringList &arguments, Io &io)
     const QCommandLineOption rateOption(u"rate"_s, u"Messages per second for this run, without asking for the quota (default: the send rate of the account settings, if set)."_s,
                                         u"N"_s);
     const QCommandLineOption yesOption(u"yes"_s, u"Do not ask the two confirmations."_s);
+    const QCommandLineOption resendOption(
+        u"resend"_s, u"Send also to the recipients the send journal (CAMPAIGN.brisko.sent) records as accepted "
+                     u"or unknown; by default they are skipped."_s);
+    const QCommandLineOption retryFailedOption(
+        u"retry-failed"_s, u"Send only to the recipients whose last outcome in the send journal is failed."_s);
     ServiceOptions service(60, true);
-    parser.addOptions({rowsOption, rateOption, yesOption});
+    parser.addOptions({rowsOption, rateOption, yesOption, resendOption, retryFailedOption});
     service.addTo(parser);
     if (!parseArguments(parser, u"send"_s, arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {
         io.err << "brisko-cli send: name one campaign file\n";
+        return UsageError;
+    }
+    const bool resend = parser.isSet(resendOption);
+    const bool retryFailed = parser.isSet(retryFailedOption);
+    if (resend && retryFailed) {
+        io.err << "brisko-cli send: --resend and --retry-failed cannot be used together\n";
         return UsageError;
     }
 
@@ -352,6 +432,45 @@ int runSend(const QStringList &arguments, Io &io)
         recipients.clear();
         for (const qsizetype row : *rows)
             recipients.append(all.at(row));
+    }
+
+    // What earlier runs did: a recipient already accepted, or whose message may have arrived,
+    // gets no second one unless asked.
+    const SendJournal::Replay replay = readJournal(u"send"_s, path, io);
+    if (replay.error && !resend) {
+        io.err << "brisko-cli send: without the journal it cannot tell who already received this campaign; "
+                  "nothing sent (--resend sends to everyone)\n";
+        return Failure;
+    }
+    qsizetype skippedAccepted = 0, skippedUnknown = 0, skippedOther = 0;
+    if (!resend) {
+        RecipientList chosen;
+        for (const RecipientPtr &recipient : std::as_const(recipients)) {
+            const SendState state = sendState(replay, recipient ? recipient->email() : QString());
+            if (retryFailed ? state == SendState::Failed
+                            : state != SendState::Accepted && state != SendState::Unknown) {
+                chosen.append(recipient);
+            } else if (state == SendState::Accepted) {
+                ++skippedAccepted;
+            } else if (state == SendState::Unknown) {
+                ++skippedUnknown;
+            } else {
+                ++skippedOther;
+            }
+        }
+        recipients = chosen;
+    }
+    if (skippedAccepted + skippedUnknown > 0) {
+        io.err << "brisko-cli send: skipped " << skippedAccepted + skippedUnknown
+               << " recipient(s) who already received this campaign (" << skippedAccepted << " accepted, "
+               << skippedUnknown << " unknown: it may have arrived); --resend sends to them again\n";
+    }
+    if (skippedOther > 0)
+        io.err << "brisko-cli send: --retry-failed: skipped " << skippedOther << " recipient(s) never sent\n";
+    if (recipients.isEmpty() && skippedAccepted + skippedUnknown + skippedOther > 0) {
+        io.err << "brisko-cli send: nothing to send\n";
+        io.err.flush();
+        return Success;
     }
 
     const AccountSettings settings = AccountSettings::load();
@@ -399,7 +518,15 @@ int runSend(const QStringList &arguments, Io &io)
         }
     }
 
-    CliSendHost host(io, rate, ::isatty(STDERR_FILENO));
+    // Opened before anything is sent: no journal, no run.
+    SendJournal journal(SendJournal::pathForCampaign(path));
+    if (!journal.open()) {
+        io.err << "brisko-cli send: " << journal.errorString() << "; nothing sent (free disk space or fix the "
+                  "file's permissions, then send again)\n";
+        return Failure;
+    }
+
+    CliSendHost host(io, rate, ::isatty(STDERR_FILENO), journal);
     const HostScope scope(&host);
     QEventLoop loop;
     std::unique_ptr<BriskoConnector> made;
@@ -414,6 +541,7 @@ int runSend(const QStringList &arguments, Io &io)
     host.setPacingRate([&connector] { return connector.pacing() ? connector.pacing()->rate : 0.0; });
     bool interrupted = false;
     bool abandoned = false;
+    host.setOnJournalFailure([&connector] { connector.stopSending(); });
     QObject::connect(&connector, &BriskoConnector::finished, &loop, &QEventLoop::quit);
     // The first Ctrl-C, SIGTERM or SIGHUP stops like Cancel: nothing more leaves and the
     // answers in flight are waited for. A second one stops waiting: every address still
@@ -442,6 +570,9 @@ int runSend(const QStringList &arguments, Io &io)
     if (!connector.hasStopped() || connector.pendingResponses() > 0)
         loop.exec();
 
+    // Every outcome line on disk before the program ends, after Ctrl-C too.
+    const bool journalWritten = host.flushJournal();
+    journal.close();
     const qsizetype unanswered = connector.pendingResponses();
     const qsizetype notSent = connector.userInfo().recipients.size();
     io.err << "brisko-cli send: " << host.accepted() << " accepted, " << host.failed() << " failed";
@@ -454,7 +585,7 @@ int runSend(const QStringList &arguments, Io &io)
     io.err.flush();
     if (interrupted || abandoned)
         return Interrupted;
-    if (host.notStarted() || host.accepted() != recipients.size() || host.failed() > 0)
+    if (!journalWritten || host.notStarted() || host.accepted() != recipients.size() || host.failed() > 0)
         return Failure;
     return Success;
 }
@@ -464,11 +595,13 @@ int runSend(const QStringList &arguments, Io &io)
 Command sendCommand()
 {
     return {u"send"_s,
-            u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--region R] [--endpoint URL] "
+            u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--resend | --retry-failed] [--region R] [--endpoint URL] "
             u"[--signature v4|v3] [--timeout S] [--verbose] [--transport ses|smtp|outbox:DIR] "
             u"[--smtp HOST:PORT] [--smtp-user NAME]"_s,
             u"Send the campaign to every recipient (or to --rows), paced at the account's send rate, "
-            u"through an SMTP server, or into an outbox folder."_s,
+            u"through an SMTP server, or into an outbox folder. "
+            u"Every run is recorded in CAMPAIGN.brisko.sent; recipients it records as accepted or unknown "
+            u"are skipped unless --resend is given."_s,
             runSend};
 }
 

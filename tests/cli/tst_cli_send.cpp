@@ -1,4 +1,5 @@
-// brisko-cli send against the stand-in service: outcome lines, exit status, rows, --yes and Ctrl-C.
+// brisko-cli send against the stand-in service: outcome lines, exit status, rows, --yes, Ctrl-C,
+// and the send journal that keeps a second run from mailing anyone twice.
 
 #include "../mail/FakeSesServer.cpp"
 #include "CampaignFile.h"
@@ -34,6 +35,19 @@ class TestCliSend : public QObject
         QCOMPARE(CampaignFile::write(m_campaign, document), std::nullopt);
     }
 
+    QString journalPath() const { return m_campaign + u".sent"_s; }
+
+    // The addresses the server was asked to mail, in order.
+    QStringList sentTo() const
+    {
+        QStringList addresses;
+        for (const RecordedRequest &request : m_server.requests()) {
+            if (request.action() == u"SendRawEmail")
+                addresses.append(request.form().value(u"Destinations.member.1"_s));
+        }
+        return addresses;
+    }
+
     QStringList command(const QString &words) const
     {
         return QString(words).replace(u"@C"_s, m_campaign).split(u' ') +
@@ -51,6 +65,8 @@ private Q_SLOTS:
     void init()
     {
         m_server.clear();
+        QFile::remove(journalPath());
+        QDir(journalPath()).removeRecursively();
         writeCampaign(3);
     }
 
@@ -187,6 +203,117 @@ private Q_SLOTS:
             QVERIFY2(told.contains(address), qPrintable(address));
         const QString err = QString::fromUtf8(process.readAllStandardError());
         QVERIFY(err.contains(u"0 accepted, 0 failed, %1 unknown"_s.arg(told.size())));
+    }
+
+    // A run leaves its outcomes in the journal, which `status` reads back; the next run skips
+    // everyone it mailed, and --resend mails them again.
+    void journalKeepsSecondRunFromResending()
+    {
+        m_server.setAnswer(m_accepted);
+        const QStringList everyone{u"r1@example.com"_s, u"r2@example.com"_s, u"r3@example.com"_s};
+        QCOMPARE(cli(command(u"send @C --yes --rate 20"_s), m_home).status, 0);
+        QCOMPARE(sentTo(), everyone);
+
+        QFile file(journalPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList events;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() == 4)
+                events.append(QString::fromUtf8(fields[1] + ' ' + fields[2] + ' ' + fields[3]).trimmed());
+        }
+        for (const QString &address : everyone) {
+            const auto sending = events.indexOf(address + u" sending"_s);
+            const auto accepted = events.indexOf(address + u" accepted m-1"_s);
+            QVERIFY2(sending >= 0 && accepted > sending, qPrintable(events.join(u'|')));
+        }
+        const Run status = cli({u"status"_s, m_campaign}, m_home);
+        QCOMPARE(status.status, 0);
+        QVERIFY2(status.out.startsWith(u"accepted:   3\nfailed:     0\nunknown:    0\nnever sent: 0\n"_s),
+                 qPrintable(status.out));
+
+        m_server.clear();
+        const Run again = cli(command(u"send @C --yes --rate 20"_s), m_home);
+        QCOMPARE(again.status, 0);
+        QVERIFY2(again.err.contains(u"skipped 3 recipient(s)"_s), qPrintable(again.err));
+        QCOMPARE(again.out, QString());
+        QTest::qWait(50);
+        QCOMPARE(sentTo(), QStringList());
+
+        const Run resent = cli(command(u"send @C --yes --rate 20 --resend"_s), m_home);
+        QCOMPARE(resent.status, 0);
+        QTest::qWait(50);
+        QCOMPARE(sentTo(), everyone);
+    }
+
+    // Which recipients a run picks from the journal: unknown counts as received, failed does
+    // not; --retry-failed picks only the failed.
+    void journalChoosesRecipients_data()
+    {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("default") << u"send @C --yes --rate 20"_s
+                                 << QStringList{u"r2@example.com"_s, u"r4@example.com"_s}
+                                 << u"skipped 2 recipient(s) who already received this campaign (1 accepted, 1 unknown"_s;
+        QTest::newRow("--retry-failed") << u"send @C --yes --rate 20 --retry-failed"_s
+                                        << QStringList{u"r2@example.com"_s} << u"skipped 1 recipient(s) never sent"_s;
+        QTest::newRow("--resend") << u"send @C --yes --rate 20 --resend"_s
+                                  << QStringList{u"r1@example.com"_s, u"r2@example.com"_s, u"r3@example.com"_s,
+                                                 u"r4@example.com"_s}
+                                  << u"4 accepted"_s;
+    }
+
+    void journalChoosesRecipients()
+    {
+        QFETCH(QString, words);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, told);
+        writeCampaign(4);
+        // r1 accepted, r2 failed, r3 left in flight by a run that died, r4 never sent.
+        writeFile(journalPath(), "2026-12-07T01:00:00.000Z\tr1@example.com\tsending\t\n"
+                                 "2026-12-07T01:00:00.000Z\tr2@example.com\tsending\t\n"
+                                 "2026-12-07T01:00:00.000Z\tr3@example.com\tsending\t\n"
+                                 "2026-12-07T01:00:00.100Z\tr1@example.com\taccepted\tm-0\n"
+                                 "2026-12-07T01:00:00.100Z\tr2@example.com\tfailed\tRejected\n");
+        m_server.setAnswer(m_accepted);
+        const Run run = cli(command(words), m_home);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(told), qPrintable(run.err));
+        QTest::qWait(50);
+        QCOMPARE(sentTo(), expected);
+    }
+
+    void resendAndRetryFailedExcludeEachOther()
+    {
+        const Run run = cli(command(u"send @C --yes --resend --retry-failed"_s), m_home);
+        QCOMPARE(run.status, 2);
+        QCOMPARE(m_server.requests().size(), 0);
+    }
+
+    // No record, no run: a journal that cannot be read or written stops it before any request leaves.
+    void unwritableJournalSendsNothing_data()
+    {
+        QTest::addColumn<QString>("words");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("cannot tell who received it") << u"send @C --yes --rate 20"_s
+                                                     << u"cannot tell who already received"_s;
+        QTest::newRow("--resend, cannot record") << u"send @C --yes --rate 20 --resend"_s
+                                                 << u"cannot open the send journal"_s;
+    }
+
+    void unwritableJournalSendsNothing()
+    {
+        QFETCH(QString, words);
+        QFETCH(QString, told);
+        QVERIFY(QDir().mkpath(journalPath()));
+        m_server.setAnswer(m_accepted);
+        const Run run = cli(command(words), m_home);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(told) && run.err.contains(u"nothing sent"_s), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
+        QTest::qWait(50);
+        QCOMPARE(sentTo(), QStringList());
     }
 
     // The send rate stored by the window's account panel paces the run: no quota request,

@@ -37,6 +37,9 @@ private Q_SLOTS:
         writeFile(m_home + u"/.config/Brisko/Brisko.conf"_s, "[General]\nSMTPPassword=from-preferences\n");
     }
 
+    // Each case sends afresh: no earlier case's journal makes it skip anyone.
+    void init() { QFile::remove(m_campaign + u".sent"_s); }
+
     void sendsThroughSmtp_data()
     {
         QTest::addColumn<QStringList>("server");
