@@ -436,7 +436,8 @@ int runSend(const QStringList &arguments, Io &io)
 
     // What earlier runs did: a recipient already accepted, or whose message may have arrived,
     // gets no second one unless asked.
-    const SendJournal::Replay replay = readJournal(u"send"_s, path, io);
+    // --resend sends to everyone, whatever the journal holds.
+    const SendJournal::Replay replay = resend ? SendJournal::Replay() : readJournal(u"send"_s, path, io);
     if (replay.error && !resend) {
         io.err << "brisko-cli send: without the journal it cannot tell who already received this campaign; "
                   "nothing sent (--resend sends to everyone)\n";
