@@ -166,7 +166,7 @@ QStringList splitList(const QString &value)
     return items;
 }
 
-// Every mimeapps.list in the order the XDG specification gives them, most important first.
+// Every mimeapps.list in the order XDG looks them up, most important first.
 QStringList mimeAppsLists()
 {
     QStringList lists;

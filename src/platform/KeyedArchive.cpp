@@ -1153,6 +1153,21 @@ private:
         return false;
     }
 
+    // The members of a collection, decoded in order and counted into its owner's size.
+    std::optional<ArchiveValue::Array> decodeItems(const std::vector<quint64> &uids, quint64 owner, int depth,
+                                                   quint64 &expanded)
+    {
+        ArchiveValue::Array items;
+        items.reserve(uids.size());
+        for (const quint64 u : uids) {
+            auto item = decode(u, depth + 1);
+            if (!item || !grow(expanded, u, owner))
+                return std::nullopt;
+            items.push_back(std::move(*item));
+        }
+        return items;
+    }
+
     std::optional<ArchiveValue> decodeObject(quint64 uid, const Object &o, int depth, quint64 &expanded)
     {
         switch (o.type) {
@@ -1254,15 +1269,10 @@ private:
             std::vector<quint64> uids;
             if (!uidArray(objectsRef, "NS.objects", uid, uids))
                 return std::nullopt;
-            ArchiveValue::Array items;
-            items.reserve(uids.size());
-            for (const quint64 u : uids) {
-                auto item = decode(u, depth + 1);
-                if (!item || !grow(expanded, u, uid))
-                    return std::nullopt;
-                items.push_back(std::move(*item));
-            }
-            return ArchiveValue::array(std::move(items), mutability);
+            auto items = decodeItems(uids, uid, depth, expanded);
+            if (!items)
+                return std::nullopt;
+            return ArchiveValue::array(std::move(*items), mutability);
         }
         case ClassKind::Dictionary:
         case ClassKind::MutableDictionary: {
@@ -1433,16 +1443,11 @@ private:
             std::vector<quint64> uids;
             if (!uidArray(objectsRef, "NS.objects", uid, uids))
                 return std::nullopt;
-            ArchiveValue::Array items;
-            items.reserve(uids.size());
-            for (const quint64 u : uids) {
-                auto item = decode(u, depth + 1);
-                if (!item || !grow(expanded, u, uid))
-                    return std::nullopt;
-                items.push_back(std::move(*item));
-            }
+            auto items = decodeItems(uids, uid, depth, expanded);
+            if (!items)
+                return std::nullopt;
             const bool isMutable = cls.kind == ClassKind::MutableSet || cls.kind == ClassKind::MutableOrderedSet;
-            return ArchiveValue::array(std::move(items), isMutable ? ArchiveValue::Mutable : ArchiveValue::Immutable);
+            return ArchiveValue::array(std::move(*items), isMutable ? ArchiveValue::Mutable : ArchiveValue::Immutable);
         }
         case ClassKind::Date: {
             auto time = field(o, QLatin1StringView("NS.time"), uid, depth, expanded);
