@@ -281,8 +281,7 @@ void BriskoApplication::mailSendResponseFor(const QString &address, const QStrin
 {
     const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
     if (outcome.code == SendRun::AcceptedCode) {
-        journalOutcome(address, SendJournal::Event::Accepted,
-                       FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, response).value_or(QString()));
+        journalOutcome(address, SendJournal::Event::Accepted, SendRun::acceptedDetail(response));
     } else {
         journalOutcome(address, SendJournal::Event::Failed, outcome.status.value_or(
                            FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s)));
@@ -332,8 +331,11 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
 
 void BriskoApplication::mailSavedFor(const QString &address, const QString &path)
 {
-    Q_UNUSED(path);
-    m_campaign.recordOutcome(address, 1, Outbox::SavedStatus.toString());
+    journalOutcome(address, SendJournal::Event::Accepted, path);
+    m_campaign.recordOutcome(address, SendRun::AcceptedCode, Outbox::SavedStatus.toString());
+    ++m_runTally.accepted;
+    if (m_runTally.ended)
+        showRunSummary();
 }
 
 void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBecause)

@@ -175,8 +175,7 @@ public:
             text = FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, response).value_or(u"error"_s);
         }
         if (outcome.code == SendRun::AcceptedCode) {
-            journal(address, SendJournal::Event::Accepted,
-                    FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, response).value_or(QString()));
+            journal(address, SendJournal::Event::Accepted, SendRun::acceptedDetail(response));
         } else {
             journal(address, SendJournal::Event::Failed, text);
         }
@@ -195,8 +194,9 @@ public:
         report(address, Unknown, SendRun::UnknownStatus.toString() + u" ("_s + why + u')');
     }
 
-    void mailSavedFor(const QString &address, const QString &) override
+    void mailSavedFor(const QString &address, const QString &path) override
     {
+        journal(address, SendJournal::Event::Accepted, path);
         report(address, Accepted, Outbox::SavedStatus.toString());
     }
 

@@ -154,6 +154,19 @@ Outcome outcomeForResponse(const QString &response)
     return {-1, FennimarStrings::stringBetweenAndLastOccurenceOf(u"<Message>"_s, u"</Message>"_s, response)};
 }
 
+QString acceptedDetail(const QString &answer)
+{
+    if (const auto id = FennimarStrings::stringBetween(u"<MessageId>"_s, u"</MessageId>"_s, answer))
+        return id->trimmed();
+    // A document without a MessageId says nothing worth keeping.
+    if (answer.trimmed().startsWith(u'<'))
+        return QString();
+    QString reply = MimeMessage::withoutLineBreaks(answer).simplified();
+    if (reply.size() > 500)
+        reply = reply.left(500) + u'…';
+    return reply;
+}
+
 Outcome outcomeForFailure(const QString &failure)
 {
     return {-1, failure};
@@ -414,9 +427,10 @@ bool BriskoConnector::announce(qint64 count)
     }
     if (host->willSend(addresses))
         return true;
-    // The host has told why; nothing more leaves.
+    // The host has told why; nothing more leaves. It may have stopped the run itself.
     qCWarning(lcMail).noquote() << u"the host refused %1 request(s): run stopped"_s.arg(addresses.size());
-    endRun(std::nullopt);
+    if (!hasStopped())
+        endRun(std::nullopt);
     return false;
 }
 
@@ -426,6 +440,10 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
         stopSending();
         return;
     }
+    // Transports that step themselves put each message on record here, just before it
+    // leaves; the paced run does so for a whole tick in sendMessage().
+    if (!isPaced() && !announce(1))
+        return;
     const RecipientPtr record = info.recipients.first();
     const Recipient empty;
     const Recipient &current = record ? *record : empty;

@@ -120,6 +120,10 @@ inline constexpr QStringView SuccessStatus = u"Success!";
 // The status shown for an unknown outcome (a string table key as well).
 inline constexpr QStringView UnknownStatus = u"Sent, but no answer arrived: it may have been delivered";
 Outcome outcomeForResponse(const QString &response);
+// What the send journal keeps of an accepted answer: the service's MessageId, or the reply
+// of a server that answers in plain text (an SMTP server's "250 2.0.0 Ok: queued as 4F2A"),
+// on one line. Empty when the answer holds neither.
+QString acceptedDetail(const QString &answer);
 // A message that never left: -1 with the reason as the status.
 Outcome outcomeForFailure(const QString &failure);
 // A message that may have left: 2 with UnknownStatus.

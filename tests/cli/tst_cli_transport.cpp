@@ -4,7 +4,9 @@
 #include "../mail/SmtpTestServer.h"
 #include "CampaignFile.h"
 #include "CliRun.h"
+#include "SendJournal.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace brisko;
@@ -91,6 +93,109 @@ private Q_SLOTS:
         QCOMPARE(run.status, 0);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{u"0002-r2@example.com.eml"_s});
         QVERIFY(readFile(folder + u"/0002-r2@example.com.eml"_s).contains("To: r2@example.com"));
+    }
+
+    // The journal's events of a run as "address event detail" (the time left out).
+    QStringList journal() const
+    {
+        QStringList events;
+        for (const QString &line : QString::fromUtf8(readFile(m_campaign + u".sent"_s)).split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = line.split(u'\t');
+            events.append(fields.mid(1).join(u' ').trimmed());
+        }
+        return events;
+    }
+
+    // An SMTP run is journalled as an SES one: each message on record before it leaves, the
+    // server's reply with the queue id, the failure, and the unknown outcome of a message the
+    // server had whole when it went away. The next run skips whoever may have it.
+    void smtpRunsAreJournalledAndResumed()
+    {
+        const QString more = m_dir.filePath(u"three.brisko"_s);
+        CampaignDocument document;
+        document.from = u"ann@example.com"_s;
+        document.body = u"Hi"_s;
+        document.recipients = RecipientList{makeRecipient({{u"EMAIL"_s, u"r1@example.com"_s}}),
+                                            makeRecipient({{u"EMAIL"_s, u"r2@example.com"_s}}),
+                                            makeRecipient({{u"EMAIL"_s, u"r3@example.com"_s}})};
+        QCOMPARE(CampaignFile::write(more, document), std::nullopt);
+        SmtpTestServer smtp;
+        if (const QString why = smtp.start({u"--refuse"_s, u"r2@example.com"_s, u"--drop-after-data"_s,
+                                            u"r3@example.com"_s});
+            !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QStringList words{u"send"_s, more, u"--yes"_s, u"--transport"_s, u"smtp"_s, u"--smtp"_s,
+                                u"127.0.0.1:%1"_s.arg(smtp.port())};
+        Run run = cli(words, m_home);
+        QCOMPARE(run.status, 1);
+        QStringList events;
+        for (const QString &line : QString::fromUtf8(readFile(more + u".sent"_s)).split(u'\n', Qt::SkipEmptyParts))
+            events.append(line.section(u'\t', 1, 2));
+        QCOMPARE(events, (QStringList{u"r1@example.com\tsending"_s, u"r1@example.com\taccepted"_s,
+                                      u"r2@example.com\tsending"_s, u"r2@example.com\tfailed"_s,
+                                      u"r3@example.com\tsending"_s, u"r3@example.com\tunknown"_s}));
+        const SendJournal::Replay replay = SendJournal::read(more + u".sent"_s);
+        QVERIFY2(replay.outcomes.value(u"r1@example.com"_s).detail.startsWith(u"250 2.0.0 Ok: queued as "),
+                 qPrintable(replay.outcomes.value(u"r1@example.com"_s).detail));
+        QVERIFY(replay.outcomes.value(u"r2@example.com"_s).detail.contains(u"550"));
+        QCOMPARE(smtp.messages(2).size(), 2);
+
+        // Again: only the failed one is sent; the accepted and the unknown one are skipped.
+        run = cli(words, m_home);
+        QCOMPARE(run.out, u"r2@example.com\tfailed\t550 5.1.1 <r2@example.com>: Recipient address rejected: "
+                          u"no such user\n"_s);
+        QVERIFY2(run.err.contains(u"skipped 2 recipient(s)"), qPrintable(run.err));
+        QTest::qWait(200);
+        QCOMPARE(smtp.messages(2, 300).size(), 2);
+    }
+
+    // An outbox file counts as accepted, with its path: a second run writes nothing.
+    void outboxRunsAreJournalled()
+    {
+        const QString folder = m_dir.filePath(u"journalled"_s);
+        const QStringList words{u"send"_s, m_campaign, u"--transport"_s, u"outbox:"_s + folder};
+        Run run = cli(words);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(journal(), (QStringList{u"r1@example.com sending"_s,
+                                         u"r1@example.com accepted "_s + folder + u"/0001-r1@example.com.eml"_s,
+                                         u"r2@example.com sending"_s,
+                                         u"r2@example.com accepted "_s + folder + u"/0002-r2@example.com.eml"_s}));
+        QVERIFY(QFile::remove(folder + u"/0001-r1@example.com.eml"_s));
+        run = cli(words);
+        QCOMPARE(run.out, QString());
+        QVERIFY2(run.err.contains(u"nothing to send"), qPrintable(run.err));
+        QVERIFY(!QFile::exists(folder + u"/0001-r1@example.com.eml"_s));
+        QCOMPARE(journal().size(), 4);
+    }
+
+    // No record, no message, whatever the transport.
+    void unwritableJournalSendsNothing_data()
+    {
+        QTest::addColumn<bool>("outbox");
+        QTest::newRow("smtp") << false;
+        QTest::newRow("outbox") << true;
+    }
+    void unwritableJournalSendsNothing()
+    {
+        QFETCH(bool, outbox);
+        QVERIFY(QDir().mkpath(m_campaign + u".sent"_s));
+        const auto cleanUp = qScopeGuard([this] { QDir(m_campaign + u".sent"_s).removeRecursively(); });
+        const QString folder = m_dir.filePath(u"blocked"_s);
+        SmtpTestServer smtp;
+        if (!outbox) {
+            if (const QString why = smtp.start({}); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        }
+        const Run run = cli(send(outbox ? u"--transport outbox:"_s + folder
+                                        : u"--transport smtp --smtp 127.0.0.1:%1"_s.arg(smtp.port())),
+                            m_home);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(u"send journal"), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
+        if (outbox)
+            QVERIFY(QDir(folder).isEmpty());
+        else
+            QCOMPARE(smtp.messages(1, 300).size(), 0);
     }
 
     void refusals_data()

@@ -26,6 +26,14 @@ public:
     void statisticsResponse(const QString &) override {}
     void showLoginFailure(const QString &, const std::optional<QString> &) override {}
     void sendProgress(qsizetype, qsizetype, const QString &address) override { progress.append(address); }
+    bool willSend(const QStringList &addresses) override
+    {
+        announced.append(addresses.join(u','));
+        // Each message is announced on its own, after the one before it was written.
+        if (QDir(folder).entryList(QDir::Files).size() != announced.size() - 1)
+            order = false;
+        return announced.size() != refuseAt;
+    }
     void mailSavedFor(const QString &address, const QString &path) override { saved.append({address, path}); }
     void mailSendFailedFor(const QString &address, const QString &failure) override
     {
@@ -33,6 +41,10 @@ public:
     }
     QStringList progress;
     QList<std::pair<QString, QString>> saved, failed;
+    QStringList announced;
+    QString folder;
+    bool order = true;
+    qsizetype refuseAt = -1;
 };
 
 RecipientList campaign()
@@ -102,6 +114,23 @@ private Q_SLOTS:
             QCOMPARE(m.value(u"content_type").toString(), u"multipart/alternative"_s);
             QCOMPARE(m.value(u"text").toString().trimmed(), u"Hello %1,\nsee you."_s.arg(who.at(i)));
         }
+    }
+
+    // Every file is announced (willSend) before it is written; a refusal writes nothing
+    // more and leaves the rest in the queue.
+    void eachFileIsAnnouncedBeforeItIsWritten()
+    {
+        QTemporaryDir dir;
+        m_host.folder = dir.filePath(u"proofs"_s);
+        m_host.refuseAt = 3;
+        OutboxConnector connector(m_host.folder, campaign());
+        runInto(connector, campaign());
+        QVERIFY(m_host.order);
+        QCOMPARE(m_host.announced,
+                 (QStringList{u"ann@example.com"_s, u"bob@example.com"_s, u"ann@example.com"_s}));
+        QCOMPARE(m_host.saved.size(), 2);
+        QCOMPARE(QDir(m_host.folder).entryList(QDir::Files).size(), 2);
+        QCOMPARE(connector.userInfo().recipients.size(), 2);
     }
 
     void aFileThatCannotBeWrittenIsAFailure()

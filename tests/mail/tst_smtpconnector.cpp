@@ -34,25 +34,37 @@ public:
     void statisticsResponse(const QString &) override {}
     void showLoginFailure(const QString &, const std::optional<QString> &) override {}
     void sendProgress(qsizetype, qsizetype, const QString &address) override { progress.append(address); }
+    bool willSend(const QStringList &addresses) override
+    {
+        events.append(u"will "_s + addresses.join(u',')); // one message at a time
+        return events.size() != refuseAt;
+    }
     void mailSendResponseFor(const QString &address, const QString &response) override
     {
         const SendRun::Outcome outcome = SendRun::outcomeForResponse(response);
         QCOMPARE(outcome.code, 1);
         outcomes.append({address, {u"response"_s, outcome.status.value_or(QString())}});
+        events.append(u"accepted "_s + address);
+        details.append(SendRun::acceptedDetail(response));
     }
     void mailSendFailedFor(const QString &address, const QString &failure) override
     {
         outcomes.append({address, {u"failed"_s, failure}});
+        events.append(u"failed "_s + address);
     }
     void mailSendUnknownFor(const QString &address, const QString &why) override
     {
         outcomes.append({address, {u"unknown"_s, why}});
+        events.append(u"unknown "_s + address);
     }
     void sendRunEnded(const std::optional<QString> &) override { ++ended; }
 
     QStringList progress;
     QList<std::pair<QString, Outcome>> outcomes;
     int ended = 0;
+    QStringList events;  // willSend calls and outcomes, in order
+    QStringList details; // what the journal keeps of each acceptance
+    qsizetype refuseAt = -1; // the willSend call (counted in events, from 1) that answers false
 };
 
 RecipientList people(const QStringList &addresses)
@@ -191,6 +203,60 @@ private Q_SLOTS:
         QCOMPARE(m_host.outcomes.at(2).first, u"cy@example.com"_s);
         QCOMPARE(m_host.outcomes.at(2).second.kind, u"response"_s);
         QCOMPARE(m_server->messages(received).size(), received);
+    }
+
+    // Each message is on record (willSend) before its connection opens, and the next one is
+    // announced only once the last one's outcome is in. The accepted reply is kept as the
+    // server gave it, queue id and all.
+    void eachMessageIsAnnouncedBeforeItLeaves()
+    {
+        if (!serve({u"--drop-after-data"_s, u"bob@example.com"_s}))
+            return;
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s}));
+        QCOMPARE(m_host.events, (QStringList{u"will ann@example.com"_s, u"accepted ann@example.com"_s,
+                                             u"will bob@example.com"_s, u"unknown bob@example.com"_s,
+                                             u"will cy@example.com"_s, u"accepted cy@example.com"_s}));
+        QCOMPARE(m_host.details.size(), 2);
+        for (const QString &detail : std::as_const(m_host.details))
+            QVERIFY2(detail.startsWith(u"250 ") && detail.contains(u"queued as"), qPrintable(detail));
+    }
+
+    // A host that cannot record the next message stops the run before it leaves: no
+    // connection for it, nobody after it, and it stays in the queue.
+    void aRefusedAnnouncementSendsNothingMore()
+    {
+        if (!serve({}))
+            return;
+        m_host.refuseAt = 3; // will ann, accepted ann, will bob
+        BriskoSMTPConnector connector;
+        run(connector, people({u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s}));
+        QCOMPARE(m_host.events.size(), 3);
+        QCOMPARE(m_host.ended, 1);
+        QCOMPARE(m_host.progress, QStringList{u"ann@example.com"_s});
+        QCOMPARE(connector.userInfo().recipients.size(), 2);
+        QTest::qWait(200);
+        QCOMPARE(m_server->messages(1, 500).size(), 1);
+    }
+
+    void acceptedDetail_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("service answer")
+            << u"<SendRawEmailResponse><SendRawEmailResult><MessageId> 0100-abc </MessageId>"
+               u"</SendRawEmailResult></SendRawEmailResponse>"_s
+            << u"0100-abc"_s;
+        QTest::newRow("document without id") << u"<Response><Ok/></Response>"_s << QString();
+        QTest::newRow("server reply on several lines")
+            << u"250 2.0.0 Ok:\r\n\tqueued as 4F2A\r\n"_s << u"250 2.0.0 Ok: queued as 4F2A"_s;
+        QTest::newRow("nothing") << QString() << QString();
+    }
+    void acceptedDetail()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, detail);
+        QCOMPARE(SendRun::acceptedDetail(answer), detail);
     }
 
     // Authentication, STARTTLS with a certificate the test trusts (or not), and no password
