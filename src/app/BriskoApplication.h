@@ -113,6 +113,12 @@ public:
     void addItem();
     void removeItem();
     void filterListFromField(QLineEdit *field);
+    // Recipients › Select Failed / Select Not Yet Sent: the rows whose address's last outcome
+    // is failed, or that have none, become the selection (the first one scrolled to). The
+    // actions are enabled only while there is such a row.
+    void selectFailed();
+    void selectNotYetSent();
+    void updateOutcomeSelectionActions();
 
     // Message editor (BriskoApplicationEditor.cpp)
     void wrapSelectedPlainTextIn(const QString &opening, const std::optional<QString> &closing);
@@ -231,6 +237,11 @@ private:
     void storeAuthPanel();
     void connectDelivery();
     void startDeliveryRun(const RecipientList &list);
+    // When some of the list already received this campaign (accepted) or may have (unknown),
+    // asks whether to leave them out. The list to send to; none when the user cancelled.
+    std::optional<RecipientList> askAboutEarlierRuns(const RecipientList &list);
+    // Selects exactly the rows whose address's outcome passes the test.
+    void selectRowsByOutcome(const std::function<bool(const std::optional<int> &)> &test);
     // Why Send cannot go on (nothing to send to, no sender, no body), none when it can.
     std::optional<QString> sendRefusal(bool toSelection) const;
     void showRunSummary();
@@ -313,6 +324,9 @@ private:
     bool m_journalFailureTold = false;
     QPointer<QDialog> m_statisticsPanel;
     QWebEngineView *m_statisticsWebview = nullptr;
+    QPointer<QAction> m_selectFailedAction;
+    QPointer<QAction> m_selectNotYetSentAction;
+    QTimer *m_outcomeActionsUpdate = nullptr; // groups the refreshes of those two
 
     PathChooser m_saveChooser;
     PathChooser m_openChooser;

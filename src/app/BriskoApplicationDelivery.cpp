@@ -127,10 +127,17 @@ void BriskoApplication::deliver()
     if (first != RidorIvuvud::FirstButton && first != RidorIvuvud::ThirdButton)
         return;
     const bool toSelection = first == RidorIvuvud::ThirdButton;
+    const RecipientList chosen = toSelection ? selectedRecipients() : recipients();
+    // Nobody gets the campaign twice unless the user says so here.
+    const std::optional<RecipientList> list = askAboutEarlierRuns(chosen);
+    if (!list)
+        return;
+    const bool othersOnly = list->size() != chosen.size();
+    const QString countKey = othersOnly    ? u"FINALSURETOSEND_COUNT_OTHERS"_s
+                             : toSelection ? u"FINALSURETOSEND_COUNT_SELECTED"_s
+                                           : u"FINALSURETOSEND_COUNT"_s;
     const QString finalBody =
-        brisko::tr(toSelection ? u"FINALSURETOSEND_COUNT_SELECTED"_s : u"FINALSURETOSEND_COUNT"_s)
-            .arg(toSelection ? selected : all) +
-        u"\n\n"_s + brisko::tr(u"FINALSURETOSEND_BODY"_s);
+        brisko::tr(countKey).arg(list->size()) + u"\n\n"_s + brisko::tr(u"FINALSURETOSEND_BODY"_s);
     const int final = RidorIvuvud::showDialog(brisko::tr(u"FINALSURETOSEND"_s), finalBody, brisko::tr(u"Send"_s),
                                               brisko::tr(u"Cancel"_s), std::nullopt);
     if (final != RidorIvuvud::FirstButton)
@@ -145,10 +152,42 @@ void BriskoApplication::deliver()
         m_progressPanelBar->setValue(0);
     }
     RidorIvuvud::startASheet(m_progressPanel, m_window, this);
-    if (toSelection)
-        deliverSelectedMessages();
-    else
-        deliverMessages();
+    startDeliveryRun(*list);
+}
+
+std::optional<RecipientList> BriskoApplication::askAboutEarlierRuns(const RecipientList &list)
+{
+    qsizetype accepted = 0, unknown = 0;
+    RecipientList others;
+    for (const RecipientPtr &record : list) {
+        const std::optional<int> code = record ? m_campaign.response(record->email()) : std::nullopt;
+        if (code == SendRun::AcceptedCode)
+            ++accepted;
+        else if (code == SendRun::UnknownCode)
+            ++unknown;
+        else
+            others.append(record);
+    }
+    if (accepted + unknown == 0)
+        return list;
+    const QString heading = accepted == 0 ? brisko::tr(u"ResendQuestion_HeadUnknown"_s).arg(unknown)
+                            : unknown == 0
+                                ? brisko::tr(u"ResendQuestion_HeadAccepted"_s).arg(accepted)
+                                : brisko::tr(u"ResendQuestion_Head"_s).arg(accepted).arg(unknown);
+    // With nobody left the first (default) button says so and sends nothing.
+    const QString onlyOthers = others.isEmpty() ? brisko::tr(u"SendOnlyToNoOthers"_s)
+                                                : brisko::tr(u"SendOnlyToOthers"_s).arg(others.size());
+    const int answer = RidorIvuvud::showDialog(heading, brisko::tr(u"ResendQuestion_Body"_s), onlyOthers,
+                                               brisko::tr(u"SendToEveryoneAgain"_s), brisko::tr(u"Cancel"_s));
+    qCInfo(lcApp).noquote() << u"earlier runs: %1 accepted, %2 unknown, %3 others; answer %4"_s.arg(accepted)
+                                   .arg(unknown)
+                                   .arg(others.size())
+                                   .arg(answer);
+    if (answer == RidorIvuvud::FirstButton && !others.isEmpty())
+        return others;
+    if (answer == RidorIvuvud::SecondButton)
+        return list;
+    return std::nullopt;
 }
 
 void BriskoApplication::deliverMessages()

@@ -221,6 +221,9 @@ void BriskoApplication::newCampaign()
                       RecipientList()});
     m_miscData.remove(CurrentCampaignKey.toString());
     m_miscData.remove(CurrentCampaignPathKey.toString());
+    // A new campaign has been sent to nobody, and its runs go into a journal of its own.
+    m_campaign.clearOutcomes();
+    m_unsavedJournalPath.clear();
     m_campaign.setModified(false);
     if (m_tableModel)
         m_tableModel->reload();

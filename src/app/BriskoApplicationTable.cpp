@@ -8,15 +8,18 @@
 #include "FennimarStrings.h"
 #include "Localization.h"
 #include "RecipientTableModel.h"
+#include "SendRun.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -144,6 +147,28 @@ void BriskoApplication::connectTable()
     enable(find("removeRecipientAction"), remove, this);
     enable(find("removeRecipientButton"), remove, this);
 
+    m_selectFailedAction = w->findChild<QAction *>(QStringLiteral("selectFailedAction"));
+    m_selectNotYetSentAction = w->findChild<QAction *>(QStringLiteral("selectNotYetSentAction"));
+    if (m_selectFailedAction)
+        connect(m_selectFailedAction, &QAction::triggered, this, [this] { selectFailed(); });
+    if (m_selectNotYetSentAction)
+        connect(m_selectNotYetSentAction, &QAction::triggered, this, [this] { selectNotYetSent(); });
+    // Outcomes arrive one by one during a run: the actions are brought up to date once they
+    // pause, and always when the menu opens.
+    m_outcomeActionsUpdate = new QTimer(this);
+    m_outcomeActionsUpdate->setSingleShot(true);
+    m_outcomeActionsUpdate->setInterval(250);
+    connect(m_outcomeActionsUpdate, &QTimer::timeout, this, [this] { updateOutcomeSelectionActions(); });
+    const auto later = [this] {
+        if (!m_outcomeActionsUpdate->isActive())
+            m_outcomeActionsUpdate->start();
+    };
+    connect(&m_campaign, &Campaign::outcomeRecorded, this, later);
+    connect(&m_campaign, &Campaign::recipientsReset, this, later);
+    if (auto *menu = w->findChild<QMenu *>(QStringLiteral("recipientsMenu")))
+        connect(menu, &QMenu::aboutToShow, this, [this] { updateOutcomeSelectionActions(); });
+    updateOutcomeSelectionActions();
+
     if (auto *search = w->findChild<BriskoSearchToolbarItem *>(QStringLiteral("searchField"))) {
         connect(search, &BriskoSearchToolbarItem::searchRequested, this,
                 [this](QLineEdit *field) { filterListFromField(field); });
@@ -228,6 +253,73 @@ void BriskoApplication::filterListFromField(QLineEdit *field)
     // the new one with.
     if (!selection.isEmpty())
         selectionModel->select(selection, QItemSelectionModel::Select);
+}
+
+void BriskoApplication::selectFailed()
+{
+    selectRowsByOutcome([](const std::optional<int> &code) { return code == SendRun::FailedCode; });
+}
+
+void BriskoApplication::selectNotYetSent()
+{
+    selectRowsByOutcome([](const std::optional<int> &code) { return !code.has_value(); });
+}
+
+void BriskoApplication::updateOutcomeSelectionActions()
+{
+    if (m_outcomeActionsUpdate)
+        m_outcomeActionsUpdate->stop();
+    bool failed = false, unsent = false;
+    for (const RecipientPtr &record : m_campaign.recipients()) {
+        const std::optional<int> code = m_campaign.response(record->email());
+        failed = failed || code == SendRun::FailedCode;
+        unsent = unsent || !code;
+        if (failed && unsent)
+            break;
+    }
+    if (m_selectFailedAction)
+        m_selectFailedAction->setEnabled(failed);
+    if (m_selectNotYetSentAction)
+        m_selectNotYetSentAction->setEnabled(unsent);
+}
+
+void BriskoApplication::selectRowsByOutcome(const std::function<bool(const std::optional<int> &)> &test)
+{
+    if (!m_listView || !m_tableModel || !m_listView->selectionModel())
+        return;
+    QItemSelectionModel *selectionModel = m_listView->selectionModel();
+    const RecipientList &list = m_campaign.recipients();
+    const int count = int(list.size());
+    const int lastColumn = m_tableModel->columnCount() - 1;
+    // One range per run of matching rows, as the search does.
+    QItemSelection selection;
+    int runStart = -1;
+    int first = -1;
+    for (int row = 0; row <= count; ++row) {
+        const bool match = row < count && test(m_campaign.response(list.at(row)->email()));
+        if (match && first < 0)
+            first = row;
+        if (match && runStart < 0) {
+            runStart = row;
+        } else if (!match && runStart >= 0) {
+            selection.append(QItemSelectionRange(m_tableModel->index(runStart, 0),
+                                                 m_tableModel->index(row - 1, lastColumn)));
+            runStart = -1;
+        }
+    }
+    {
+        UpdatesSuspended quiet(m_listView);
+        selectionModel->clearSelection();
+        if (!selection.isEmpty())
+            selectionModel->select(selection, QItemSelectionModel::Select);
+    }
+    updateOutcomeSelectionActions();
+    if (first < 0)
+        return;
+    // The keyboard goes on from the first of them.
+    const QModelIndex start = m_tableModel->index(first, 0);
+    selectionModel->setCurrentIndex(start, QItemSelectionModel::NoUpdate);
+    m_listView->scrollTo(start);
 }
 
 } // namespace brisko

@@ -8,6 +8,7 @@
 
 #include "BriskoConnector.h"
 #include "CampaignFile.h"
+#include "RecipientTableModel.h"
 #include "SendJournal.h"
 
 #include <QDialogButtonBox>
@@ -53,22 +54,64 @@ class TestDelivery : public QObject
         QTRY_COMPARE_WITH_TIMEOUT(app()->briskocon()->pendingResponses(), 0, 5000);
     }
 
-private Q_SLOTS:
-    void initTestCase()
+    // The status column's codes, row by row (0: no outcome).
+    static QList<int> statusCodes()
+    {
+        auto *model = qobject_cast<RecipientTableModel *>(app()->listView()->model());
+        if (!model)
+            return {};
+        const int column = model->columnOf(RecipientTableModel::StatusColumn);
+        QList<int> codes;
+        for (int row = 0; row < model->rowCount(); ++row)
+            codes.append(model->index(row, column).data(RecipientTableModel::ResponseRole).toInt());
+        return codes;
+    }
+    static QList<int> selectedRowNumbers()
+    {
+        QList<int> rows;
+        for (const QModelIndex &index : app()->listView()->selectionModel()->selectedRows())
+            rows.append(index.row());
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    // Sends to the one row, answered as given.
+    void sendToRow(int row, const CannedAnswer &answer)
+    {
+        m_server->setAnswer(answer);
+        selectRows({row});
+        DialogDriver boxes({u"Send to Selected"_s, u"Send"_s});
+        app()->deliver();
+        QTRY_COMPARE(boxes.shown(), 2);
+        waitForTheRun();
+        QCOMPARE(boxes.unexpected(), 0);
+    }
+
+    static void applyMessage()
     {
         app()->campaign().apply({u"Hello __NAME__"_s, u"ann@example.com"_s, u"Dear __NAME__"_s,
                                  u"<p>Dear __NAME__</p>"_s, QString(), QString(),
                                  QStringList{u"EMAIL"_s, u"NAME"_s}, RecipientList()});
     }
 
+private Q_SLOTS:
+    void initTestCase() { applyMessage(); }
+
     void init()
     {
+        // A campaign opened by an earlier case lived in a folder that is gone now.
+        if (app()->currentCampaignPath()) {
+            app()->campaign().setModified(false);
+            app()->newCampaign();
+            applyMessage();
+        }
         m_server = std::make_unique<FakeSesServer>();
         QVERIFY(m_server->listen());
         m_server->setAnswer({200, SendAnswer});
         storeAccount(m_server->endpoint());
         SendRun::setSendTimeout(5000);
         app()->setSendRateWithString(u"5.0"_s);
+        // Earlier cases' outcomes would make Send ask about sending again.
+        app()->campaign().clearOutcomes();
         loadList(3);
     }
 
@@ -276,6 +319,105 @@ private Q_SLOTS:
         QCOMPARE(app()->campaign().response(u"one@journal.test"_s), Campaign::UnknownCode);
         QCOMPARE(app()->campaign().status(u"one@journal.test"_s), Campaign::UnknownText.toString());
         QCOMPARE(app()->campaign().response(u"two@journal.test"_s), Campaign::AcceptedCode);
+    }
+
+    // The question's heading follows what is known: only accepted, only unknown; "Send to
+    // everyone again" sends to all of them.
+    void resendQuestionWording_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("accepted") << 1 << u"1 of these recipients already received this campaign."_s;
+        QTest::newRow("unknown") << 2 << u"1 of these recipients may already have received this campaign."_s;
+    }
+    void resendQuestionWording()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, heading);
+        app()->campaign().recordOutcome(u"one@example.com"_s, code, std::nullopt);
+        DialogDriver boxes({u"Send"_s, u"Send to everyone again"_s, u"Send"_s});
+        app()->deliver();
+        QTRY_COMPARE(boxes.shown(), 3);
+        QCOMPARE(TestDelivery::heading(boxes, 1), heading);
+        QCOMPARE(boxes.buttonsSeen().value(1), u"Send only to the 2 others|Send to everyone again|Cancel"_s);
+        waitForTheRun();
+        QCOMPARE(sentAddresses(),
+                 (QStringList{u"one@example.com"_s, u"two@example.com"_s, u"three@example.com"_s}));
+    }
+
+    // Runs that accepted, failed, lost the answer of and never reached a recipient each come
+    // back when the saved campaign is opened again; Send then asks before anyone gets the
+    // campaign twice, and "only the others" sends to the failed and unsent rows alone. The
+    // Recipients menu selects the failed and the unsent rows.
+    void reopenedCampaignResumes()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"Resume.brisko"_s);
+        loadList(4, u"resume.test"_s);
+        QVERIFY(!CampaignFile::write(path, app()->campaign().document()));
+        app()->loadCampaignFromFile(path);
+
+        sendToRow(0, {200, SendAnswer});
+        sendToRow(1, {400, FakeSesServer::errorDocument(u"MessageRejected"_s, u"Address blacklisted."_s)});
+        CannedAnswer cut{200, SendAnswer};
+        cut.cutOff = true;
+        sendToRow(2, cut);
+        QCOMPARE(statusCodes(), (QList<int>{1, -1, 2, 0}));
+
+        {
+            DialogDriver discard;
+            app()->newCampaign();
+            QCOMPARE(discard.shown(), 0); // nothing unsaved
+        }
+        QCOMPARE(app()->campaign().recipients().size(), 0);
+        QCOMPARE(app()->campaign().response(u"one@resume.test"_s), std::nullopt); // sent to nobody yet
+        QVERIFY(app()->sendJournalPath() != path + u".sent"_s);
+        app()->loadCampaignFromFile(path);
+        QCOMPARE(statusCodes(), (QList<int>{1, -1, 2, 0}));
+        QCOMPARE(app()->campaign().status(u"two@resume.test"_s), u"Address blacklisted."_s);
+
+        QAction *failed = app()->window()->findChild<QAction *>(u"selectFailedAction"_s);
+        QAction *unsent = app()->window()->findChild<QAction *>(u"selectNotYetSentAction"_s);
+        QVERIFY(failed && unsent);
+        QTRY_VERIFY(failed->isEnabled() && unsent->isEnabled());
+        failed->trigger();
+        QCOMPARE(selectedRowNumbers(), QList<int>{1});
+        unsent->trigger();
+        QCOMPARE(selectedRowNumbers(), QList<int>{3});
+        QCOMPARE(app()->listView()->currentIndex().row(), 3);
+
+        // The accepted and the unknown row together: nobody else to send to, and the default
+        // button says so and sends nothing.
+        m_server->clear();
+        m_server->setAnswer({200, SendAnswer});
+        selectRows({0, 2});
+        {
+            DialogDriver nobody({u"Send to Selected"_s, u"No others to send to"_s});
+            app()->deliver();
+            QTRY_COMPARE(nobody.shown(), 2);
+            QCOMPARE(heading(nobody, 1),
+                     u"1 of these recipients already received this campaign (1 more may have)."_s);
+            QCOMPARE(nobody.buttonsSeen().value(1), u"No others to send to|Send to everyone again|Cancel"_s);
+            QCOMPARE(nobody.unexpected(), 0);
+            QVERIFY(!app()->progressPanel()->isVisible());
+        }
+
+        // The whole list: only the failed and the never sent one are sent to.
+        selectRows({});
+        DialogDriver boxes({u"Send"_s, u"Send only to the 2 others"_s, u"Send"_s});
+        app()->deliver();
+        QTRY_COMPARE(boxes.shown(), 3);
+        QCOMPARE(heading(boxes, 1), u"1 of these recipients already received this campaign (1 more may have)."_s);
+        QCOMPARE(boxes.buttonsSeen().value(1), u"Send only to the 2 others|Send to everyone again|Cancel"_s);
+        QVERIFY(boxes.texts().value(2).contains(u"2 messages will be sent"));
+        waitForTheRun();
+        QCOMPARE(sentAddresses(), (QStringList{u"two@resume.test"_s, u"four@resume.test"_s}));
+        QCOMPARE(statusCodes(), (QList<int>{1, 1, 2, 1}));
+        // Nothing failed or unsent any more.
+        QTRY_VERIFY(!failed->isEnabled() && !unsent->isEnabled());
+        failed->trigger();
+        QCOMPARE(selectedRowNumbers(), QList<int>());
+        QCOMPARE(boxes.unexpected(), 0);
     }
 
     // No record, no message: a journal that cannot be opened stops the run before the first
