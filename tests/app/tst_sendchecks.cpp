@@ -51,6 +51,8 @@ private Q_SLOTS:
         app()->setSendRateWithString(u"0"_s);
         app()->campaign().setupTableColumns({u"EMAIL"_s, u"NAME"_s, u"CITY"_s});
         setRecipients({u"a@checks.test"_s, u"b@checks.test"_s, u"c@checks.test"_s});
+        // Each case sends afresh: no earlier case's outcomes make Send ask about sending again.
+        app()->campaign().clearOutcomes();
         selectRows({});
         setMessage(u"Hello"_s, u"me@checks.test"_s, u"Dear __NAME__"_s, QString());
     }
