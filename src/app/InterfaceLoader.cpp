@@ -3,6 +3,7 @@
 #include "applogging.h"
 #include "BriskoSearchToolbarItem.h"
 #include "Bundle.h"
+#include "InterfaceWidgets.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -132,6 +133,8 @@ QWidget *InterfaceLoader::createWidget(const QString &className, QWidget *parent
         field->setObjectName(name);
         return field;
     }
+    if (QWidget *widget = InterfaceWidgets::create(className, parent, name))
+        return widget;
     return QUiLoader::createWidget(className, parent, name);
 }
 

@@ -4,6 +4,7 @@
 #include "AppTestMain.h"
 #include "AtomicFile.h"
 #include "CampaignFile.h"
+#include "FennimarGradientView.h"
 #include "FennimarNotifications.h"
 #include "KeyedArchive.h"
 
@@ -37,6 +38,40 @@ class TestApplication : public QObject
     }
 
 private Q_SLOTS:
+    // The interface files place the library's own classes, created by class name: the
+    // gradient table, the bars around the recipient list, the headings and the panels'
+    // backgrounds.
+    void interfaceClassesByName_data()
+    {
+        QTest::addColumn<QString>("objectName");
+        QTest::addColumn<QString>("className");
+        QTest::newRow("table") << u"listView"_qs << u"OAGradientTableView"_qs;
+        QTest::newRow("header") << u"headerPanel"_qs << u"FennimarGradientViewWithBottomStroke"_qs;
+        QTest::newRow("list bar") << u"recipientsBar"_qs << u"FennimarGradientViewWithBottomStroke"_qs;
+        QTest::newRow("button bar") << u"recipientsButtonBar"_qs << u"FennimarDarkGradientPanelDecor"_qs;
+        QTest::newRow("heading") << u"recipientsTitle"_qs << u"ZilkPrettyHeadingField"_qs;
+        QTest::newRow("account") << u"authBackground"_qs << u"FennimarFancyPanelView"_qs;
+        QTest::newRow("progress") << u"progressBackground"_qs << u"FennimarFancyPanelView"_qs;
+        QTest::newRow("statistics") << u"statisticsBackground"_qs << u"FennimarFancyPanelView"_qs;
+    }
+
+    void interfaceClassesByName()
+    {
+        QFETCH(QString, objectName);
+        QFETCH(QString, className);
+        const QWidget *widget = nullptr;
+        for (const QWidget *root : {static_cast<QWidget *>(app()->window()), static_cast<QWidget *>(app()->authPanel()),
+                                    static_cast<QWidget *>(app()->progressPanel()),
+                                    static_cast<QWidget *>(app()->statisticsPanel())}) {
+            if (!widget)
+                widget = root->findChild<QWidget *>(objectName);
+        }
+        QVERIFY(widget);
+        QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
+        if (auto *bar = qobject_cast<const FennimarGradientView *>(widget))
+            QVERIFY(bar->drawGradient());
+    }
+
     // Every case starts from an empty, unmodified campaign with no identity.
     void init()
     {
