@@ -19,6 +19,15 @@ void Campaign::setField(Field which, const QString &text)
     setModified(true);
 }
 
+void Campaign::setAttachments(AttachmentList attachments)
+{
+    if (attachments == m_attachments)
+        return;
+    m_attachments = std::move(attachments);
+    Q_EMIT attachmentsChanged();
+    setModified(true);
+}
+
 void Campaign::setupTableColumns(const QStringList &names)
 {
     QStringList kept;
@@ -143,6 +152,8 @@ void Campaign::apply(const CampaignDocument &document)
         setupTableColumns(*document.columns);
     if (document.recipients)
         setRecipients(*document.recipients);
+    setField(Field::Unsubscribe, document.unsubscribe.value_or(QString()));
+    setAttachments(document.attachments.value_or(AttachmentList()));
 }
 
 CampaignDocument Campaign::document() const
@@ -156,6 +167,10 @@ CampaignDocument Campaign::document() const
     document.returnPath = returnPath();
     document.columns = m_columns;
     document.recipients = m_recipients;
+    if (!unsubscribe().isEmpty())
+        document.unsubscribe = unsubscribe();
+    if (!m_attachments.isEmpty())
+        document.attachments = m_attachments;
     return document;
 }
 

@@ -3,7 +3,9 @@
 #include "Recipient.h"
 #include "SendJournal.h"
 
+#include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -11,6 +13,17 @@
 #include <optional>
 
 namespace brisko {
+
+// A file that goes with every message of a campaign, kept inside the campaign file.
+struct Attachment
+{
+    QString name; // the file name the recipient sees, without folders
+    QString type; // its MIME type, "application/octet-stream" when not known
+    QByteArray data;
+
+    bool operator==(const Attachment &other) const = default;
+};
+using AttachmentList = QList<Attachment>;
 
 // What one campaign file holds. A key the file did not have is none.
 struct CampaignDocument
@@ -23,6 +36,9 @@ struct CampaignDocument
     std::optional<QString> returnPath;
     std::optional<QStringList> columns;
     std::optional<RecipientList> recipients;
+    // Optional keys, written only when they hold something.
+    std::optional<QString> unsubscribe{};       // UNSUBSCRIBE: https URL and/or mailto, comma-separated
+    std::optional<AttachmentList> attachments{}; // ATTACHMENTS
 };
 
 // The open campaign, free of widgets: the message fields, the table's columns, the
@@ -32,7 +48,7 @@ class Campaign : public QObject
     Q_OBJECT
 
 public:
-    enum class Field { Subject, From, ReplyTo, ReturnPath, Body, Html };
+    enum class Field { Subject, From, ReplyTo, ReturnPath, Body, Html, Unsubscribe };
     Q_ENUM(Field)
 
     explicit Campaign(QObject *parent = nullptr);
@@ -45,6 +61,11 @@ public:
     QString returnPath() const { return field(Field::ReturnPath); }
     QString body() const { return field(Field::Body); }
     QString html() const { return field(Field::Html); }
+    QString unsubscribe() const { return field(Field::Unsubscribe); }
+
+    // The files every message carries, in the order they were added.
+    const AttachmentList &attachments() const { return m_attachments; }
+    void setAttachments(AttachmentList attachments);
 
     // The table's data columns in display order: "EMAIL" first, never a program column.
     QStringList columns() const { return m_columns; }
@@ -81,10 +102,11 @@ public:
     static constexpr QStringView UnknownText = u"Sent, but no answer arrived: it may have been delivered";
 
     // Applies a loaded file: keys in the order HTML, BODY, FROM, SUBJECT, RETURNPATH,
-    // REPLYTO, COLUMNS, RECIPIENTS. An absent key leaves its part unchanged, except
-    // Return-Path, which becomes empty.
+    // REPLYTO, COLUMNS, RECIPIENTS, UNSUBSCRIBE, ATTACHMENTS. An absent key leaves its part
+    // unchanged, except Return-Path, Unsubscribe and the attachments, which become empty:
+    // they belong to the campaign they were saved with.
     void apply(const CampaignDocument &document);
-    // Everything the file stores, all keys present.
+    // Everything the file stores: the eight standing keys always, the optional ones when set.
     CampaignDocument document() const;
 
     bool isModified() const { return m_modified; }
@@ -93,12 +115,14 @@ public:
 Q_SIGNALS:
     void fieldChanged(brisko::Campaign::Field which);
     void columnsChanged();
+    void attachmentsChanged();
     void recipientsReset();
     void outcomeRecorded(const QString &address);
     void modifiedChanged(bool modified);
 
 private:
-    QString m_fields[6];
+    QString m_fields[7];
+    AttachmentList m_attachments;
     QStringList m_columns{EmailKey.toString()};
     RecipientList m_recipients;
     QHash<QString, int> m_responses;

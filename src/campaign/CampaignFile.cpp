@@ -23,6 +23,13 @@ constexpr QStringView ReplyToKey = u"REPLYTO";
 constexpr QStringView ReturnPathKey = u"RETURNPATH";
 constexpr QStringView ColumnsKey = u"COLUMNS";
 constexpr QStringView RecipientsKey = u"RECIPIENTS";
+// Optional keys, written only when the campaign has them.
+constexpr QStringView UnsubscribeKey = u"UNSUBSCRIBE";
+constexpr QStringView AttachmentsKey = u"ATTACHMENTS";
+constexpr QStringView AttachmentNameKey = u"NAME";
+constexpr QStringView AttachmentTypeKey = u"TYPE";
+constexpr QStringView AttachmentDataKey = u"DATA";
+const QString FallbackType = QStringLiteral("application/octet-stream");
 
 // A field's text: strings as they are; numbers and booleans as their text, since
 // other writers may store a numeric column as a number.
@@ -264,6 +271,7 @@ private:
             {QLatin1StringView("HTML"), &CampaignDocument::html},
             {QLatin1StringView("REPLYTO"), &CampaignDocument::replyTo},
             {QLatin1StringView("RETURNPATH"), &CampaignDocument::returnPath},
+            {QLatin1StringView("UNSUBSCRIBE"), &CampaignDocument::unsubscribe},
         };
         CampaignDocument document;
         QStringList seen;
@@ -461,6 +469,7 @@ ReadResult decode(QByteArrayView bytes)
         {SubjectKey, &CampaignDocument::subject}, {FromKey, &CampaignDocument::from},
         {BodyKey, &CampaignDocument::body},       {HtmlKey, &CampaignDocument::html},
         {ReplyToKey, &CampaignDocument::replyTo}, {ReturnPathKey, &CampaignDocument::returnPath},
+        {UnsubscribeKey, &CampaignDocument::unsubscribe},
     };
     for (const auto &[key, member] : texts) {
         const ArchiveValue *value = root.value(key);
@@ -512,6 +521,29 @@ ReadResult decode(QByteArrayView bytes)
         }
         document.recipients = std::move(list);
     }
+
+    if (const ArchiveValue *attachments = root.value(AttachmentsKey); attachments && !attachments->isNull()) {
+        if (!attachments->is(ArchiveValue::Type::Array))
+            return invalid(QStringLiteral("ATTACHMENTS is not a list"));
+        AttachmentList files;
+        for (const ArchiveValue &entry : attachments->items()) {
+            const ArchiveValue *name = entry.value(AttachmentNameKey);
+            const ArchiveValue *type = entry.value(AttachmentTypeKey);
+            const ArchiveValue *data = entry.value(AttachmentDataKey);
+            if (!entry.is(ArchiveValue::Type::Dictionary) || !name || !name->is(ArchiveValue::Type::String) ||
+                !data || !data->is(ArchiveValue::Type::Data) ||
+                (type && !type->isNull() && !type->is(ArchiveValue::Type::String)))
+                return invalid(QStringLiteral("ATTACHMENTS holds something other than files (NAME, TYPE, DATA)"));
+            Attachment file;
+            file.name = name->toString();
+            file.type = type && type->is(ArchiveValue::Type::String) && !type->toString().isEmpty()
+                            ? type->toString()
+                            : FallbackType;
+            file.data = data->toData();
+            files.append(std::move(file));
+        }
+        document.attachments = std::move(files);
+    }
     result.status = ReadStatus::Ok;
     return result;
 }
@@ -524,9 +556,16 @@ QByteArray encode(const CampaignDocument &document)
 
     const QStringView keyNames[] = {SubjectKey, FromKey,       BodyKey,    HtmlKey,
                                     ReplyToKey, ReturnPathKey, ColumnsKey, RecipientsKey};
+    const bool hasUnsubscribe = document.unsubscribe && !document.unsubscribe->isEmpty();
+    const bool hasAttachments = document.attachments && !document.attachments->isEmpty();
+    // All keys first, then the values, as the platform's archiver numbers them.
     std::vector<Uid> keys;
     for (QStringView key : keyNames)
         keys.push_back(archiver.encodeString(key.toString()));
+    if (hasUnsubscribe)
+        keys.push_back(archiver.encodeString(UnsubscribeKey.toString()));
+    if (hasAttachments)
+        keys.push_back(archiver.encodeString(AttachmentsKey.toString()));
 
     std::vector<Uid> values;
     for (const std::optional<QString> *text : {&document.subject, &document.from, &document.body,
@@ -560,6 +599,26 @@ QByteArray encode(const CampaignDocument &document)
     }
     archiver.finishArray(recipients, recordUids, ArchiveValue::Mutable);
     values.push_back(recipients);
+
+    if (hasUnsubscribe)
+        values.push_back(archiver.encodeString(*document.unsubscribe));
+    if (hasAttachments) {
+        const Uid files = archiver.reserve();
+        std::vector<Uid> fileUids;
+        for (const Attachment &file : *document.attachments) {
+            const Uid uid = archiver.reserve();
+            const Uid fileKeys[] = {archiver.encodeString(AttachmentNameKey.toString()),
+                                    archiver.encodeString(AttachmentTypeKey.toString()),
+                                    archiver.encodeString(AttachmentDataKey.toString())};
+            const Uid fileValues[] = {archiver.encodeString(file.name),
+                                      archiver.encodeString(file.type.isEmpty() ? FallbackType : file.type),
+                                      archiver.encodeData(file.data)};
+            archiver.finishDictionary(uid, fileKeys, fileValues, ArchiveValue::Immutable);
+            fileUids.push_back(uid);
+        }
+        archiver.finishArray(files, fileUids, ArchiveValue::Immutable);
+        values.push_back(files);
+    }
 
     archiver.finishDictionary(root, keys, values, ArchiveValue::Mutable);
     return archiver.finish(root);

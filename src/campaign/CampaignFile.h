@@ -23,13 +23,16 @@ struct ReadResult
 
 // Reads a campaign file: a keyed archive whose root is a dictionary of the keys
 // SUBJECT, FROM, BODY, HTML, REPLYTO, RETURNPATH (strings), COLUMNS (array of
-// strings) and RECIPIENTS (array of dictionaries of strings). Keys are optional.
+// strings) and RECIPIENTS (array of dictionaries of strings), and when the campaign has
+// them UNSUBSCRIBE (string) and ATTACHMENTS (array of dictionaries NAME and TYPE, strings,
+// and DATA, data). Keys are optional.
 ReadResult read(const QString &path);
 
 // The same for the file's bytes (never Missing).
 ReadResult decode(QByteArrayView bytes);
 
-// The archive bytes of a campaign: all eight keys, empty fields as empty strings.
+// The archive bytes of a campaign: all eight standing keys, empty fields as empty strings;
+// UNSUBSCRIBE and ATTACHMENTS only when they hold something.
 QByteArray encode(const CampaignDocument &document);
 
 // Writes the campaign atomically (the old file stays intact when anything fails).

@@ -5,6 +5,7 @@
 #include "CampaignFile.h"
 #include "KeyedArchive.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -177,6 +178,75 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
                  "['NSMutableDictionary', 'NSDictionary', 'NSObject']\n"_ba);
     }
 
+    // Unsubscribe and attachments are saved only when set, read back byte for byte (a non-ASCII
+    // name, a 5 MB binary), and seen the same by Python's own property-list reader. A file
+    // without them opens as before and clears what the previous campaign had.
+    void optionalKeysRoundTrip()
+    {
+        QByteArray binary(5 * 1024 * 1024, Qt::Uninitialized);
+        quint32 x = 2463534242u;
+        for (char &c : binary) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            c = char(x);
+        }
+        CampaignDocument document;
+        document.subject = u"s"_s;
+        document.unsubscribe = u"https://example.com/u?e=__EMAIL__, mailto:off@example.com"_s;
+        document.attachments = AttachmentList{{u"Preisliste Grüße.pdf"_s, u"application/pdf"_s, "%PDF-1.4\n"_ba},
+                                              {u"blob.bin"_s, u"application/octet-stream"_s, binary},
+                                              {u"empty.txt"_s, u"text/plain"_s, QByteArray()}};
+        const QString path = m_dir.filePath(u"extras.brisko"_s);
+        QCOMPARE(CampaignFile::write(path, document), std::nullopt);
+        const CampaignFile::ReadResult result = CampaignFile::read(path);
+        QCOMPARE(result.status, CampaignFile::ReadStatus::Ok);
+        QCOMPARE(result.document.unsubscribe, document.unsubscribe);
+        QVERIFY(result.document.attachments == document.attachments);
+
+        const QString script = uR"(
+import plistlib, sys, hashlib
+a = plistlib.load(open(sys.argv[1], 'rb'))
+objs = a['$objects']
+def res(u):
+    o = objs[u.data if isinstance(u, plistlib.UID) else u]
+    if not (isinstance(o, dict) and '$class' in o):
+        return o
+    name = objs[o['$class'].data]['$classname']
+    if 'Dictionary' in name:
+        return {res(k): res(v) for k, v in zip(o['NS.keys'], o['NS.objects'])}
+    return [res(x) for x in o['NS.objects']]
+r = res(a['$top']['root'])
+print(r['UNSUBSCRIBE'])
+for f in r['ATTACHMENTS']:
+    print(f['NAME'], f['TYPE'], type(f['DATA']).__name__, len(f['DATA']), hashlib.sha256(f['DATA']).hexdigest())
+)"_s;
+        QProcess python;
+        python.start(u"python3"_s, {u"-c"_s, script, path});
+        QVERIFY(python.waitForFinished(20000));
+        QCOMPARE(python.exitCode(), 0);
+        const auto sha = [](const QByteArray &d) { return QString::fromLatin1(QCryptographicHash::hash(d, QCryptographicHash::Sha256).toHex()); };
+        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()),
+                 u"https://example.com/u?e=__EMAIL__, mailto:off@example.com\n"
+                 "Preisliste Grüße.pdf application/pdf bytes 9 %1\n"
+                 "blob.bin application/octet-stream bytes 5242880 %2\n"
+                 "empty.txt text/plain bytes 0 %3\n"_s.arg(sha("%PDF-1.4\n"), sha(binary), sha({})));
+
+        // Through the model: set, saved, opened; then a file without the keys clears them.
+        Campaign campaign;
+        campaign.apply(result.document);
+        QCOMPARE(campaign.unsubscribe(), *document.unsubscribe);
+        QCOMPARE(campaign.attachments().size(), 3);
+        CampaignDocument saved = campaign.document();
+        QVERIFY(saved.unsubscribe && saved.attachments);
+        QSignalSpy cleared(&campaign, &Campaign::attachmentsChanged);
+        campaign.apply(CampaignDocument{});
+        QCOMPARE(cleared.size(), 1);
+        QVERIFY(campaign.attachments().isEmpty() && campaign.unsubscribe().isEmpty());
+        saved = campaign.document();
+        QVERIFY(!saved.unsubscribe && !saved.attachments);
+        const QByteArray plain = CampaignFile::encode(saved);
+        QVERIFY(!plain.contains("UNSUBSCRIBE") && !plain.contains("ATTACHMENTS"));
+    }
+
     void fileRefusals_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -192,6 +262,12 @@ print(objs[objs[top.data]['$class'].data]['$classes'])
             << archive(V::dictionary({{u"RECIPIENTS"_s, V::array({V::string(u"a@x.org"_s)})}}));
         QTest::newRow("record value is a list") << archive(
             V::dictionary({{u"RECIPIENTS"_s, V::array({V::dictionary({{u"EMAIL"_s, V::array({})}})})}}));
+        QTest::newRow("unsubscribe is a number") << archive(V::dictionary({{u"UNSUBSCRIBE"_s, V::integer(1)}}));
+        QTest::newRow("attachment without data") << archive(
+            V::dictionary({{u"ATTACHMENTS"_s, V::array({V::dictionary({{u"NAME"_s, V::string(u"a"_s)}})})}}));
+        QTest::newRow("attachment data as text") << archive(V::dictionary(
+            {{u"ATTACHMENTS"_s, V::array({V::dictionary({{u"NAME"_s, V::string(u"a"_s)},
+                                                          {u"DATA"_s, V::string(u"x"_s)}})})}}));
     }
 
     void fileRefusals()
