@@ -4,9 +4,14 @@
 #include "FennimarStrings.h"
 #include "SesRequest.h"
 
+#include "PlaceholderMerge.h"
+
 #include <QList>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <cstdint>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 
@@ -170,7 +175,256 @@ QString partContent(const QString &body, bool quotedPrintable)
 
 const QString TransferEncodingLine = u"Content-Transfer-Encoding: quoted-printable\n"_s;
 
+constexpr qsizetype Base64LineLength = 76;
+// The longest unsubscribe template taken; a merged URL still has to fit a header line.
+constexpr qsizetype MaxUnsubscribeTemplate = 900;
+
+// The mixed boundary beside an alternative boundary "==boundary…==": neither is the start of
+// the other, so no delimiter line can be taken for the other's.
+QString mixedBoundaryFor(const QString &boundary)
+{
+    return u"==mixed"_s + (boundary.startsWith(u"==") ? boundary.mid(2) : boundary);
+}
+
+// Percent-encodes what a URL may not hold as it stands: blanks, controls, non-ASCII and the
+// characters that would end it in a header ("<", ">", "\"", and so on). "%" stays, so text
+// already encoded is left alone.
+QString encodeLoosely(const QString &text)
+{
+    QString out;
+    const QByteArray bytes = text.toUtf8();
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F || std::strchr("<>\"{}|\\^`", c) != nullptr) {
+            out += u'%';
+            out += QLatin1Char(hex[u >> 4]);
+            out += QLatin1Char(hex[u & 0xF]);
+        } else {
+            out += QLatin1Char(c);
+        }
+    }
+    return out;
+}
+
+// Placeholders of a template replaced by a sample value, to check the URL's shape.
+QString sampled(const QString &urlTemplate)
+{
+    static const QRegularExpression token(u"__[^_]+(?:_[^_]+)*__"_s);
+    QString text = urlTemplate;
+    return text.replace(token, u"x"_s);
+}
+
+std::optional<QString> checkHttps(const QString &item)
+{
+    const QUrl url(sampled(item), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(u"https"_s, Qt::CaseInsensitive) != 0 || url.host().isEmpty())
+        return u"\"%1\" is not a web address (https://host/…)"_s.arg(item);
+    return std::nullopt;
+}
+
+std::optional<QString> checkMailto(const QString &item)
+{
+    const QUrl url(sampled(item), QUrl::StrictMode);
+    const QString address = url.path();
+    const qsizetype at = address.indexOf(u'@');
+    if (!url.isValid() || at <= 0 || at == address.size() - 1 || address.contains(u'/'))
+        return u"\"%1\" is not an address to write to (mailto:name@example.com)"_s.arg(item);
+    return std::nullopt;
+}
+
+// A MIME parameter, as one or more "; name=value" pieces each on a line of its own: a quoted
+// string when the value is ASCII, else RFC 2231's UTF-8 form; both split into numbered
+// sections when long.
+QString parameterLines(const QString &name, const QString &value)
+{
+    constexpr qsizetype Section = 60;
+    QStringList sections;
+    bool extended = !isAscii(value);
+    if (extended) {
+        const QByteArray encoded = QUrl::toPercentEncoding(value, "!#$&+^`|~");
+        QString current = u"UTF-8''"_s;
+        for (qsizetype i = 0; i < encoded.size();) {
+            const qsizetype step = encoded.at(i) == '%' ? 3 : 1;
+            if (current.size() + step > Section) {
+                sections.append(current);
+                current.clear();
+            }
+            current += QString::fromLatin1(encoded.mid(i, step));
+            i += step;
+        }
+        sections.append(current);
+    } else {
+        for (qsizetype i = 0; i < value.size() || sections.isEmpty(); i += Section) {
+            QString piece = value.mid(i, Section);
+            piece.replace(u'\\', u"\\\\"_s).replace(u'"', u"\\\""_s);
+            sections.append(u'"' + piece + u'"');
+        }
+    }
+    QString out;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        const QString key = sections.size() == 1 ? name : name + u'*' + QString::number(i);
+        out += u";\n "_s + key + (extended ? u"*="_s : u"="_s) + sections.at(i);
+    }
+    return out;
+}
+
+QString listUnsubscribeLines(const ListUnsubscribe &targets)
+{
+    QStringList items;
+    if (targets.https)
+        items.append(u'<' + withoutLineBreaks(*targets.https) + u'>');
+    if (targets.mailto)
+        items.append(u'<' + withoutLineBreaks(*targets.mailto) + u'>');
+    if (items.isEmpty())
+        return QString();
+    QString line = u"List-Unsubscribe: "_s + items.join(u", "_s);
+    if (line.size() > MaxHeaderLine)
+        line = u"List-Unsubscribe: "_s + items.join(u",\n "_s);
+    line += u'\n';
+    if (targets.https)
+        line += u"List-Unsubscribe-Post: List-Unsubscribe=One-Click\n"_s;
+    return line;
+}
+
+// The Base64 of the data in lines of 76 characters, without a line feed after the last.
+QString base64Lines(const QByteArray &data)
+{
+    const QByteArray encoded = data.toBase64();
+    QByteArray out;
+    out.reserve(encoded.size() + encoded.size() / Base64LineLength + 1);
+    for (qsizetype i = 0; i < encoded.size(); i += Base64LineLength) {
+        if (i > 0)
+            out += '\n';
+        out.append(encoded.constData() + i, std::min<qsizetype>(Base64LineLength, encoded.size() - i));
+    }
+    return QString::fromLatin1(out);
+}
+
+qint64 base64LinesSize(qint64 bytes)
+{
+    const qint64 encoded = (bytes + 2) / 3 * 4;
+    return encoded == 0 ? 0 : encoded + (encoded - 1) / Base64LineLength;
+}
+
 } // namespace
+
+UnsubscribeParse parseUnsubscribe(const QString &text)
+{
+    UnsubscribeParse result;
+    const QString trimmed = withoutLineBreaks(text).trimmed();
+    if (trimmed.isEmpty())
+        return result;
+    const auto fail = [&result](const QString &why) {
+        result.error = why;
+        return result;
+    };
+    if (trimmed.size() > MaxUnsubscribeTemplate)
+        return fail(u"The unsubscribe text is longer than %1 characters"_s.arg(MaxUnsubscribeTemplate));
+    // Commas start a new item only where one of the forms follows: URLs may hold commas.
+    static const QRegularExpression separator(
+        u",\\s*(?=<?\\s*(?:https?:|mailto:|[^\\s,/?#<>:]+@))"_s, QRegularExpression::CaseInsensitiveOption);
+    ListUnsubscribe targets;
+    for (QString item : trimmed.split(separator)) {
+        item = item.trimmed();
+        if (item.startsWith(u'<') && item.endsWith(u'>'))
+            item = item.mid(1, item.size() - 2).trimmed();
+        if (item.isEmpty())
+            return fail(u"The unsubscribe text has an empty entry"_s);
+        const QString lower = item.toLower();
+        if (lower.startsWith(u"http:"_s))
+            return fail(u"The unsubscribe link %1 uses http://; mailbox providers accept only https:// links"_s.arg(item));
+        if (lower.startsWith(u"https:"_s)) {
+            if (targets.https)
+                return fail(u"The unsubscribe text holds two https links; give one"_s);
+            item = encodeLoosely(item);
+            if (const auto why = checkHttps(item))
+                return fail(*why);
+            targets.https = item;
+            continue;
+        }
+        if (!lower.startsWith(u"mailto:"_s)) {
+            if (!item.contains(u'@') || item.contains(u':'))
+                return fail(u"\"%1\" is neither an https link nor a mailto address"_s.arg(item));
+            item = u"mailto:"_s + item;
+        }
+        if (targets.mailto)
+            return fail(u"The unsubscribe text holds two mailto addresses; give one"_s);
+        item = encodeLoosely(item);
+        if (const auto why = checkMailto(item))
+            return fail(*why);
+        targets.mailto = item;
+    }
+    result.targets = targets;
+    return result;
+}
+
+ListUnsubscribe mergeUnsubscribe(const ListUnsubscribe &targets, const QList<std::pair<QString, QString>> &entries)
+{
+    QList<std::pair<QString, QString>> encoded;
+    encoded.reserve(entries.size());
+    for (const auto &[key, value] : entries)
+        encoded.emplace_back(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    ListUnsubscribe merged;
+    if (targets.https)
+        merged.https = encodeLoosely(PlaceholderMerge::merge(*targets.https, encoded));
+    if (targets.mailto)
+        merged.mailto = encodeLoosely(PlaceholderMerge::merge(*targets.mailto, encoded));
+    return merged;
+}
+
+QString safeFileName(const QString &name)
+{
+    QString safe = withoutLineBreaks(name);
+    safe.removeIf([](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+    safe.replace(u'/', u'_').replace(u'\\', u'_');
+    safe = safe.trimmed();
+    return safe.isEmpty() || safe == u"."_s || safe == u".."_s ? u"attachment"_s : safe;
+}
+
+QString safeContentType(const QString &type)
+{
+    static const QRegularExpression shape(u"^[A-Za-z0-9!#$&^_.+-]+/[A-Za-z0-9!#$&^_.+-]+$"_s);
+    const QString trimmed = type.trimmed();
+    return shape.match(trimmed).hasMatch() && trimmed.size() <= 127 ? trimmed.toLower()
+                                                                    : u"application/octet-stream"_s;
+}
+
+QString attachmentPart(const Attachment &attachment)
+{
+    const QString name = safeFileName(attachment.name);
+    QString part = u"Content-Type: "_s + safeContentType(attachment.type) + parameterLines(u"name"_s, name) + u'\n';
+    part += u"Content-Disposition: attachment"_s + parameterLines(u"filename"_s, name) + u'\n';
+    part += u"Content-Transfer-Encoding: base64\n\n"_s;
+    part += base64Lines(attachment.data);
+    return part;
+}
+
+qint64 base64Size(qint64 bytes)
+{
+    return (bytes + 2) / 3 * 4;
+}
+
+QString longestBoundary()
+{
+    return u"==boundary-2147483648-2147483648-2147483648=="_s;
+}
+
+qint64 rawSize(const QString &boundary, const QString &message, const QString &htmlMessage,
+               const QString &subject, const QString &from, const std::optional<QString> &to,
+               const std::optional<QString> &replyTo, const std::optional<QString> &returnPath,
+               const Extras &extras)
+{
+    Extras empty = extras;
+    qint64 files = 0;
+    for (Attachment &attachment : empty.attachments) {
+        files += base64LinesSize(attachment.data.size());
+        attachment.data.clear();
+    }
+    const QString text =
+        createMessageWithBoundary(boundary, message, htmlMessage, subject, from, to, replyTo, returnPath, empty);
+    return base64Size(text.toUtf8().size() + files);
+}
 
 QString createBoundary()
 {
@@ -262,8 +516,10 @@ QByteArray encodeQuotedPrintable(const QString &body)
 
 QString createMessageWithBoundary(const QString &boundary, const QString &message, const QString &htmlMessage,
                                   const QString &subject, const QString &from, const std::optional<QString> &to,
-                                  const std::optional<QString> &replyTo, const std::optional<QString> &returnPath)
+                                  const std::optional<QString> &replyTo, const std::optional<QString> &returnPath,
+                                  const Extras &extras)
 {
+    const bool mixed = !extras.attachments.isEmpty();
     const bool plainQuoted = needsQuotedPrintable(message);
     const bool hasHtml = !FennimarStrings::trimWhitespaceAndNewLines(htmlMessage).isEmpty();
     const bool htmlQuoted = hasHtml && needsQuotedPrintable(htmlMessage);
@@ -277,10 +533,20 @@ QString createMessageWithBoundary(const QString &boundary, const QString &messag
     if (returnPath && !returnPath->isEmpty())
         text += headerLines(u"Return-Path"_s, *returnPath, HeaderKind::Addresses);
     text += headerLines(u"Subject"_s, subject, HeaderKind::Text);
+    if (extras.unsubscribe)
+        text += listUnsubscribeLines(*extras.unsubscribe);
     text += u"MIME-Version: 1.0\n"_s;
-    text += u"Content-Type: multipart/alternative; boundary=\"%1\"\n\n"_s.arg(boundary);
-    text += plain;
-    text += u"\n\n--%1\n"_s.arg(boundary);
+    const QString outer = mixedBoundaryFor(boundary);
+    if (mixed) {
+        text += u"Content-Type: multipart/mixed; boundary=\"%1\"\n\n"_s.arg(outer);
+        text += u"--%1\n"_s.arg(outer);
+        text += u"Content-Type: multipart/alternative; boundary=\"%1\"\n\n"_s.arg(boundary);
+        text += u"--%1\n"_s.arg(boundary);
+    } else {
+        text += u"Content-Type: multipart/alternative; boundary=\"%1\"\n\n"_s.arg(boundary);
+        text += plain;
+        text += u"\n\n--%1\n"_s.arg(boundary);
+    }
     text += u"Content-Type: text/plain; charset=\"UTF-8\"\n"_s;
     if (plainQuoted)
         text += TransferEncodingLine;
@@ -294,7 +560,15 @@ QString createMessageWithBoundary(const QString &boundary, const QString &messag
         text += u'\n';
         text += partContent(htmlMessage, htmlQuoted);
     }
-    text += u"\n--%1--\n\n"_s.arg(boundary);
+    text += u"\n--%1--\n"_s.arg(boundary);
+    if (mixed) {
+        for (const Attachment &attachment : extras.attachments) {
+            text += u"\n--%1\n"_s.arg(outer);
+            text += attachmentPart(attachment);
+        }
+        text += u"\n--%1--\n"_s.arg(outer);
+    }
+    text += u'\n';
     return text;
 }
 
@@ -308,10 +582,10 @@ QString createMessage(const QString &message, const QString &htmlMessage, const 
 
 QString createMessageTo(const QString &message, const QString &htmlMessage, const QString &subject,
                         const QString &from, const QString &to, const std::optional<QString> &replyTo,
-                        const std::optional<QString> &returnPath)
+                        const std::optional<QString> &returnPath, const Extras &extras)
 {
     return createMessageWithBoundary(createBoundary(), message, htmlMessage, subject, from, to, replyTo,
-                                     returnPath);
+                                     returnPath, extras);
 }
 
 QString rawMessageData(const QString &messageText)

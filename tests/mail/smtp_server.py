@@ -10,6 +10,7 @@ import argparse
 import asyncio
 import base64
 import email
+import hashlib
 import email.policy
 import json
 import os
@@ -22,6 +23,7 @@ def describe(raw: bytes) -> dict:
     """What a mail reader makes of a raw message."""
     message = email.message_from_bytes(raw, policy=email.policy.default)
     part = message.get_body(preferencelist=("plain",)) or message
+    html = message.get_body(preferencelist=("html",))
     lines = raw.split(b"\n")
     return {
         "subject": str(message.get("Subject", "")),
@@ -34,8 +36,28 @@ def describe(raw: bytes) -> dict:
         "charset": part.get_content_charset() or "",
         "text": part.get_content().replace("\r\n", "\n") if part.get_content_maintype() == "text" else "",
         "crlf": all(line.endswith(b"\r") for line in lines[:-1]),
-        "defects": len(message.defects),
+        "defects": len(message.defects) + sum(len(p.defects) for p in message.walk()),
+        "list_unsubscribe": message.get("List-Unsubscribe"),
+        "list_unsubscribe_post": message.get("List-Unsubscribe-Post"),
+        "structure": structure(message),
+        "html": html.get_content() if html is not None else None,
+        "attachments": [
+            {
+                "name": p.get_filename(),
+                "type": p.get_content_type(),
+                "size": len(p.get_payload(decode=True)),
+                "sha256": hashlib.sha256(p.get_payload(decode=True)).hexdigest(),
+            }
+            for p in message.iter_attachments()
+        ],
     }
+
+
+def structure(part) -> str:
+    """The tree of content types: "multipart/mixed(multipart/alternative(text/plain,text/html),…)"."""
+    if not part.is_multipart():
+        return part.get_content_type()
+    return part.get_content_type() + "(" + ",".join(structure(p) for p in part.get_payload()) + ")"
 
 
 def emit(record: dict) -> None:

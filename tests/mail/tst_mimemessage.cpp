@@ -1,7 +1,11 @@
-// The raw message: layout, the To line, encoded-words, quoted-printable for over-long lines
-// and the header guard.
+// The raw message: layout, the To line, encoded-words, quoted-printable for over-long lines,
+// the header guard, the unsubscribe headers, attachments and the measured size.
 
 #include "MimeMessage.h"
+#include "SmtpTestServer.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
 
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -218,6 +222,151 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QByteArray, expected);
         QCOMPARE(MimeMessage::encodeQuotedPrintable(text), expected);
+    }
+
+    void unsubscribeParse_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("https");
+        QTest::addColumn<QString>("mailto");
+        QTest::addColumn<QString>("error"); // a word the refusal holds; empty when accepted
+        QTest::newRow("blank") << u"  "_s << QString() << QString() << QString();
+        QTest::newRow("https with placeholder")
+            << u"https://example.com/u?e=__EMAIL__"_s << u"https://example.com/u?e=__EMAIL__"_s << QString() << QString();
+        QTest::newRow("both, mailto first, in brackets")
+            << u"<mailto:off@example.com?subject=stop>, <https://example.com/u/__ID__>"_s
+            << u"https://example.com/u/__ID__"_s << u"mailto:off@example.com?subject=stop"_s << QString();
+        QTest::newRow("bare address") << u"off@example.com"_s << QString() << u"mailto:off@example.com"_s << QString();
+        QTest::newRow("comma inside the URL stays")
+            << u"https://example.com/u?a=1,2,mailto:x@y.z"_s << u"https://example.com/u?a=1,2"_s
+            << u"mailto:x@y.z"_s << QString();
+        QTest::newRow("blank and non-ASCII in the URL are encoded")
+            << u"https://example.com/ab mé?x=__FIRST NAME__"_s
+            << u"https://example.com/ab%20m%C3%A9?x=__FIRST%20NAME__"_s << QString() << QString();
+        QTest::newRow("http refused") << u"http://example.com/u"_s << QString() << QString() << u"https"_s;
+        QTest::newRow("no host") << u"https:///u"_s << QString() << QString() << u"web address"_s;
+        QTest::newRow("two https") << u"https://a.com, https://b.com"_s << QString() << QString() << u"two"_s;
+        QTest::newRow("mailto without address") << u"mailto:nobody"_s << QString() << QString() << u"mailto"_s;
+        QTest::newRow("other scheme") << u"ftp://x.com"_s << QString() << QString() << u"neither"_s;
+    }
+
+    void unsubscribeParse()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, https);
+        QFETCH(QString, mailto);
+        QFETCH(QString, error);
+        const MimeMessage::UnsubscribeParse parsed = MimeMessage::parseUnsubscribe(text);
+        if (!error.isEmpty()) {
+            QVERIFY(!parsed.targets);
+            QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+            return;
+        }
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        if (https.isNull() && mailto.isNull()) {
+            QVERIFY(!parsed.targets);
+            return;
+        }
+        QVERIFY(parsed.targets);
+        QCOMPARE(parsed.targets->https, opt(https));
+        QCOMPARE(parsed.targets->mailto, opt(mailto));
+    }
+
+    // A merged value can never end the URL, add a target or a header: it goes in percent-encoded.
+    void unsubscribeMergeIsEncoded()
+    {
+        const auto targets = MimeMessage::parseUnsubscribe(u"https://example.com/u?e=__EMAIL__&n=__NAME__, "
+                                                           "mailto:off@example.com?subject=__EMAIL__"_s).targets;
+        QVERIFY(targets);
+        const MimeMessage::ListUnsubscribe merged = MimeMessage::mergeUnsubscribe(
+            *targets, {{u"EMAIL"_s, u"a+b@x.org"_s}, {u"NAME"_s, u"Zoë>, <https://evil\r\nBcc: x@y"_s}});
+        QCOMPARE(merged.https, std::optional<QString>(u"https://example.com/u?e=a%2Bb%40x.org&n=Zo%C3%AB%3E%2C%20%3Chttps%3A%2F%2Fevil%0D%0ABcc%3A%20x%40y"_s));
+        QCOMPARE(merged.mailto, std::optional<QString>(u"mailto:off@example.com?subject=a%2Bb%40x.org"_s));
+    }
+
+    // Messages read back by Python's mail reader: the unsubscribe headers per recipient (the
+    // one-click header only with https), multipart/mixed around the alternative part, and the
+    // files byte for byte, a non-ASCII name and a 5 MB binary among them. The measured size is
+    // the Base64 size of the very message.
+    void messagesAMailReaderReads()
+    {
+        QByteArray binary(5 * 1024 * 1024 + 1, Qt::Uninitialized);
+        quint32 x = 88172645u;
+        for (char &c : binary) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            c = char(x);
+        }
+        const AttachmentList files{
+            {u"Grüße \"2026\".pdf"_s, u"application/pdf"_s, "%PDF-1.4 tiny"_ba},
+            {u"a-very-long-file-name-that-needs-more-than-one-section-of-the-parameter.bin"_s,
+             u"application/octet-stream"_s, binary},
+            {u"evil\r\nBcc: x@y.txt"_s, u"text/plain\r\nBcc: x@y"_s, "hi"_ba}};
+        const auto both = MimeMessage::parseUnsubscribe(u"https://example.com/u?e=__EMAIL__, mailto:off@example.com"_s).targets;
+        const auto mailOnly = MimeMessage::parseUnsubscribe(u"mailto:off@example.com?subject=__EMAIL__"_s).targets;
+        QVERIFY(both && mailOnly);
+        QTemporaryDir dir;
+        QStringList paths;
+        const QStringList to{u"ann@example.com"_s, u"bob@example.com"_s, u"cy@example.com"_s};
+        for (int i = 0; i < 3; ++i) {
+            MimeMessage::Extras extras;
+            if (i < 2)
+                extras.unsubscribe = MimeMessage::mergeUnsubscribe(i == 0 ? *both : *mailOnly, {{u"EMAIL"_s, to.at(i)}});
+            if (i != 1)
+                extras.attachments = files;
+            const QString boundary = MimeMessage::createBoundary();
+            const QString message = MimeMessage::createMessageWithBoundary(
+                boundary, u"Hello \u00e9"_s, u"<p>Hi</p>"_s, u"S"_s, u"a@x.com"_s, to.at(i), std::nullopt,
+                std::nullopt, extras);
+            QCOMPARE(MimeMessage::rawSize(boundary, u"Hello \u00e9"_s, u"<p>Hi</p>"_s, u"S"_s, u"a@x.com"_s,
+                                          to.at(i), std::nullopt, std::nullopt, extras),
+                     qint64(MimeMessage::rawMessageData(message).size()));
+            QVERIFY(!message.contains(u"\r"_s) && !message.contains(u"\nBcc:"_s));
+            paths.append(dir.filePath(QString::number(i) + u".eml"_s));
+            QFile file(paths.last());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(message.toUtf8());
+        }
+        const QList<QJsonObject> parsed = SmtpTestServer::parse(paths);
+        if (parsed.isEmpty())
+            QSKIP("python3 is not available to read the messages back");
+        QCOMPARE(parsed.size(), 3);
+        for (const QJsonObject &m : parsed)
+            QCOMPARE(m.value(u"defects").toInt(), 0);
+
+        QCOMPARE(parsed[0].value(u"list_unsubscribe").toString(),
+                 u"<https://example.com/u?e=ann%40example.com>, <mailto:off@example.com>"_s);
+        QCOMPARE(parsed[0].value(u"list_unsubscribe_post").toString(), u"List-Unsubscribe=One-Click"_s);
+        QCOMPARE(parsed[1].value(u"list_unsubscribe").toString(),
+                 u"<mailto:off@example.com?subject=bob%40example.com>"_s);
+        QVERIFY(parsed[1].value(u"list_unsubscribe_post").isNull());
+        QVERIFY(parsed[2].value(u"list_unsubscribe").isNull());
+
+        QCOMPARE(parsed[0].value(u"structure").toString(),
+                 u"multipart/mixed(multipart/alternative(text/plain,text/html),application/pdf,"
+                 "application/octet-stream,application/octet-stream)"_s);
+        QCOMPARE(parsed[1].value(u"structure").toString(), u"multipart/alternative(text/plain,text/html)"_s);
+        QCOMPARE(parsed[0].value(u"text").toString().trimmed(), u"Hello \u00e9"_s);
+        QCOMPARE(parsed[0].value(u"html").toString().trimmed(), u"<p>Hi</p>"_s);
+        const QJsonArray attached = parsed[2].value(u"attachments").toArray();
+        QCOMPARE(attached.size(), 3);
+        const QStringList names{files[0].name, files[1].name, u"evil Bcc: x@y.txt"_s};
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject a = attached.at(i).toObject();
+            QCOMPARE(a.value(u"name").toString(), names.at(i));
+            QCOMPARE(a.value(u"size").toInteger(), files[i].data.size());
+            QCOMPARE(a.value(u"sha256").toString(),
+                     QString::fromLatin1(QCryptographicHash::hash(files[i].data, QCryptographicHash::Sha256).toHex()));
+        }
+        QCOMPARE(attached.at(0).toObject().value(u"type").toString(), u"application/pdf"_s);
+    }
+
+    void base64LinesAreShort()
+    {
+        const QString part = MimeMessage::attachmentPart({u"x.bin"_s, u"application/octet-stream"_s, QByteArray(1000, 'z')});
+        const QStringList body = part.section(u"\n\n"_s, 1).split(u'\n');
+        QCOMPARE(body.first().size(), 76);
+        QVERIFY(std::all_of(body.cbegin(), body.cend(), [](const QString &l) { return l.size() <= 76 && !l.isEmpty(); }));
+        QCOMPARE(QByteArray::fromBase64(body.join(QString()).toLatin1()), QByteArray(1000, 'z'));
     }
 };
 
