@@ -108,6 +108,13 @@ public:
     void sendMessageToRecipients(const QString &message, const QString &htmlMessage, const QString &subject,
                                  const QString &from, const RecipientList &recipients, const QString &replyTo,
                                  const std::optional<QString> &returnPath);
+    // What every message of the next run carries beside its bodies; set before it starts.
+    void setMessageExtras(const std::optional<MimeMessage::ListUnsubscribe> &unsubscribe,
+                          const AttachmentList &attachments)
+    {
+        m_userInfo.unsubscribe = unsubscribe;
+        m_userInfo.attachments = attachments;
+    }
     // One step of the run: ends it when the queue is empty, otherwise sends to the first
     // record, moves the progress on and drops the record from the queue.
     void sendMessageWithInfo(RunInfo &info);

@@ -1,9 +1,12 @@
 #include "BriskoSMTPConnector.h"
 
 #include "MailHost.h"
+#include "MimeMessage.h"
 #include "maillogging.h"
 
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -39,8 +42,44 @@ bool BriskoSMTPConnector::sendMessageToRecipient(const QString &message, const Q
     if (returnPath && !returnPath->isEmpty())
         mail.addHeader(u"Return-Path"_s, *returnPath);
     mail.addRecipient(email);
-    mail.setContentType(u"text/plain"_s);
-    mail.setContent(doGreps(message, record).toUtf8());
+    const RunInfo &run = runInfo();
+    if (run.unsubscribe) {
+        QList<std::pair<QString, QString>> entries;
+        record.forEach([&](const QString &key, const QString &value) { entries.emplace_back(key, value); });
+        const MimeMessage::ListUnsubscribe merged = MimeMessage::mergeUnsubscribe(*run.unsubscribe, entries);
+        QStringList targets;
+        for (const std::optional<QString> &target : {merged.https, merged.mailto}) {
+            if (target)
+                targets.append(u'<' + *target + u'>');
+        }
+        mail.addHeader(u"List-Unsubscribe"_s, targets.join(u", "_s));
+        if (merged.https)
+            mail.addHeader(u"List-Unsubscribe-Post"_s, u"List-Unsubscribe=One-Click"_s);
+    }
+    const QByteArray text = doGreps(message, record).toUtf8();
+    if (run.attachments.isEmpty()) {
+        mail.setContentType(u"text/plain"_s);
+        mail.setContent(text);
+    } else {
+        // The text and one part per file; every part 7-bit, so the whole goes as it is.
+        const QString boundary = MimeMessage::createBoundary();
+        const bool plain = std::all_of(text.cbegin(), text.cend(), [](char c) { return uchar(c) < 0x80 && c != 0; }) &&
+                           !MimeMessage::needsQuotedPrintable(QString::fromUtf8(text));
+        QByteArray body = "--" + boundary.toLatin1() + "\nContent-Type: text/plain; charset=UTF-8\n";
+        if (plain) {
+            body += "Content-Transfer-Encoding: 7bit\n\n" + text;
+        } else {
+            body += "Content-Transfer-Encoding: base64\n\n";
+            const QByteArray encoded = text.toBase64();
+            for (qsizetype i = 0; i < encoded.size(); i += 76)
+                body += encoded.mid(i, 76) + '\n';
+        }
+        for (const Attachment &attachment : run.attachments)
+            body += "\n--" + boundary.toLatin1() + '\n' + MimeMessage::attachmentPart(attachment).toLatin1();
+        body += "\n--" + boundary.toLatin1() + "--\n";
+        mail.setContentType(u"multipart/mixed; boundary=\"%1\""_s.arg(boundary));
+        mail.setContent(body);
+    }
 
     const AccountSettings &account = settings();
     if (m_smtp) {

@@ -31,8 +31,10 @@ bool OutboxConnector::sendMessageToRecipient(const QString &message, const QStri
 {
     ++m_step;
     const QString email = record.email();
-    const QString raw = MimeMessage::createMessageTo(doGreps(message, record), doGreps(htmlMessage, record),
-                                                     subject, from, email, replyTo, returnPath);
+    SendRun::RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}};
+    one.unsubscribe = runInfo().unsubscribe;
+    one.attachments = runInfo().attachments;
+    const QString raw = SendRun::messageFor(one, record);
     const qsizetype row = m_rowOf.value(&record, m_step);
     const QString name = Outbox::fileName(row, email, std::max(m_rows, m_step));
     Outbox::WriteResult result = Outbox::writeMessage(m_folder, name, raw.toUtf8());

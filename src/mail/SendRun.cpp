@@ -60,16 +60,100 @@ QVariantMap RunInfo::dictionary() const
     return map;
 }
 
+namespace {
+
+QList<std::pair<QString, QString>> entriesOf(const Recipient &record)
+{
+    QList<std::pair<QString, QString>> entries;
+    record.forEach([&](const QString &key, const QString &value) { entries.emplace_back(key, value); });
+    return entries;
+}
+
+MimeMessage::Extras extrasFor(const RunInfo &info, const QList<std::pair<QString, QString>> &entries)
+{
+    MimeMessage::Extras extras;
+    if (info.unsubscribe)
+        extras.unsubscribe = MimeMessage::mergeUnsubscribe(*info.unsubscribe, entries);
+    extras.attachments = info.attachments;
+    return extras;
+}
+
+// The longest target a List-Unsubscribe line holds and still fits a header line.
+constexpr qsizetype MaxMergedUnsubscribe = 900;
+
+} // namespace
+
+QString messageFor(const RunInfo &info, const Recipient &record)
+{
+    // The merge of BriskoConnector::doGreps, with the record's entries taken once for both bodies.
+    const QList<std::pair<QString, QString>> entries = entriesOf(record);
+    return MimeMessage::createMessageTo(PlaceholderMerge::merge(info.body, entries),
+                                        PlaceholderMerge::merge(info.htmlMessage, entries), info.subject,
+                                        info.sender, record.email(), info.replyTo, info.returnPath,
+                                        extrasFor(info, entries));
+}
+
+std::optional<QString> setExtras(RunInfo &info, const QString &unsubscribe, const AttachmentList &attachments)
+{
+    const MimeMessage::UnsubscribeParse parsed = MimeMessage::parseUnsubscribe(unsubscribe);
+    if (!parsed.error.isEmpty())
+        return parsed.error;
+    info.unsubscribe = parsed.targets;
+    info.attachments = attachments;
+    return std::nullopt;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + u" MB"_s;
+}
+
+SizeCheck checkSizes(const RunInfo &info, const RecipientList &records)
+{
+    SizeCheck check;
+    const QString boundary = MimeMessage::longestBoundary();
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const Recipient empty;
+        const Recipient &record = records.at(i) ? *records.at(i) : empty;
+        const QList<std::pair<QString, QString>> entries = entriesOf(record);
+        const MimeMessage::Extras extras = extrasFor(info, entries);
+        if (extras.unsubscribe) {
+            for (const std::optional<QString> &target : {extras.unsubscribe->https, extras.unsubscribe->mailto}) {
+                if (target && target->size() > MaxMergedUnsubscribe && !check.refusal) {
+                    check.refusal = u"The unsubscribe link of row %1 (%2) is %3 characters long once merged; "
+                                    "a message header takes at most %4. Shorten the link or the values it holds."_s
+                                        .arg(i + 1)
+                                        .arg(record.email())
+                                        .arg(target->size())
+                                        .arg(MaxMergedUnsubscribe);
+                }
+            }
+        }
+        const qint64 size = MimeMessage::rawSize(
+            boundary, PlaceholderMerge::merge(info.body, entries), PlaceholderMerge::merge(info.htmlMessage, entries),
+            info.subject, info.sender, record.email(), info.replyTo, info.returnPath, extras);
+        if (size > check.largest) {
+            check.largest = size;
+            check.index = i;
+            check.address = record.email();
+        }
+    }
+    if (check.largest > MimeMessage::MaxRawMessageBytes) {
+        check.refusal = u"The message to %1 (row %2) is %3 as the service receives it (after Base64); the service "
+                        "takes at most %4 per message. Nothing was sent: remove or shrink attachments, or "
+                        "shorten the message."_s
+                            .arg(check.address)
+                            .arg(check.index + 1)
+                            .arg(megabytes(check.largest), megabytes(MimeMessage::MaxRawMessageBytes));
+    }
+    return check;
+}
+
 SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info,
                                  const Recipient &record, const QDateTime &now)
 {
-    // The merge of BriskoConnector::doGreps, with the record's entries taken once for both bodies.
-    QList<std::pair<QString, QString>> entries;
-    record.forEach([&](const QString &key, const QString &value) { entries.emplace_back(key, value); });
     const QString address = record.email();
-    const QString message = MimeMessage::createMessageTo(
-        PlaceholderMerge::merge(info.body, entries), PlaceholderMerge::merge(info.htmlMessage, entries),
-        info.subject, info.sender, address, info.replyTo, info.returnPath);
+    const QString message = messageFor(info, record);
     // build() escapes the values for the settings' signing scheme.
     return SesRequest::build(
         settings, u"SendRawEmail"_s,
@@ -277,7 +361,10 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
         qCWarning(lcMail) << "BriskoConnector.sendMessageToRecipients - a connector runs once";
         return;
     }
-    m_userInfo = RunInfo{subject, from, replyTo, returnPath, message, htmlMessage, recipients};
+    RunInfo info{subject, from, replyTo, returnPath, message, htmlMessage, recipients, {}, {}};
+    info.unsubscribe = m_userInfo.unsubscribe;
+    info.attachments = m_userInfo.attachments;
+    m_userInfo = std::move(info);
     m_total = recipients.size();
     m_settings = AccountSettings::load();
     if (m_settings.problem) {
@@ -553,7 +640,9 @@ bool BriskoConnector::sendMessageToRecipient(const QString &message, const QStri
                                              const Recipient &record, const QString &replyTo,
                                              const std::optional<QString> &returnPath)
 {
-    const RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}};
+    RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}};
+    one.unsubscribe = m_userInfo.unsubscribe;
+    one.attachments = m_userInfo.attachments;
     const SesRequest::Request request = SendRun::buildRequest(m_settings, one, record);
     auto transfer = std::make_unique<Transfer>();
     transfer->email = record.email();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccountSettings.h"
+#include "MimeMessage.h"
 #include "Recipient.h"
 #include "SesRequest.h"
 
@@ -42,10 +43,35 @@ struct RunInfo
     QString body;                      // BODY: the plain-text template
     QString htmlMessage;               // HTMLMESSAGE: the HTML template
     RecipientList recipients;          // RECIPIENTS: the queue, in the given order
+    // Carried by every message: where to unsubscribe (merged per recipient) and the files.
+    std::optional<MimeMessage::ListUnsubscribe> unsubscribe;
+    AttachmentList attachments;
 
     // The same as a dictionary under the keys above; RECIPIENTS is the list of addresses.
     QVariantMap dictionary() const;
 };
+
+// The raw message for one recipient: both templates and the unsubscribe targets merged with
+// the record, addressed to its "EMAIL", with the run's attachments. Every transport sends this.
+QString messageFor(const RunInfo &info, const Recipient &record);
+
+// Takes the campaign's unsubscribe text and files into the run; the reason when the text
+// cannot be used (nothing may be sent then).
+std::optional<QString> setExtras(RunInfo &info, const QString &unsubscribe, const AttachmentList &attachments);
+
+// The largest message of a run over the given records, measured as the service counts it
+// (after Base64), without building the files' Base64.
+struct SizeCheck
+{
+    qint64 largest = 0;       // bytes
+    qsizetype index = -1;     // of the record it belongs to
+    QString address;
+    std::optional<QString> refusal; // why the run may not start: too large, or an unsubscribe
+                                    // link too long once merged
+};
+SizeCheck checkSizes(const RunInfo &info, const RecipientList &records);
+// "10.0 MB" and the like (1 MB = 1024 × 1024 bytes, as the service's limit).
+QString megabytes(qint64 bytes);
 
 // The "SendRawEmail" request for one recipient: both templates merged with the record,
 // the raw message addressed to the record's "EMAIL", its Base64 form, signed as the

@@ -9,6 +9,7 @@
 #include "SmtpClient.h"
 #include "SmtpTestServer.h"
 
+#include <QCryptographicHash>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -166,6 +167,35 @@ private Q_SLOTS:
         }
         // One message id per message.
         QVERIFY(messages.at(0).value(u"message_id") != messages.at(1).value(u"message_id"));
+    }
+
+    // The SMTP message carries the same unsubscribe headers and files as the raw message.
+    void carriesUnsubscribeAndAttachments()
+    {
+        if (!serve({}))
+            return;
+        BriskoSMTPConnector connector;
+        QByteArray binary(20000, Qt::Uninitialized);
+        for (qsizetype i = 0; i < binary.size(); ++i)
+            binary[i] = char((i * 7919) >> 3);
+        const AttachmentList files{{u"Prospekt Ärger.pdf"_s, u"application/pdf"_s, binary}};
+        connector.setMessageExtras(
+            MimeMessage::parseUnsubscribe(u"https://example.com/u?e=__EMAIL__, mailto:off@example.com"_s).targets,
+            files);
+        run(connector, people({u"ann@example.com"_s}));
+        const QList<QJsonObject> messages = m_server->messages(1);
+        QCOMPARE(messages.size(), 1);
+        const QJsonObject m = messages.first();
+        QCOMPARE(m.value(u"defects").toInt(), 0);
+        QCOMPARE(m.value(u"structure").toString(), u"multipart/mixed(text/plain,application/pdf)"_s);
+        QCOMPARE(m.value(u"text").toString(), u"Dear ANN,\nthe price is 5 €.\n.\nBye"_s);
+        QCOMPARE(m.value(u"list_unsubscribe").toString(),
+                 u"<https://example.com/u?e=ann%40example.com>, <mailto:off@example.com>"_s);
+        QCOMPARE(m.value(u"list_unsubscribe_post").toString(), u"List-Unsubscribe=One-Click"_s);
+        const QJsonObject file = m.value(u"attachments").toArray().first().toObject();
+        QCOMPARE(file.value(u"name").toString(), files.first().name);
+        QCOMPARE(file.value(u"sha256").toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(binary, QCryptographicHash::Sha256).toHex()));
     }
 
     void failuresAreToldAndTheRunGoesOn_data()
