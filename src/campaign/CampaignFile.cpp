@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMimeDatabase>
 
 #include <algorithm>
 
@@ -622,6 +623,47 @@ QByteArray encode(const CampaignDocument &document)
 
     archiver.finishDictionary(root, keys, values, ArchiveValue::Mutable);
     return archiver.finish(root);
+}
+
+AttachmentRead readAttachment(const QString &path)
+{
+    AttachmentRead result;
+    const QFileInfo info(path);
+    if (!info.isFile()) {
+        result.error = QStringLiteral("%1 is not a file").arg(path);
+        return result;
+    }
+    if (info.size() > MaxAttachmentBytes) {
+        result.error = QStringLiteral("%1 is %2 MB; a message may carry at most %3 MB of files (10 MB once "
+                                      "encoded for mail)")
+                           .arg(info.fileName())
+                           .arg(double(info.size()) / (1024.0 * 1024.0), 0, 'f', 1)
+                           .arg(double(MaxAttachmentBytes) / (1024.0 * 1024.0), 0, 'f', 1);
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return result;
+    }
+    // Read at most one byte past the limit: the file may have grown since it was measured.
+    QByteArray data = file.read(MaxAttachmentBytes + 1);
+    if (file.error() != QFileDevice::NoError) {
+        result.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return result;
+    }
+    if (data.size() > MaxAttachmentBytes) {
+        result.error = QStringLiteral("%1 grew past %2 MB while it was read")
+                           .arg(info.fileName())
+                           .arg(double(MaxAttachmentBytes) / (1024.0 * 1024.0), 0, 'f', 1);
+        return result;
+    }
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFileNameAndData(info.fileName(), data);
+    result.attachment = Attachment{info.fileName(),
+                                   type.isValid() && !type.isDefault() ? type.name() : FallbackType,
+                                   std::move(data)};
+    return result;
 }
 
 std::optional<QString> write(const QString &path, const CampaignDocument &document)

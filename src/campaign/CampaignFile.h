@@ -35,6 +35,19 @@ ReadResult decode(QByteArrayView bytes);
 // UNSUBSCRIBE and ATTACHMENTS only when they hold something.
 QByteArray encode(const CampaignDocument &document);
 
+// The largest file taken as an attachment: its Base64 alone fills a message the mail
+// service takes (10 MB after Base64).
+inline constexpr qint64 MaxAttachmentBytes = 10 * 1024 * 1024 / 4 * 3;
+
+struct AttachmentRead
+{
+    std::optional<Attachment> attachment;
+    QString error; // why the file was not taken, naming it
+};
+// A file as an attachment: its name without folders, its type from the shared MIME database
+// (by name and content), its bytes. Larger files than MaxAttachmentBytes are refused unread.
+AttachmentRead readAttachment(const QString &path);
+
 // Writes the campaign atomically (the old file stays intact when anything fails).
 // Returns none on success, the system's reason otherwise.
 std::optional<QString> write(const QString &path, const CampaignDocument &document);

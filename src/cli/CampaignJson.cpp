@@ -19,6 +19,7 @@ const TextMember textMembers[] = {
     {QLatin1StringView("returnPath"), &CampaignDocument::returnPath},
     {QLatin1StringView("body"), &CampaignDocument::body},
     {QLatin1StringView("html"), &CampaignDocument::html},
+    {QLatin1StringView("unsubscribe"), &CampaignDocument::unsubscribe},
 };
 
 } // namespace
@@ -45,6 +46,13 @@ QJsonObject toJson(const CampaignDocument &document)
     } else {
         object.insert(QLatin1StringView("recipients"), QJsonValue(QJsonValue::Null));
     }
+    QJsonArray files;
+    for (const Attachment &file : document.attachments.value_or(AttachmentList())) {
+        files.append(QJsonObject{{QLatin1StringView("name"), file.name},
+                                 {QLatin1StringView("type"), file.type},
+                                 {QLatin1StringView("size"), qint64(file.data.size())}});
+    }
+    object.insert(QLatin1StringView("attachments"), files);
     return object;
 }
 

@@ -230,11 +230,19 @@ int runPreview(const QStringList &arguments, Io &io)
         return Failure;
     }
     const Recipient &record = *recipients.at(number - 1);
-    const BriskoConnector connector;
-    io.out << MimeMessage::createMessageTo(
-        connector.doGreps(document.body.value_or(QString()), record),
-        connector.doGreps(document.html.value_or(QString()), record), document.subject.value_or(QString()),
-        document.from.value_or(QString()), record.email(), document.replyTo, document.returnPath);
+    SendRun::RunInfo info;
+    if (const auto why = SendRun::setExtras(info, document.unsubscribe.value_or(QString()),
+                                            document.attachments.value_or(AttachmentList()))) {
+        io.err << "brisko-cli preview: " << *why << '\n';
+        return Failure;
+    }
+    info.subject = document.subject.value_or(QString());
+    info.sender = document.from.value_or(QString());
+    info.replyTo = document.replyTo.value_or(QString());
+    info.returnPath = document.returnPath;
+    info.body = document.body.value_or(QString());
+    info.htmlMessage = document.html.value_or(QString());
+    io.out << SendRun::messageFor(info, record);
     return Success;
 }
 

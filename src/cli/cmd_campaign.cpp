@@ -36,6 +36,12 @@ int showCampaign(const QString &path, bool json, bool outcomes, Io &io)
     printText(io.out, "From:        ", document.from);
     printText(io.out, "Reply-To:    ", document.replyTo);
     printText(io.out, "Return-Path: ", document.returnPath);
+    if (document.unsubscribe)
+        io.out << "Unsubscribe: " << *document.unsubscribe << '\n';
+    const AttachmentList files = document.attachments.value_or(AttachmentList());
+    io.out << "Attachments: " << files.size() << '\n';
+    for (const Attachment &file : files)
+        io.out << "  " << file.name << '\t' << file.type << '\t' << file.data.size() << " bytes\n";
     const QStringList columns = document.columns.value_or(QStringList());
     io.out << "Columns:     " << (document.columns ? columns.join(u", "_qs) : u"(not in the file)"_qs) << '\n';
     const qsizetype count = document.recipients ? document.recipients->size() : 0;
@@ -119,8 +125,14 @@ int runCreate(const QStringList &arguments, Io &io)
     const QCommandLineOption text(QStringLiteral("text"), QStringLiteral("File holding the plain-text body."), QStringLiteral("FILE"));
     const QCommandLineOption html(QStringLiteral("html"), QStringLiteral("File holding the HTML body."), QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("JSON file in the shape 'show --json' prints."), QStringLiteral("FILE"));
+    const QCommandLineOption unsubscribe(QStringLiteral("unsubscribe"),
+                                         QStringLiteral("Where to unsubscribe: an https URL and/or a mailto address, "
+                                                        "comma-separated; placeholders allowed."),
+                                         QStringLiteral("TEXT"));
+    const QCommandLineOption attach(QStringLiteral("attach"),
+                                    QStringLiteral("A file every message carries (repeatable)."), QStringLiteral("FILE"));
     const QCommandLineOption force(QStringLiteral("force"), QStringLiteral("Replace an existing file."));
-    parser.addOptions({subject, from, replyTo, returnPath, text, html, json, force});
+    parser.addOptions({subject, from, replyTo, returnPath, unsubscribe, text, html, attach, json, force});
     if (!parseArguments(parser, QStringLiteral("create"), arguments, io))
         return UsageError;
     const QStringList files = parser.positionalArguments();
@@ -161,7 +173,8 @@ int runCreate(const QStringList &arguments, Io &io)
     }
     const std::pair<const QCommandLineOption *, std::optional<QString> CampaignDocument::*> fields[] = {
         {&subject, &CampaignDocument::subject}, {&from, &CampaignDocument::from},
-        {&replyTo, &CampaignDocument::replyTo}, {&returnPath, &CampaignDocument::returnPath}};
+        {&replyTo, &CampaignDocument::replyTo}, {&returnPath, &CampaignDocument::returnPath},
+        {&unsubscribe, &CampaignDocument::unsubscribe}};
     for (const auto &[option, member] : fields) {
         if (parser.isSet(*option))
             document.*member = parser.value(*option);
@@ -177,6 +190,18 @@ int runCreate(const QStringList &arguments, Io &io)
             return Failure;
         }
         document.*member = *content;
+    }
+    if (parser.isSet(attach)) {
+        AttachmentList files;
+        for (const QString &path : parser.values(attach)) {
+            CampaignFile::AttachmentRead read = CampaignFile::readAttachment(path);
+            if (!read.attachment) {
+                io.err << "brisko-cli create: " << read.error << '\n';
+                return Failure;
+            }
+            files.append(std::move(*read.attachment));
+        }
+        document.attachments = files;
     }
     if (document.recipients) {
         int row = 0;
@@ -218,7 +243,7 @@ Command createCommand()
 {
     return {QStringLiteral("create"),
             QStringLiteral("OUT.brisko [--subject T] [--from T] [--reply-to T] [--return-path T] "
-                           "[--text FILE] [--html FILE] [--json FILE] [--force]"),
+                           "[--unsubscribe T] [--text FILE] [--html FILE] [--attach FILE]... [--json FILE] [--force]"),
             QStringLiteral("Write a new campaign file."), runCreate};
 }
 

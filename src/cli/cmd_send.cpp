@@ -501,6 +501,27 @@ int runSend(const QStringList &arguments, Io &io)
     }
 
     const QString subject = document.subject.value_or(QString());
+    // The unsubscribe text and the size of every message are checked before anything leaves.
+    SendRun::RunInfo extras;
+    if (const auto why = SendRun::setExtras(extras, document.unsubscribe.value_or(QString()),
+                                            document.attachments.value_or(AttachmentList()))) {
+        io.err << "brisko-cli send: " << *why << "; nothing sent (fix the Unsubscribe field)\n";
+        return Failure;
+    }
+    {
+        SendRun::RunInfo measured = extras;
+        measured.subject = subject;
+        measured.sender = document.from.value_or(QString());
+        measured.replyTo = document.replyTo.value_or(QString());
+        measured.returnPath = document.returnPath;
+        measured.body = document.body.value_or(QString());
+        measured.htmlMessage = document.html.value_or(QString());
+        const SendRun::SizeCheck sizes = SendRun::checkSizes(measured, recipients);
+        if (sizes.refusal) {
+            io.err << "brisko-cli send: " << *sizes.refusal << '\n';
+            return Failure;
+        }
+    }
     // Writing the outbox sends nothing, so there is nothing to confirm.
     if (!parser.isSet(yesOption) && settings.transport != Transport::Outbox) {
         if (!::isatty(STDIN_FILENO)) {
@@ -512,6 +533,8 @@ int runSend(const QStringList &arguments, Io &io)
                                   .arg(recipients.size())
                                   .arg(recipients.size() == 1 ? QString() : u"s"_s)
                                   .arg(through);
+        if (!extras.unsubscribe)
+            io.err << "Note: the campaign has no Unsubscribe link; large mailbox providers expect one.\n";
         if (!confirm(io, first) ||
             !confirm(io, u"Are you sure? Sending starts at once; sent messages cannot be recalled."_s)) {
             io.err << "brisko-cli send: nothing sent\n";
@@ -565,6 +588,7 @@ int runSend(const QStringList &arguments, Io &io)
         io.err.flush();
     });
 
+    connector.setMessageExtras(extras.unsubscribe, extras.attachments);
     connector.sendMessageToRecipients(document.body.value_or(QString()), document.html.value_or(QString()),
                                       subject, document.from.value_or(QString()), recipients,
                                       document.replyTo.value_or(QString()), document.returnPath);

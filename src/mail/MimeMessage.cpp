@@ -423,7 +423,7 @@ qint64 rawSize(const QString &boundary, const QString &message, const QString &h
     }
     const QString text =
         createMessageWithBoundary(boundary, message, htmlMessage, subject, from, to, replyTo, returnPath, empty);
-    return base64Size(text.toUtf8().size() + files);
+    return text.toUtf8().size() + files;
 }
 
 QString createBoundary()

@@ -76,14 +76,15 @@ struct Extras
     AttachmentList attachments;
 };
 
-// The service's limit on one raw message after Base64 (10 MB).
+// The service's limit on one raw message, its attachments encoded in Base64 (10 MB).
 inline constexpr qint64 MaxRawMessageBytes = 10 * 1024 * 1024;
-// The Base64 length of a message of that many UTF-8 bytes: what the service measures.
+// The Base64 length of that many bytes.
 qint64 base64Size(qint64 bytes);
 // A boundary at least as long as any createBoundary() gives, for measuring.
 QString longestBoundary();
-// The size of the message after Base64 (as the service receives it), counted without
-// encoding the attachments: the message built with empty files plus their encoded lengths.
+// The size in bytes of the raw message (UTF-8, attachments in Base64), the size the service
+// holds against its limit, counted without encoding the attachments: the message built with
+// empty files plus their encoded lengths.
 qint64 rawSize(const QString &boundary, const QString &message, const QString &htmlMessage,
                const QString &subject, const QString &from, const std::optional<QString> &to,
                const std::optional<QString> &replyTo, const std::optional<QString> &returnPath,

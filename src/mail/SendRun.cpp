@@ -139,7 +139,7 @@ SizeCheck checkSizes(const RunInfo &info, const RecipientList &records)
         }
     }
     if (check.largest > MimeMessage::MaxRawMessageBytes) {
-        check.refusal = u"The message to %1 (row %2) is %3 as the service receives it (after Base64); the service "
+        check.refusal = u"The message to %1 (row %2) is %3 with its attachments encoded for mail; the service "
                         "takes at most %4 per message. Nothing was sent: remove or shrink attachments, or "
                         "shorten the message."_s
                             .arg(check.address)

@@ -60,7 +60,7 @@ QString messageFor(const RunInfo &info, const Recipient &record);
 std::optional<QString> setExtras(RunInfo &info, const QString &unsubscribe, const AttachmentList &attachments);
 
 // The largest message of a run over the given records, measured as the service counts it
-// (after Base64), without building the files' Base64.
+// (the raw message, its files in Base64), without building the files' Base64.
 struct SizeCheck
 {
     qint64 largest = 0;       // bytes

@@ -39,6 +39,8 @@ private Q_SLOTS:
         expected.insert(u"subject"_s, u"Override"_s);
         expected.insert(u"html"_s, u"<p>From a file, ü</p>"_s);
         expected.insert(u"columns"_s, QJsonArray{u"EMAIL"_s, u"NAME"_s, u"X"_s});
+        expected.insert(u"unsubscribe"_s, QJsonValue::Null);
+        expected.insert(u"attachments"_s, QJsonArray());
         QCOMPARE(QJsonDocument::fromJson(shown.out.toUtf8()).object(), expected);
         write(u"again.json"_s, shown.out.toUtf8());
         QCOMPARE(run(u"create copy.brisko --json again.json"_s).status, 0);
@@ -55,6 +57,33 @@ private Q_SLOTS:
         QCOMPARE(run(u"show --json made.brisko"_s).out, shown.out);
         QCOMPARE(run(u"create made.brisko --subject second --force"_s).status, 0);
         QVERIFY(run(u"show made.brisko"_s).out.contains(u"Subject:     second\n"_s));
+    }
+
+    // --attach takes files whole (type from the MIME database), show lists them; a file larger
+    // than a message can carry is refused and nothing is written.
+    void attachments()
+    {
+        write(u"Grüße.pdf"_s, "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj\n");
+        write(u"notes.txt"_s, "plain words\n");
+        QCOMPARE(run(u"create att.brisko --attach Grüße.pdf --attach notes.txt --unsubscribe mailto:off@example.com"_s)
+                     .status,
+                 0);
+        const Run text = run(u"show att.brisko"_s);
+        QVERIFY2(text.out.contains(u"Unsubscribe: mailto:off@example.com\nAttachments: 2\n"
+                                   "  Grüße.pdf\tapplication/pdf\t23 bytes\n  notes.txt\ttext/plain\t12 bytes\n"_s),
+                 qPrintable(text.out));
+        const QJsonObject json = QJsonDocument::fromJson(run(u"show --json att.brisko"_s).out.toUtf8()).object();
+        QCOMPARE(json.value(u"unsubscribe"_s).toString(), u"mailto:off@example.com"_s);
+        QCOMPARE(json.value(u"attachments"_s).toArray().at(1).toObject(),
+                 (QJsonObject{{u"name"_s, u"notes.txt"_s}, {u"type"_s, u"text/plain"_s}, {u"size"_s, 12}}));
+
+        QFile big(m_dir.filePath(u"big.bin"_s));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(8 * 1024 * 1024));
+        big.close();
+        const Run refused = run(u"create big.brisko --attach big.bin"_s);
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains(u"big.bin is 8.0 MB"_s), qPrintable(refused.err));
+        QVERIFY(!QFile::exists(m_dir.filePath(u"big.brisko"_s)));
     }
 
     // --raw shows an archive the campaign reader refuses; that reader stays strict.

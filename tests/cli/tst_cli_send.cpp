@@ -131,6 +131,44 @@ private Q_SLOTS:
         QCOMPARE(sentTo, addresses);
     }
 
+    // The largest message is measured before anything leaves: 11 MB of message (files in Base64) are
+    // refused with the size and the limit; a bad unsubscribe text is refused the same way. A 5 MB
+    // file goes out whole, with the unsubscribe headers merged for each recipient.
+    void messagesAreCheckedBeforeAnythingLeaves()
+    {
+        m_server.setAnswer(m_accepted);
+        CampaignDocument document = CampaignFile::read(m_campaign).document;
+        const QByteArray big(6 * 1024 * 1024, 'a');
+        document.attachments = AttachmentList{{u"a.bin"_s, u"application/octet-stream"_s, big},
+                                              {u"b.bin"_s, u"application/octet-stream"_s, big.left(2400 * 1024)}};
+        // 8.4 MB of files are 11.3 MB in Base64 lines.
+        QCOMPARE(CampaignFile::write(m_campaign, document), std::nullopt);
+        Run run = cli(command(u"send @C --yes --rate 20"_s), m_home);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(u"11.3 MB"_s) && run.err.contains(u"at most 10.0 MB"_s), qPrintable(run.err));
+        QCOMPARE(m_server.requests().size(), 0);
+
+        document.attachments = AttachmentList{{u"a.bin"_s, u"application/octet-stream"_s, big.left(5 * 1024 * 1024)}};
+        document.unsubscribe = u"http://example.com/u?e=__EMAIL__"_s;
+        QCOMPARE(CampaignFile::write(m_campaign, document), std::nullopt);
+        run = cli(command(u"send @C --yes --rate 20"_s), m_home);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(u"https"_s), qPrintable(run.err));
+        QCOMPARE(m_server.requests().size(), 0);
+
+        document.unsubscribe = u"https://example.com/u?e=__EMAIL__"_s;
+        QCOMPARE(CampaignFile::write(m_campaign, document), std::nullopt);
+        run = cli(command(u"send @C --yes --rate 20 --rows 2"_s), m_home);
+        QCOMPARE(run.status, 0);
+        QTRY_COMPARE(sentTo(), QStringList{u"r2@example.com"_s});
+        const QByteArray raw =
+            QByteArray::fromBase64(m_server.requests().first().form().value(u"RawMessage.Data"_s).toLatin1());
+        QVERIFY(raw.contains("\nList-Unsubscribe: <https://example.com/u?e=r2%40example.com>\n"
+                             "List-Unsubscribe-Post: List-Unsubscribe=One-Click\n"));
+        QVERIFY(raw.contains(big.left(5 * 1024 * 1024).toBase64().left(76) + '\n'));
+        QVERIFY(raw.size() > 5 * 1024 * 1024 * 4 / 3);
+    }
+
     void interruptWaitsForAnswersInFlight_data()
     {
         QTest::addColumn<int>("signal");

@@ -93,6 +93,11 @@ private Q_SLOTS:
         QTest::newRow("raw reads any file") << u"brisko-cli show --raw "_s
                                             << u"A.brisko folder list.csv list.tsv notes.txt"_s;
         QTest::newRow("signature") << u"brisko-cli quota --signature "_s << u"v3 v4"_s;
+        QTest::newRow("create options") << u"brisko-cli create --a"_s << u"--attach"_s;
+        QTest::newRow("attachments are any file")
+            << u"brisko-cli create --attach "_s << u"A.brisko folder list.csv list.tsv notes.txt"_s;
+        QTest::newRow("after an attachment") << u"brisko-cli create --attach notes.txt --unsubscribe x "_s
+                                             << u"A.brisko folder"_s;
     }
 
     void completion()
