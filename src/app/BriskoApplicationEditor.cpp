@@ -212,6 +212,8 @@ void BriskoApplication::refreshField(Campaign::Field which)
     case Campaign::Field::Html:
         editor = m_htmlView;
         break;
+    case Campaign::Field::Unsubscribe:
+        break;
     }
     if (line && line->text() != text)
         line->setText(text);
