@@ -115,7 +115,8 @@ public:
     void filterListFromField(QLineEdit *field);
     // Recipients › Select Failed / Select Not Yet Sent: the rows whose address's last outcome
     // is failed, or that have none, become the selection (the first one scrolled to). The
-    // actions are enabled only while there is such a row.
+    // actions are enabled only while there is such a row, as of the last update: when the
+    // menu opens, after a campaign is opened or made, and at the end of a run.
     void selectFailed();
     void selectNotYetSent();
     void updateOutcomeSelectionActions();
@@ -240,8 +241,9 @@ private:
     // When some of the list already received this campaign (accepted) or may have (unknown),
     // asks whether to leave them out. The list to send to; none when the user cancelled.
     std::optional<RecipientList> askAboutEarlierRuns(const RecipientList &list);
-    // Selects exactly the rows whose address's outcome passes the test.
-    void selectRowsByOutcome(const std::function<bool(const std::optional<int> &)> &test);
+    // Selects exactly the rows whose address passes the test (none when anyRow is false);
+    // false when that is no row at all.
+    bool selectRowsWhere(const std::function<bool(const QString &address)> &test, bool anyRow);
     // Why Send cannot go on (nothing to send to, no sender, no body), none when it can.
     std::optional<QString> sendRefusal(bool toSelection) const;
     void showRunSummary();
@@ -326,7 +328,6 @@ private:
     QWebEngineView *m_statisticsWebview = nullptr;
     QPointer<QAction> m_selectFailedAction;
     QPointer<QAction> m_selectNotYetSentAction;
-    QTimer *m_outcomeActionsUpdate = nullptr; // groups the refreshes of those two
 
     PathChooser m_saveChooser;
     PathChooser m_openChooser;

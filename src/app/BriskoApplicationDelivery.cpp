@@ -381,6 +381,7 @@ void BriskoApplication::sendRunEnded(const std::optional<QString> &notStartedBec
 {
     RidorIvuvud::stopASheet(m_progressPanel);
     m_runTally.ended = true;
+    updateOutcomeSelectionActions();
     if (!notStartedBecause) {
         showRunSummary();
         return;

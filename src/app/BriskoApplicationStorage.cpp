@@ -193,6 +193,7 @@ void BriskoApplication::loadCampaignFromFile(const QString &path)
     const SendJournal::Replay replay = SendJournal::read(sendJournalPath());
     m_campaign.clearOutcomes();
     m_campaign.replayJournal(replay);
+    updateOutcomeSelectionActions();
     if (replay.error || replay.malformed > 0 || replay.truncated) {
         qCWarning(lcApp).noquote() << "send journal" << sendJournalPath() << "malformed lines:" << replay.malformed
                                    << replay.error.value_or(QString());
@@ -225,6 +226,7 @@ void BriskoApplication::newCampaign()
     m_campaign.clearOutcomes();
     m_unsavedJournalPath.clear();
     m_campaign.setModified(false);
+    updateOutcomeSelectionActions();
     if (m_tableModel)
         m_tableModel->reload();
     if (m_undoStack)

@@ -19,7 +19,6 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTableView>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -153,18 +152,8 @@ void BriskoApplication::connectTable()
         connect(m_selectFailedAction, &QAction::triggered, this, [this] { selectFailed(); });
     if (m_selectNotYetSentAction)
         connect(m_selectNotYetSentAction, &QAction::triggered, this, [this] { selectNotYetSent(); });
-    // Outcomes arrive one by one during a run: the actions are brought up to date once they
-    // pause, and always when the menu opens.
-    m_outcomeActionsUpdate = new QTimer(this);
-    m_outcomeActionsUpdate->setSingleShot(true);
-    m_outcomeActionsUpdate->setInterval(250);
-    connect(m_outcomeActionsUpdate, &QTimer::timeout, this, [this] { updateOutcomeSelectionActions(); });
-    const auto later = [this] {
-        if (!m_outcomeActionsUpdate->isActive())
-            m_outcomeActionsUpdate->start();
-    };
-    connect(&m_campaign, &Campaign::outcomeRecorded, this, later);
-    connect(&m_campaign, &Campaign::recipientsReset, this, later);
+    // Both live in the Recipients menu only: they are brought up to date when it opens, and
+    // after loads and runs (a look at every row of a long list is too dear for each outcome).
     if (auto *menu = w->findChild<QMenu *>(QStringLiteral("recipientsMenu")))
         connect(menu, &QMenu::aboutToShow, this, [this] { updateOutcomeSelectionActions(); });
     updateOutcomeSelectionActions();
@@ -257,25 +246,39 @@ void BriskoApplication::filterListFromField(QLineEdit *field)
 
 void BriskoApplication::selectFailed()
 {
-    selectRowsByOutcome([](const std::optional<int> &code) { return code == SendRun::FailedCode; });
+    // Failures are few: a set of them is cheap to test each row against.
+    const QSet<QString> failed = m_campaign.addressesWithResponse(SendRun::FailedCode);
+    const bool found =
+        selectRowsWhere([&failed](const QString &address) { return failed.contains(address); }, !failed.isEmpty());
+    // A command that found nobody turns itself off.
+    if (!found && m_selectFailedAction)
+        m_selectFailedAction->setEnabled(false);
 }
 
 void BriskoApplication::selectNotYetSent()
 {
-    selectRowsByOutcome([](const std::optional<int> &code) { return !code.has_value(); });
+    const bool found = selectRowsWhere([this](const QString &address) { return !m_campaign.response(address); }, true);
+    if (!found && m_selectNotYetSentAction)
+        m_selectNotYetSentAction->setEnabled(false);
 }
 
 void BriskoApplication::updateOutcomeSelectionActions()
 {
-    if (m_outcomeActionsUpdate)
-        m_outcomeActionsUpdate->stop();
-    bool failed = false, unsent = false;
-    for (const RecipientPtr &record : m_campaign.recipients()) {
-        const std::optional<int> code = m_campaign.response(record->email());
-        failed = failed || code == SendRun::FailedCode;
-        unsent = unsent || !code;
-        if (failed && unsent)
+    const RecipientList &list = m_campaign.recipients();
+    const QSet<QString> failures = m_campaign.addressesWithResponse(SendRun::FailedCode);
+    bool failed = false;
+    for (qsizetype row = 0; row < list.size() && !failures.isEmpty() && !failed; ++row)
+        failed = failures.contains(list.at(row)->email());
+    // A run goes down the list, so a row still unsent is most likely near its end. Looking up
+    // a row's outcome is dear enough that a very long list is only looked at so far back: past
+    // that the command stays on, and turns itself off when it finds nobody.
+    constexpr qsizetype MostRowsLookedAt = 100000;
+    bool unsent = list.size() > MostRowsLookedAt;
+    for (qsizetype row = list.size() - 1, end = list.size() - MostRowsLookedAt; row >= 0 && row >= end; --row) {
+        if (!m_campaign.response(list.at(row)->email())) {
+            unsent = true;
             break;
+        }
     }
     if (m_selectFailedAction)
         m_selectFailedAction->setEnabled(failed);
@@ -283,20 +286,20 @@ void BriskoApplication::updateOutcomeSelectionActions()
         m_selectNotYetSentAction->setEnabled(unsent);
 }
 
-void BriskoApplication::selectRowsByOutcome(const std::function<bool(const std::optional<int> &)> &test)
+bool BriskoApplication::selectRowsWhere(const std::function<bool(const QString &address)> &test, bool anyRow)
 {
     if (!m_listView || !m_tableModel || !m_listView->selectionModel())
-        return;
+        return false;
     QItemSelectionModel *selectionModel = m_listView->selectionModel();
     const RecipientList &list = m_campaign.recipients();
-    const int count = int(list.size());
+    const int count = anyRow ? int(list.size()) : 0;
     const int lastColumn = m_tableModel->columnCount() - 1;
     // One range per run of matching rows, as the search does.
     QItemSelection selection;
     int runStart = -1;
     int first = -1;
     for (int row = 0; row <= count; ++row) {
-        const bool match = row < count && test(m_campaign.response(list.at(row)->email()));
+        const bool match = row < count && test(list.at(row)->email());
         if (match && first < 0)
             first = row;
         if (match && runStart < 0) {
@@ -313,13 +316,13 @@ void BriskoApplication::selectRowsByOutcome(const std::function<bool(const std::
         if (!selection.isEmpty())
             selectionModel->select(selection, QItemSelectionModel::Select);
     }
-    updateOutcomeSelectionActions();
     if (first < 0)
-        return;
+        return false;
     // The keyboard goes on from the first of them.
     const QModelIndex start = m_tableModel->index(first, 0);
     selectionModel->setCurrentIndex(start, QItemSelectionModel::NoUpdate);
     m_listView->scrollTo(start);
+    return true;
 }
 
 } // namespace brisko

@@ -109,6 +109,16 @@ void Campaign::recordOutcome(const QString &address, int code, const std::option
     Q_EMIT outcomeRecorded(address);
 }
 
+QSet<QString> Campaign::addressesWithResponse(int code) const
+{
+    QSet<QString> addresses;
+    for (auto it = m_responses.cbegin(); it != m_responses.cend(); ++it) {
+        if (*it == code)
+            addresses.insert(it.key());
+    }
+    return addresses;
+}
+
 void Campaign::clearOutcomes()
 {
     const QStringList addresses = m_responses.keys();

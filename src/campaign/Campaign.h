@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -90,6 +91,8 @@ public:
     void recordOutcome(const QString &address, int code, const std::optional<QString> &text);
     // Forgets every outcome (another campaign is opened).
     void clearOutcomes();
+    // Every address whose outcome has this code (some may no longer be in the list).
+    QSet<QString> addressesWithResponse(int code) const;
     // Sets each address's outcome to the last one its journal holds: accepted with the
     // service's MessageId, failed with the error, unknown with the reason it may have arrived.
     void replayJournal(const SendJournal::Replay &replay);
