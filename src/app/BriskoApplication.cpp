@@ -4,6 +4,7 @@
 #include "CampaignFile.h"
 #include "FennimarControls.h"
 #include "FennimarFileSystem.h"
+#include "FennimarHelpViewer.h"
 #include "FennimarUserDefaults.h"
 #include "InterfaceLoader.h"
 #include "Localization.h"
@@ -273,6 +274,8 @@ void BriskoApplication::connectInterface()
         a->setIcon(style->standardIcon(QStyle::SP_DialogSaveButton));
     wire("quitAction", [this] { m_window->close(); });
     wire("helpAction", [this] { showHelp(); });
+    if (QAction *help = action("helpAction"))
+        help->setShortcuts({QKeySequence(Qt::Key_F1), QKeySequence(u"Ctrl+?"_qs)});
     wire("aboutAction", [this] { showAbout(); });
     wire("cutAction", [this] { editAction("cut"); });
     wire("copyAction", [this] { editAction("copy"); });
@@ -387,7 +390,16 @@ void BriskoApplication::easyDistributedNotifications(const DistributedNotificati
 
 void BriskoApplication::showHelp()
 {
-    // The help viewer is not part of this build: the command opens nothing.
+    if (!m_helpViewer) {
+        m_helpViewer = new FennimarHelpViewer(this);
+        m_helpViewer->setup();
+    }
+    m_helpViewer->showWindowAnimated();
+}
+
+FennimarHelpViewer *BriskoApplication::helpViewer() const
+{
+    return m_helpViewer;
 }
 
 bool BriskoApplication::isForAppStore() const

@@ -26,6 +26,7 @@ class QProgressBar;
 class QTableView;
 class QUndoStack;
 class QWebEngineView;
+class FennimarHelpViewer;
 
 namespace brisko {
 
@@ -63,7 +64,9 @@ public:
     void updateWindowTitle();
     void campaignAction(QComboBox *sender);
     void easyDistributedNotifications(const DistributedNotification &notification) override;
+    // Shows the help window, made and set up on first use and kept for the run.
     void showHelp();
+    FennimarHelpViewer *helpViewer() const;
     bool isForAppStore() const;
     QString briskoSupportFolder() const;
     QString briskoCampaignsSupportFolder() const;
@@ -328,6 +331,7 @@ private:
     QWebEngineView *m_statisticsWebview = nullptr;
     QPointer<QAction> m_selectFailedAction;
     QPointer<QAction> m_selectNotYetSentAction;
+    QPointer<FennimarHelpViewer> m_helpViewer;
 
     PathChooser m_saveChooser;
     PathChooser m_openChooser;

@@ -5,6 +5,7 @@
 #include "AtomicFile.h"
 #include "CampaignFile.h"
 #include "FennimarGradientView.h"
+#include "FennimarHelpViewer.h"
 #include "FennimarNotifications.h"
 #include "KeyedArchive.h"
 
@@ -246,6 +247,30 @@ private Q_SLOTS:
         const QString display = QGuiApplication::applicationDisplayName();
         QCoreApplication::setApplicationName(name);
         QCOMPARE(display, u"Probe"_qs);
+    }
+
+    // Help › Brisko Help (F1 or Ctrl+?) makes one help window on first use, set up with
+    // the program's pages, and shows that same window every time after.
+    void helpOpensOneViewer()
+    {
+        auto *action = app()->window()->findChild<QAction *>(u"helpAction"_qs);
+        QVERIFY(action);
+        QCOMPARE(action->shortcuts(), (QList<QKeySequence>{QKeySequence(Qt::Key_F1), QKeySequence(u"Ctrl+?"_qs)}));
+        QVERIFY(!app()->helpViewer());
+        action->trigger();
+        FennimarHelpViewer *viewer = app()->helpViewer();
+        QVERIFY(viewer);
+        QTRY_VERIFY(viewer->isVisible());
+        QVERIFY(viewer->window()->windowTitle().contains(u"Brisko"_qs));
+        QVERIFY(!viewer->pages().isEmpty());
+        QVERIFY(viewer->statusText().isEmpty());
+        viewer->setCloseDelay(10);
+        viewer->closeWindowAnimated();
+        QTRY_VERIFY(!viewer->isVisible());
+        app()->showHelp();
+        QCOMPARE(app()->helpViewer(), viewer);
+        QTRY_VERIFY(viewer->isVisible());
+        viewer->closeWindow();
     }
 
     // File › New Campaign asks about unsaved changes, then starts empty and untitled.
