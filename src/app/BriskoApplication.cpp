@@ -80,6 +80,8 @@ BriskoApplication::~BriskoApplication()
     FennimarNotifications::removeDistributedObserver(this);
     // The window's widgets lose the focus as they go; the edit actions go with them.
     disconnect(this, &QApplication::focusChanged, this, nullptr);
+    // Web views must go while the application is whole.
+    delete m_helpViewer;
     delete m_window;
     setLocalizeFunction({});
 }

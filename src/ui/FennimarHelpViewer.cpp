@@ -207,6 +207,7 @@ void FennimarHelpViewer::buildWindow()
         auto *tool = new QToolButton(window);
         tool->setObjectName(QLatin1StringView(name));
         tool->setIcon(style->standardIcon(icon));
+        tool->setText(brisko::tr(key));
         tool->setToolTip(brisko::tr(key));
         tool->setAccessibleName(brisko::tr(key));
         tool->setAutoRaise(true);
@@ -222,6 +223,9 @@ void FennimarHelpViewer::buildWindow()
         button("helpPDFButton", u"HelpViewer_SaveAsPDF"_s, QStyle::SP_DialogSaveButton, [this] { saveAsPDFAction(); });
     m_backButton->setEnabled(false);
     m_forwardButton->setEnabled(false);
+    print->setIcon(QIcon::fromTheme(u"document-print"_s, print->icon()));
+    for (QToolButton *labelled : {print, pdf})
+        labelled->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 
     m_searchField = new QLineEdit(window);
     m_searchField->setObjectName(u"helpSearchField"_s);
@@ -291,7 +295,7 @@ void FennimarHelpViewer::buildWindow()
     _splitview->addWidget(_webview);
     _splitview->setStretchFactor(0, 0);
     _splitview->setStretchFactor(1, 1);
-    _splitview->setSizes({230, 750});
+    _splitview->setSizes({260, 720});
 
     m_status = new QLabel(window);
     m_status->setObjectName(u"helpStatus"_s);
@@ -355,7 +359,6 @@ void FennimarHelpViewer::setup()
     }
     if (!showFile(u"cover.html"_s) && _pages.isEmpty())
         tell(brisko::tr(u"HelpViewer_NoHelp"_s).arg(pathToHelpFiles()));
-    m_setUp = true;
 }
 
 void FennimarHelpViewer::showWindow()

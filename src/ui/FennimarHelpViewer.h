@@ -143,5 +143,4 @@ private:
     QLabel *m_status = nullptr;
     std::unique_ptr<QPrinter> m_printer;
     bool m_selectingRow = false;
-    bool m_setUp = false;
 };
