@@ -253,6 +253,11 @@ void FennimarHelpViewer::buildWindow()
     _list->setMinimumWidth(DividerMargin);
     connect(_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &FennimarHelpViewer::pageSelectionChanged);
+    // After a search (or the collated pages) the row still selected shows its page again.
+    connect(_list, &QListView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid() && _pages.at(index.row()).file != m_shownFile)
+            showFile(_pages.at(index.row()).file);
+    });
 
     _webview = new QWebEngineView(window);
     _webview->setObjectName(u"helpWebView"_s);
@@ -271,6 +276,7 @@ void FennimarHelpViewer::buildWindow()
     // Going back or forward to a page keeps the list on it.
     connect(_webview, &QWebEngineView::urlChanged, this, [this](const QUrl &url) {
         const std::optional<QString> page = helpPageFor(url);
+        m_shownFile = page.value_or(QString());
         if (!page || page->isEmpty()) // elsewhere, or the results of a search
             return;
         const bool listed = std::any_of(_pages.cbegin(), _pages.cend(),
@@ -409,6 +415,7 @@ bool FennimarHelpViewer::showFile(const QString &name)
     }
     tell(QString());
     loadHTML(withApplicationName(*html), QUrl::fromLocalFile(path));
+    m_shownFile = name;
     // A page the list does not name (the cover) leaves no row selected: the first row would
     // claim a page that is not shown.
     const bool listed = std::any_of(_pages.cbegin(), _pages.cend(),
@@ -447,6 +454,7 @@ void FennimarHelpViewer::loadHTML(const QString &html, const QUrl &baseUrl)
         return;
     }
     Q_EMIT htmlLoaded(html, baseUrl);
+    m_shownFile.clear();
     _webview->setHtml(html, baseUrl);
 }
 

@@ -291,6 +291,8 @@ private Q_SLOTS:
     void searchInTheWindow()
     {
         makeStandardHelp();
+        m_viewer->window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_viewer->window()));
         QVERIFY(waitLoaded([this] { m_viewer->showFile(u"account.html"_s); }));
         QSignalSpy loads(m_viewer.get(), &FennimarHelpViewer::htmlLoaded);
         m_viewer->searchAction(QString());
@@ -302,6 +304,15 @@ private Q_SLOTS:
         QCOMPARE(loads.at(0).at(1).toUrl(), QUrl::fromLocalFile(helpFolder() + u'/'));
         QCOMPARE(selectedRow(), 1);
         QVERIFY(viewShows(u"Getting Started"_s));
+
+        // The row still selected shows its page again when clicked.
+        QListView *list = m_viewer->listView();
+        const QPoint row = list->visualRect(m_viewer->pageModel()->index(1, 0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
+        QCOMPARE(loads.size(), 2);
+        QCOMPARE(loads.at(1).at(1).toUrl(), QUrl::fromLocalFile(helpFolder() + u"/account.html"_s));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);
+        QCOMPARE(loads.size(), 2);
 
         m_viewer->webView()->load(QUrl::fromLocalFile(helpFolder() + u"/sending.html"_s));
         QTRY_COMPARE(selectedRow(), 3);
