@@ -285,6 +285,7 @@ void FennimarHelpViewer::buildWindow()
     });
     connect(_webview, &QWebEngineView::loadFinished, this, updateHistoryButtons);
     connect(_webview, &QWebEngineView::printFinished, this, [this](bool success) {
+        m_printing = false;
         if (!success) {
             QMessageBox *box = new QMessageBox(QMessageBox::Warning, applicationName(),
                                                brisko::tr(u"HelpViewer_PrintFailed"_s), QMessageBox::Ok, this->window());
@@ -503,10 +504,14 @@ void FennimarHelpViewer::searchAction(const QString &term)
 
 void FennimarHelpViewer::printAction()
 {
+    // The printer of a print still going must live until the view is done with it.
+    if (m_printing)
+        return;
     m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     QPrintDialog dialog(m_printer.get(), window());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    m_printing = true;
     _webview->print(m_printer.get());
 }
 

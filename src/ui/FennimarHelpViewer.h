@@ -142,6 +142,7 @@ private:
     QToolButton *m_forwardButton = nullptr;
     QLabel *m_status = nullptr;
     std::unique_ptr<QPrinter> m_printer;
+    bool m_printing = false;
     QString m_shownFile; // the help page in the view; empty for search results and the like
     bool m_selectingRow = false;
 };
