@@ -314,6 +314,7 @@ void BriskoApplication::connectInterface()
     connectEditor();
     connectAccount();
     connectDelivery();
+    connectAttachments();
 
     if (auto *cancel = child<QDialogButtonBox>(m_progressPanel, "progressButtons"))
         connect(cancel, &QDialogButtonBox::rejected, m_progressPanel, &QDialog::reject);
@@ -453,6 +454,8 @@ bool BriskoApplication::event(QEvent *event)
 
 bool BriskoApplication::eventFilter(QObject *watched, QEvent *event)
 {
+    if (attachmentEvent(watched, event))
+        return true;
     if (watched == m_window && event->type() == QEvent::Close) {
         if (!confirmDiscardChanges()) {
             event->ignore();

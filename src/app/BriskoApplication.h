@@ -4,6 +4,7 @@
 #include "FennimarNotifications.h"
 #include "MailHost.h"
 #include "RecipientImport.h"
+#include "SendRun.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -19,6 +20,8 @@ class QComboBox;
 class QDialog;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QTimer;
 class QMainWindow;
 class QMenu;
 class QPlainTextEdit;
@@ -168,6 +171,15 @@ public:
     void accountProblem(const QString &problem) override;
     void requestEnded(const RequestOutcome &outcome) override;
 
+    // Attachments and the message size (BriskoApplicationAttachments.cpp)
+    void attachFiles();
+    // Reads the files into the campaign (one undo step); a file that cannot be attached is
+    // told with its reason. False when any was refused.
+    bool addAttachments(const QStringList &paths);
+    void removeSelectedAttachments();
+    // Measures the first row's message now (normally a moment after the last edit).
+    void updateMessageSize();
+
     // Delivery (BriskoApplicationDelivery.cpp)
     void deliver();
     void deliverMessages();
@@ -197,6 +209,9 @@ public:
     QLineEdit *fromField() const { return m_fromField; }
     QLineEdit *replyToField() const { return m_replyToField; }
     QLineEdit *returnPathField() const { return m_returnPathField; }
+    QLineEdit *unsubscribeField() const { return m_unsubscribeField; }
+    QListWidget *attachmentList() const { return m_attachmentList; }
+    QLabel *messageSizeLabel() const { return m_messageSizeLabel; }
     QLabel *quotaField() const { return m_quotaField; }
     QPlainTextEdit *bodyView() const { return m_bodyView; }
     QPlainTextEdit *htmlView() const { return m_htmlView; }
@@ -217,6 +232,8 @@ public:
     using PathsChooser = std::function<QStringList()>;
     void setImportPathsChooser(PathsChooser chooser) { m_importChooser = std::move(chooser); }
     void setExportPathChooser(PathChooser chooser) { m_exportChooser = std::move(chooser); }
+    // The Attach Files panel's chosen files (none chosen: cancelled).
+    void setAttachPathsChooser(PathsChooser chooser) { m_attachChooser = std::move(chooser); }
     // The outbox folder panel's answer (none: cancelled), given the folder set so far.
     void setOutboxFolderChooser(PathChooser chooser) { m_outboxChooser = std::move(chooser); }
 
@@ -240,6 +257,11 @@ private:
     bool authPanelIsValid();
     void storeAuthPanel();
     void connectDelivery();
+    void connectAttachments();
+    void refreshAttachmentList();
+    bool attachmentEvent(QObject *watched, QEvent *event);
+    // The message as the window shows it now, with its unsubscribe targets and files.
+    SendRun::RunInfo messageForChecks() const;
     void startDeliveryRun(const RecipientList &list);
     // When some of the list already received this campaign (accepted) or may have (unknown),
     // asks whether to leave them out. The list to send to; none when the user cancelled.
@@ -309,6 +331,10 @@ private:
     QLineEdit *m_fromField = nullptr;
     QLineEdit *m_replyToField = nullptr;
     QLineEdit *m_returnPathField = nullptr;
+    QLineEdit *m_unsubscribeField = nullptr;
+    QListWidget *m_attachmentList = nullptr;
+    QLabel *m_messageSizeLabel = nullptr;
+    QTimer *m_sizeTimer = nullptr;
     QMenu *m_recentMenu = nullptr;
     QLabel *m_quotaField = nullptr;
     QPlainTextEdit *m_bodyView = nullptr;
@@ -336,6 +362,7 @@ private:
     PathChooser m_saveChooser;
     PathChooser m_openChooser;
     PathsChooser m_importChooser;
+    PathsChooser m_attachChooser;
     PathChooser m_exportChooser;
     PathChooser m_outboxChooser;
 };

@@ -14,6 +14,8 @@
 #include "SendJournal.h"
 #include "applogging.h"
 #include "FennimarStrings.h"
+#include "FennimarUserDefaults.h"
+#include "MimeMessage.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -30,6 +32,13 @@
 using namespace Qt::StringLiterals;
 
 namespace brisko {
+
+namespace {
+
+// Preference: true once the user asked not to be reminded of a missing unsubscribe link.
+constexpr QStringView UnsubscribeNoteKey = u"SuppressUnsubscribeNote";
+
+} // namespace
 
 void BriskoApplication::connectDelivery()
 {
@@ -91,6 +100,10 @@ std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
     const QString html = m_htmlView ? m_htmlView->toPlainText() : m_campaign.html();
     if (body.trimmed().isEmpty() && html.trimmed().isEmpty())
         return brisko::tr(u"SendRefused_NoBody"_s);
+    const QString unsubscribe = m_unsubscribeField ? m_unsubscribeField->text() : m_campaign.unsubscribe();
+    const MimeMessage::UnsubscribeParse parsed = MimeMessage::parseUnsubscribe(unsubscribe);
+    if (!parsed.error.isEmpty())
+        return brisko::tr(u"SendRefused_Unsubscribe"_s).arg(parsed.error);
     return std::nullopt;
 }
 
@@ -120,9 +133,20 @@ void BriskoApplication::deliver()
     if (!placeholders.isEmpty())
         body += u"\n\n"_s + brisko::tr(u"SubjectPlaceholders_Note"_s).arg(placeholders.join(u", "_s));
     body += u"\n\n"_s + brisko::tr(u"SURETOSEND_BODY"_s);
-    const int first = RidorIvuvud::showDialog(
-        brisko::tr(u"SURETOSEND"_s), body, brisko::tr(u"Send"_s), brisko::tr(u"Cancel"_s),
-        rowsSelected ? std::optional<QString>(brisko::tr(u"SendSelected"_s)) : std::nullopt);
+    // Large mailbox providers expect a one-click unsubscribe; said once per question until
+    // the user asks not to be reminded.
+    const QString unsubscribe = m_unsubscribeField ? m_unsubscribeField->text() : m_campaign.unsubscribe();
+    const bool remind = unsubscribe.trimmed().isEmpty() &&
+                        !FennimarUserDefaults::objectForKey(UnsubscribeNoteKey.toString(), false).toBool();
+    if (remind)
+        body += u"\n\n"_s + brisko::tr(u"UnsubscribeMissing_Note"_s);
+    const std::optional<QString> sendSelected =
+        rowsSelected ? std::optional<QString>(brisko::tr(u"SendSelected"_s)) : std::nullopt;
+    const int first = remind ? RidorIvuvud::showDialogWithCheckBox(brisko::tr(u"SURETOSEND"_s), body, brisko::tr(u"Send"_s),
+                                                                   brisko::tr(u"Cancel"_s), sendSelected,
+                                                                   brisko::tr(u"DontAskAgain"_s), UnsubscribeNoteKey.toString())
+                             : RidorIvuvud::showDialog(brisko::tr(u"SURETOSEND"_s), body, brisko::tr(u"Send"_s),
+                                                       brisko::tr(u"Cancel"_s), sendSelected);
     // Only an explicit Send goes on: a dialog closed any other way sends nothing.
     if (first != RidorIvuvud::FirstButton && first != RidorIvuvud::ThirdButton)
         return;
@@ -132,6 +156,13 @@ void BriskoApplication::deliver()
     const std::optional<RecipientList> list = askAboutEarlierRuns(chosen);
     if (!list)
         return;
+    // Every message must fit the service's limit: measured before anything leaves.
+    const SendRun::SizeCheck sizes = SendRun::checkSizes(messageForChecks(), *list);
+    qCInfo(lcApp).noquote() << u"largest message: %1 bytes (row %2)"_s.arg(sizes.largest).arg(sizes.index + 1);
+    if (sizes.refusal) {
+        RidorIvuvud::showSimpleDialog(brisko::tr(u"SendNotStarted_Head"_s), *sizes.refusal);
+        return;
+    }
     const bool othersOnly = list->size() != chosen.size();
     const QString countKey = othersOnly    ? u"FINALSURETOSEND_COUNT_OTHERS"_s
                              : toSelection ? u"FINALSURETOSEND_COUNT_SELECTED"_s
@@ -252,6 +283,8 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
     }
     qCInfo(lcApp).noquote() << u"delivery run over %1 recipients through %2"_s.arg(list.size()).arg(
         AccountSettings::transportName(settings.transport));
+    const SendRun::RunInfo extras = messageForChecks();
+    m_briskocon->setMessageExtras(extras.unsubscribe, extras.attachments);
     m_briskocon->sendMessageToRecipients(body, html, subject, from, list, replyTo, returnPath);
     if (m_progressPanelBar)
         m_progressPanelBar->setMaximum(int(list.size()));

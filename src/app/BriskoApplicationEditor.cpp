@@ -213,6 +213,7 @@ void BriskoApplication::refreshField(Campaign::Field which)
         editor = m_htmlView;
         break;
     case Campaign::Field::Unsubscribe:
+        line = m_unsubscribeField;
         break;
     }
     if (line && line->text() != text)

@@ -117,6 +117,11 @@ public:
         m_buttons.insert(button, code);
     }
 
+    void addCheckBox(const QString &text)
+    {
+        m_box.setCheckBox(new QCheckBox(text));
+    }
+
     void addSuppressionBox(bool ticked)
     {
         auto *box =
@@ -290,6 +295,28 @@ int showDialog(const QString &heading, const std::optional<QString> &subHeading,
 
     if (suppressionKey && alert.suppressionTicked())
         storeSuppressed(*suppressionKey);
+    return code;
+}
+
+int showDialogWithCheckBox(const QString &heading, const std::optional<QString> &subHeading,
+                           const QString &button1, const std::optional<QString> &button2,
+                           const std::optional<QString> &button3, const QString &checkBoxText,
+                           const QString &checkBoxKey)
+{
+    Alert alert(heading, subHeading);
+    alert.addButton(button1, FirstButton);
+    if (button2)
+        alert.addButton(*button2, SecondButton);
+    if (button3)
+        alert.addButton(*button3, ThirdButton);
+    alert.addCheckBox(checkBoxText);
+    int code = alert.run();
+    if (code == 0) {
+        logUnknownButton();
+        code = UnknownButton;
+    }
+    if (alert.suppressionTicked())
+        storeSuppressed(checkBoxKey);
     return code;
 }
 

@@ -84,6 +84,14 @@ int showDialog(const QString &heading, const std::optional<QString> &subHeading,
                const std::optional<QString> &button4 = std::nullopt,
                const std::optional<QString> &suppressionKey = std::nullopt, bool localize = false);
 
+// showDialog() with a check box under the text that leaves this question as it is: when it is
+// ticked as the dialog closes, true is stored under checkBoxKey (the caller leaves out what the
+// box was about next time).
+int showDialogWithCheckBox(const QString &heading, const std::optional<QString> &subHeading,
+                           const QString &button1, const std::optional<QString> &button2,
+                           const std::optional<QString> &button3, const QString &checkBoxText,
+                           const QString &checkBoxKey);
+
 // A question with a one-line text field holding startText; the field has the focus
 // when the dialog opens, with selectRange selected (a location of NotFound selects
 // nothing). No translation, no suppression.
