@@ -176,8 +176,9 @@ QString partContent(const QString &body, bool quotedPrintable)
 const QString TransferEncodingLine = u"Content-Transfer-Encoding: quoted-printable\n"_s;
 
 constexpr qsizetype Base64LineLength = 76;
-// The longest unsubscribe template taken; a merged URL still has to fit a header line.
-constexpr qsizetype MaxUnsubscribeTemplate = 900;
+// The longest unsubscribe template taken: both targets, merged, still fit one header line of
+// 998 characters (transports that cannot fold it write it on one).
+constexpr qsizetype MaxUnsubscribeTemplate = 480;
 
 // The mixed boundary beside an alternative boundary "==boundary…==": neither is the start of
 // the other, so no delimiter line can be taken for the other's.

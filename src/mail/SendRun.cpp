@@ -78,8 +78,8 @@ MimeMessage::Extras extrasFor(const RunInfo &info, const QList<std::pair<QString
     return extras;
 }
 
-// The longest target a List-Unsubscribe line holds and still fits a header line.
-constexpr qsizetype MaxMergedUnsubscribe = 900;
+// The longest merged target: two of them still fit one List-Unsubscribe line of 998 characters.
+constexpr qsizetype MaxMergedUnsubscribe = 480;
 
 } // namespace
 

@@ -151,9 +151,10 @@ private Q_SLOTS:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, editor ? Qt::ControlModifier : Qt::NoModifier);
         }
         const QStringList expected = {u"subjectField"_s, u"fromField"_s, u"replyToField"_s, u"returnPathField"_s,
-                                      u"searchField"_s, u"listView"_s, u"addRecipientButton"_s,
-                                      u"removeRecipientButton"_s, u"sendButton"_s, u"editorTabs"_s,
-                                      u"placeHoldersForTextPopUp"_s, u"bodyView"_s};
+                                      u"unsubscribeField"_s, u"searchField"_s, u"listView"_s,
+                                      u"addRecipientButton"_s, u"removeRecipientButton"_s, u"sendButton"_s,
+                                      u"editorTabs"_s, u"placeHoldersForTextPopUp"_s, u"bodyView"_s,
+                                      u"attachFilesButton"_s, u"attachmentList"_s};
         // The whole window in one round, with nothing that keeps the focus (the preview takes it by click).
         QVERIFY2(visited == expected && focusName() == expected.first(), qPrintable(visited.join(u' ')));
 

@@ -394,6 +394,32 @@ private Q_SLOTS:
         QVERIFY(m_server.connections() <= 16);
     }
 
+    // The run's largest message is found without building any file's Base64; an unsubscribe link
+    // that a value makes too long for a header line refuses the run, naming the row.
+    void sizesAreCheckedPerRecipient()
+    {
+        SendRun::RunInfo info;
+        info.sender = u"a@x.org"_s;
+        info.body = u"Hi __NAME__"_s;
+        QVERIFY(!SendRun::setExtras(info, u"https://example.com/u?n=__NAME__"_s,
+                                    {{u"f.bin"_s, u"application/octet-stream"_s, QByteArray(1000, 'x')}}));
+        const RecipientList records{makeRecipient({{u"EMAIL"_s, u"a@x.org"_s}, {u"NAME"_s, u"Ann"_s}}),
+                                    makeRecipient({{u"EMAIL"_s, u"b@x.org"_s}, {u"NAME"_s, QString(200, u'B')}}),
+                                    makeRecipient({{u"EMAIL"_s, u"c@x.org"_s}, {u"NAME"_s, u"Cy"_s}})};
+        SendRun::SizeCheck check = SendRun::checkSizes(info, records);
+        QCOMPARE(check.index, 1);
+        // Measured with the longest boundary: never below the message, a few bytes above at most.
+        const qint64 actual = SendRun::messageFor(info, *records.at(1)).toUtf8().size();
+        QVERIFY2(check.largest >= actual && check.largest <= actual + 80, qPrintable(QString::number(check.largest - actual)));
+        QVERIFY(!check.refusal);
+
+        records.at(2)->setValue(u"NAME"_s, QString(200, u'\u00e9')); // 6 characters each once encoded
+        check = SendRun::checkSizes(info, records);
+        QVERIFY(check.refusal);
+        QVERIFY2(check.refusal->contains(u"row 3 (c@x.org)"_s), qPrintable(*check.refusal));
+        QVERIFY(SendRun::setExtras(info, u"http://example.com/u"_s, {}).has_value());
+    }
+
 private:
     struct Run
     {
