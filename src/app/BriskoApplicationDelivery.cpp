@@ -191,13 +191,14 @@ std::optional<RecipientList> BriskoApplication::askAboutEarlierRuns(const Recipi
     qsizetype accepted = 0, unknown = 0;
     RecipientList others;
     for (const RecipientPtr &record : list) {
-        const std::optional<int> code = record ? m_campaign.response(record->email()) : std::nullopt;
-        if (code == SendRun::AcceptedCode)
-            ++accepted;
-        else if (code == SendRun::UnknownCode)
-            ++unknown;
-        else
+        // An outbox save reached nobody: that recipient is among the others.
+        const auto state = record ? m_campaign.outcome(record->email()) : std::nullopt;
+        if (!state || !SendJournal::reachedRecipient(*state))
             others.append(record);
+        else if (*state == SendJournal::Outcome::Accepted)
+            ++accepted;
+        else
+            ++unknown;
     }
     if (accepted + unknown == 0)
         return list;
@@ -206,8 +207,9 @@ std::optional<RecipientList> BriskoApplication::askAboutEarlierRuns(const Recipi
                                 ? brisko::tr(u"ResendQuestion_HeadAccepted"_s).arg(accepted)
                                 : brisko::tr(u"ResendQuestion_Head"_s).arg(accepted).arg(unknown);
     // With nobody left the first (default) button says so and sends nothing.
-    const QString onlyOthers = others.isEmpty() ? brisko::tr(u"SendOnlyToNoOthers"_s)
-                                                : brisko::tr(u"SendOnlyToOthers"_s).arg(others.size());
+    const QString onlyOthers = others.isEmpty()      ? brisko::tr(u"SendOnlyToNoOthers"_s)
+                               : others.size() == 1 ? brisko::tr(u"SendOnlyToOneOther"_s)
+                                                    : brisko::tr(u"SendOnlyToOthers"_s).arg(others.size());
     const int answer = RidorIvuvud::showDialog(heading, brisko::tr(u"ResendQuestion_Body"_s), onlyOthers,
                                                brisko::tr(u"SendToEveryoneAgain"_s), brisko::tr(u"Cancel"_s));
     qCInfo(lcApp).noquote() << u"earlier runs: %1 accepted, %2 unknown, %3 others; answer %4"_s.arg(accepted)
@@ -403,8 +405,8 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
 
 void BriskoApplication::mailSavedFor(const QString &address, const QString &path)
 {
-    journalOutcome(address, SendJournal::Event::Accepted, path);
-    m_campaign.recordOutcome(address, SendRun::AcceptedCode, Outbox::SavedStatus.toString());
+    journalOutcome(address, SendJournal::Event::Saved, path);
+    m_campaign.recordSaved(address);
     ++m_runTally.accepted;
     if (m_runTally.ended)
         showRunSummary();

@@ -257,7 +257,7 @@ void BriskoApplication::selectFailed()
 
 void BriskoApplication::selectNotYetSent()
 {
-    const bool found = selectRowsWhere([this](const QString &address) { return !m_campaign.response(address); }, true);
+    const bool found = selectRowsWhere([this](const QString &address) { return m_campaign.notYetSent(address); }, true);
     if (!found && m_selectNotYetSentAction)
         m_selectNotYetSentAction->setEnabled(false);
 }
@@ -275,7 +275,7 @@ void BriskoApplication::updateOutcomeSelectionActions()
     constexpr qsizetype MostRowsLookedAt = 100000;
     bool unsent = list.size() > MostRowsLookedAt;
     for (qsizetype row = list.size() - 1, end = list.size() - MostRowsLookedAt; row >= 0 && row >= end; --row) {
-        if (!m_campaign.response(list.at(row)->email())) {
+        if (m_campaign.notYetSent(list.at(row)->email())) {
             unsent = true;
             break;
         }

@@ -106,7 +106,37 @@ void Campaign::recordOutcome(const QString &address, int code, const std::option
     m_responses.insert(address, code);
     if (text)
         m_statuses.insert(address, *text);
+    m_saved.remove(address);
     Q_EMIT outcomeRecorded(address);
+}
+
+void Campaign::recordSaved(const QString &address)
+{
+    // A proof into the outbox does not undo a message an earlier run delivered (or may have).
+    if (alreadyReceived(address))
+        return;
+    m_responses.insert(address, AcceptedCode);
+    m_statuses.insert(address, SavedText.toString());
+    m_saved.insert(address);
+    Q_EMIT outcomeRecorded(address);
+}
+
+std::optional<SendJournal::Outcome> Campaign::outcome(const QString &address) const
+{
+    const auto it = m_responses.constFind(address);
+    if (it == m_responses.constEnd())
+        return std::nullopt;
+    switch (*it) {
+    case AcceptedCode:
+        if (!m_saved.isEmpty() && m_saved.contains(address))
+            return SendJournal::Outcome::Saved;
+        return SendJournal::Outcome::Accepted;
+    case UnknownCode:
+        return SendJournal::Outcome::Unknown;
+    default:
+        break;
+    }
+    return SendJournal::Outcome::Failed;
 }
 
 QSet<QString> Campaign::addressesWithResponse(int code) const
@@ -124,6 +154,7 @@ void Campaign::clearOutcomes()
     const QStringList addresses = m_responses.keys();
     m_responses.clear();
     m_statuses.clear();
+    m_saved.clear();
     for (const QString &address : addresses)
         Q_EMIT outcomeRecorded(address);
 }
@@ -140,6 +171,9 @@ void Campaign::replayJournal(const SendJournal::Replay &replay)
             break;
         case SendJournal::Outcome::Unknown:
             recordOutcome(it.key(), UnknownCode, UnknownText.toString());
+            break;
+        case SendJournal::Outcome::Saved:
+            recordSaved(it.key());
             break;
         }
     }

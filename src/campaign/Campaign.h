@@ -89,12 +89,31 @@ public:
     std::optional<QString> status(const QString &address) const;
     // Records an outcome: code 1 or -1; a text of none keeps the address's earlier text.
     void recordOutcome(const QString &address, int code, const std::optional<QString> &text);
+    // Records a message written into the outbox folder: shown as code 1 with SavedText, yet
+    // the recipient has received nothing. An address already accepted or unknown keeps that.
+    void recordSaved(const QString &address);
+    // Where an address stands for the question of sending again: none when it never had an
+    // outcome, Saved after an outbox save (whatever its code shows).
+    std::optional<SendJournal::Outcome> outcome(const QString &address) const;
+    // Accepted, or unknown (it may have arrived): a new run leaves it out unless asked.
+    bool alreadyReceived(const QString &address) const
+    {
+        const std::optional<SendJournal::Outcome> state = outcome(address);
+        return state && SendJournal::reachedRecipient(*state);
+    }
+    // No outcome, or only saved into the outbox: "Not Yet Sent".
+    bool notYetSent(const QString &address) const
+    {
+        const std::optional<SendJournal::Outcome> state = outcome(address);
+        return !state || *state == SendJournal::Outcome::Saved;
+    }
     // Forgets every outcome (another campaign is opened).
     void clearOutcomes();
     // Every address whose outcome has this code (some may no longer be in the list).
     QSet<QString> addressesWithResponse(int code) const;
     // Sets each address's outcome to the last one its journal holds: accepted with the
-    // service's MessageId, failed with the error, unknown with the reason it may have arrived.
+    // service's MessageId, failed with the error, unknown with the reason it may have arrived,
+    // saved as an outbox save.
     void replayJournal(const SendJournal::Replay &replay);
 
     // The codes recordOutcome() takes.
@@ -103,6 +122,7 @@ public:
     static constexpr int UnknownCode = 2;
     static constexpr QStringView AcceptedText = u"Success!";
     static constexpr QStringView UnknownText = u"Sent, but no answer arrived: it may have been delivered";
+    static constexpr QStringView SavedText = u"Saved";
 
     // Applies a loaded file: keys in the order HTML, BODY, FROM, SUBJECT, RETURNPATH,
     // REPLYTO, COLUMNS, RECIPIENTS, UNSUBSCRIBE, ATTACHMENTS. An absent key leaves its part
@@ -130,6 +150,7 @@ private:
     RecipientList m_recipients;
     QHash<QString, int> m_responses;
     QHash<QString, QString> m_statuses;
+    QSet<QString> m_saved; // addresses whose code 1 is an outbox save
     bool m_modified = false;
 };
 

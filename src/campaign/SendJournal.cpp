@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
@@ -78,6 +79,8 @@ QString SendJournal::eventName(Event event)
         return u"accepted"_s;
     case Event::Failed:
         return u"failed"_s;
+    case Event::Saved:
+        return u"saved"_s;
     case Event::Unknown:
         break;
     }
@@ -86,7 +89,7 @@ QString SendJournal::eventName(Event event)
 
 std::optional<SendJournal::Event> SendJournal::eventFromName(QStringView name)
 {
-    for (Event event : {Event::Sending, Event::Accepted, Event::Failed, Event::Unknown}) {
+    for (Event event : {Event::Sending, Event::Accepted, Event::Failed, Event::Unknown, Event::Saved}) {
         if (name == eventName(event))
             return event;
     }
@@ -205,6 +208,10 @@ SendJournal::Replay SendJournal::read(const QString &path)
         replay.error = u"cannot read the send journal %1: %2"_s.arg(path, file.errorString());
         return replay;
     }
+    // A save into the outbox reached nobody, yet it must not hide that an earlier run did
+    // reach the recipient: the outcome before each address's latest "sending" is kept for it.
+    QHash<QString, Entry> beforeSending;
+    QSet<QString> inFlight; // addresses whose last line is "sending"
     qint64 consumed = 0;
     QByteArray buffer;
     buffer.resize(MaxLineBytes + 2);
@@ -252,6 +259,8 @@ SendJournal::Replay SendJournal::read(const QString &path)
         Entry entry;
         entry.time = QString::fromUtf8(fields[0]);
         entry.detail = QString::fromUtf8(fields[3]);
+        const QString address = QString::fromUtf8(fields[1]);
+        const auto earlier = replay.outcomes.constFind(address);
         switch (*event) {
         case Event::Accepted:
             entry.outcome = Outcome::Accepted;
@@ -259,12 +268,37 @@ SendJournal::Replay SendJournal::read(const QString &path)
         case Event::Failed:
             entry.outcome = Outcome::Failed;
             break;
+        case Event::Saved: {
+            std::optional<Entry> before;
+            if (inFlight.contains(address)) {
+                if (const auto it = beforeSending.constFind(address); it != beforeSending.constEnd())
+                    before = *it;
+            } else if (earlier != replay.outcomes.constEnd()) {
+                before = *earlier;
+            }
+            if (before && reachedRecipient(before->outcome)) {
+                entry = *before;
+            } else {
+                entry.outcome = Outcome::Saved;
+            }
+            break;
+        }
         case Event::Sending:
+            // Also after a "sending" left without an answer: that one stays unknown.
+            if (earlier != replay.outcomes.constEnd())
+                beforeSending.insert(address, *earlier);
+            else
+                beforeSending.remove(address);
+            inFlight.insert(address);
+            entry.outcome = Outcome::Unknown;
+            break;
         case Event::Unknown:
             entry.outcome = Outcome::Unknown;
             break;
         }
-        replay.outcomes.insert(QString::fromUtf8(fields[1]), entry);
+        if (*event != Event::Sending)
+            inFlight.remove(address);
+        replay.outcomes.insert(address, entry);
     }
     if (file.error() != QFileDevice::NoError)
         replay.error = u"cannot read the send journal %1: %2"_s.arg(path, file.errorString());

@@ -15,13 +15,14 @@ namespace brisko {
 //   2026-12-07T02:41:34.120Z <TAB> address <TAB> event <TAB> detail
 //
 // Events: "sending" (on disk before the request leaves), "accepted" (detail: the service's
-// MessageId), "failed" (detail: the error text) and "unknown" (written, no complete answer).
+// MessageId), "failed" (detail: the error text), "unknown" (written, no complete answer) and
+// "saved" (the message went into the outbox folder instead; detail: the file's path).
 // A recipient whose last event is "sending" has an unknown outcome too: the program stopped
 // while its request was under way. The file is only ever appended to.
 class SendJournal
 {
 public:
-    enum class Event { Sending, Accepted, Failed, Unknown };
+    enum class Event { Sending, Accepted, Failed, Unknown, Saved };
 
     // Outcome lines are grouped: at most one sync per this interval, unless flush() asks.
     static constexpr int SyncIntervalMs = 100;
@@ -61,11 +62,18 @@ public:
     static std::optional<QString> move(const QString &from, const QString &to);
 
     // ---- Reading back ----
-    enum class Outcome { Accepted, Failed, Unknown };
+    enum class Outcome { Accepted, Failed, Unknown, Saved };
+    // Whether a recipient in this state has received the campaign (accepted) or may have
+    // (unknown). A message saved into the outbox reached nobody: such a recipient is as
+    // one never sent to, and so is a failed one.
+    static bool reachedRecipient(Outcome outcome)
+    {
+        return outcome == Outcome::Accepted || outcome == Outcome::Unknown;
+    }
     struct Entry
     {
         Outcome outcome = Outcome::Unknown;
-        QString detail;   // the MessageId, error text or why unknown
+        QString detail;   // the MessageId, error text, why unknown or the saved file
         QString time;     // of the last event
     };
     struct Replay
@@ -75,6 +83,17 @@ public:
         qsizetype malformed = 0;        // lines skipped: wrong field count, event or too long
         std::optional<QString> error;   // the file exists but could not be read
         bool truncated = false;         // larger than MaxReadBytes: the tail was not read
+
+        std::optional<Outcome> outcome(const QString &address) const
+        {
+            const auto it = outcomes.constFind(address);
+            return it == outcomes.constEnd() ? std::nullopt : std::optional(it->outcome);
+        }
+        bool alreadyReceived(const QString &address) const
+        {
+            const std::optional<Outcome> state = outcome(address);
+            return state && reachedRecipient(*state);
+        }
     };
     // A line longer than this is malformed; a file longer than MaxReadBytes is read only that far.
     static constexpr qsizetype MaxLineBytes = 64 * 1024;

@@ -58,7 +58,8 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
 SendJournal::Replay readJournal(const QString &command, const QString &campaignPath, Io &io);
 
 // Where a recipient stands after the journal's runs.
-enum class SendState { Accepted, Failed, Unknown, Unsent };
+// Saved: written into the outbox folder only, which reached nobody.
+enum class SendState { Accepted, Failed, Unknown, Saved, Unsent };
 SendState sendState(const SendJournal::Replay &replay, const QString &address);
 QString sendStateName(SendState state);
 

@@ -196,7 +196,7 @@ public:
 
     void mailSavedFor(const QString &address, const QString &path) override
     {
-        journal(address, SendJournal::Event::Accepted, path);
+        journal(address, SendJournal::Event::Saved, path);
         report(address, Accepted, Outbox::SavedStatus.toString());
     }
 
@@ -447,9 +447,10 @@ int runSend(const QStringList &arguments, Io &io)
     if (!resend) {
         RecipientList chosen;
         for (const RecipientPtr &recipient : std::as_const(recipients)) {
-            const SendState state = sendState(replay, recipient ? recipient->email() : QString());
-            if (retryFailed ? state == SendState::Failed
-                            : state != SendState::Accepted && state != SendState::Unknown) {
+            const QString address = recipient ? recipient->email() : QString();
+            const SendState state = sendState(replay, address);
+            // Saved into the outbox only counts as never sent.
+            if (retryFailed ? state == SendState::Failed : !replay.alreadyReceived(address)) {
                 chosen.append(recipient);
             } else if (state == SendState::Accepted) {
                 ++skippedAccepted;
@@ -626,7 +627,8 @@ Command sendCommand()
             u"Send the campaign to every recipient (or to --rows), paced at the account's send rate, "
             u"through an SMTP server, or into an outbox folder. "
             u"Every run is recorded in CAMPAIGN.brisko.sent; recipients it records as accepted or unknown "
-            u"are skipped unless --resend is given."_s,
+            u"are skipped unless --resend is given; a message only saved into an outbox folder does not count as "
+            u"received."_s,
             runSend};
 }
 

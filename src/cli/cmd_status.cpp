@@ -37,6 +37,8 @@ SendState sendState(const SendJournal::Replay &replay, const QString &address)
         return SendState::Accepted;
     case SendJournal::Outcome::Failed:
         return SendState::Failed;
+    case SendJournal::Outcome::Saved:
+        return SendState::Saved;
     case SendJournal::Outcome::Unknown:
         break;
     }
@@ -52,6 +54,8 @@ QString sendStateName(SendState state)
         return u"failed"_s;
     case SendState::Unknown:
         return u"unknown"_s;
+    case SendState::Saved:
+        return u"saved"_s;
     case SendState::Unsent:
         break;
     }
@@ -64,7 +68,7 @@ int runStatus(const QStringList &arguments, Io &io)
 {
     QCommandLineParser parser;
     const QCommandLineOption listOption(
-        u"list"_s, u"Print the addresses in one state: accepted, failed, unknown or unsent."_s, u"STATE"_s);
+        u"list"_s, u"Print the addresses in one state: accepted, failed, unknown, saved or unsent."_s, u"STATE"_s);
     parser.addOption(listOption);
     if (!parseArguments(parser, u"status"_s, arguments, io))
         return UsageError;
@@ -76,12 +80,13 @@ int runStatus(const QStringList &arguments, Io &io)
     std::optional<SendState> listed;
     if (parser.isSet(listOption)) {
         const QString name = parser.value(listOption);
-        for (SendState state : {SendState::Accepted, SendState::Failed, SendState::Unknown, SendState::Unsent}) {
+        for (SendState state : {SendState::Accepted, SendState::Failed, SendState::Unknown, SendState::Saved,
+                                SendState::Unsent}) {
             if (name == sendStateName(state))
                 listed = state;
         }
         if (!listed) {
-            io.err << "brisko-cli status: --list takes accepted, failed, unknown or unsent, not '" << name
+            io.err << "brisko-cli status: --list takes accepted, failed, unknown, saved or unsent, not '" << name
                    << "'\n";
             return UsageError;
         }
@@ -94,7 +99,7 @@ int runStatus(const QStringList &arguments, Io &io)
     if (replay.error)
         return Failure;
 
-    qsizetype counts[4] = {};
+    qsizetype counts[5] = {};
     for (const RecipientPtr &record : campaign->recipients.value_or(RecipientList())) {
         const QString address = record ? record->email() : QString();
         const SendState state = sendState(replay, address);
@@ -106,6 +111,7 @@ int runStatus(const QStringList &arguments, Io &io)
         io.out << "accepted:   " << counts[int(SendState::Accepted)] << '\n';
         io.out << "failed:     " << counts[int(SendState::Failed)] << '\n';
         io.out << "unknown:    " << counts[int(SendState::Unknown)] << '\n';
+        io.out << "saved:      " << counts[int(SendState::Saved)] << '\n';
         io.out << "never sent: " << counts[int(SendState::Unsent)] << '\n';
     }
     return Success;
@@ -115,9 +121,9 @@ int runStatus(const QStringList &arguments, Io &io)
 
 Command statusCommand()
 {
-    return {u"status"_s, u"CAMPAIGN.brisko [--list accepted|failed|unknown|unsent]"_s,
-            u"Count the recipients accepted, failed, unknown and never sent, from the campaign's send journal "
-            u"(CAMPAIGN.brisko.sent); --list prints the addresses in one state."_s,
+    return {u"status"_s, u"CAMPAIGN.brisko [--list accepted|failed|unknown|saved|unsent]"_s,
+            u"Count the recipients accepted, failed, unknown, saved into the outbox only and never sent, from "
+            u"the campaign's send journal (CAMPAIGN.brisko.sent); --list prints the addresses in one state."_s,
             runStatus};
 }
 

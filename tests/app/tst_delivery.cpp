@@ -346,6 +346,26 @@ private Q_SLOTS:
                  (QStringList{u"one@example.com"_s, u"two@example.com"_s, u"three@example.com"_s}));
     }
 
+    // A message saved into the outbox reached nobody: that row is among the others, and the
+    // one other is named in the singular.
+    void savedRowsAreNotYetSent()
+    {
+        app()->campaign().recordSaved(u"one@example.com"_s);
+        app()->campaign().recordOutcome(u"two@example.com"_s, Campaign::AcceptedCode, std::nullopt);
+        app()->campaign().recordOutcome(u"three@example.com"_s, Campaign::AcceptedCode, std::nullopt);
+        QCOMPARE(statusCodes(), (QList<int>{1, 1, 1}));
+        app()->selectNotYetSent();
+        QCOMPARE(selectedRowNumbers(), QList<int>{0});
+        selectRows({});
+        DialogDriver boxes({u"Send"_s, u"Send only to the 1 other"_s, u"Send"_s});
+        app()->deliver();
+        QTRY_COMPARE(boxes.shown(), 3);
+        QCOMPARE(heading(boxes, 1), u"2 of these recipients already received this campaign."_s);
+        QCOMPARE(boxes.buttonsSeen().value(1), u"Send only to the 1 other|Send to everyone again|Cancel"_s);
+        waitForTheRun();
+        QCOMPARE(sentAddresses(), QStringList{u"one@example.com"_s});
+    }
+
     // Runs that accepted, failed, lost the answer of and never reached a recipient each come
     // back when the saved campaign is opened again; Send then asks before anyone gets the
     // campaign twice, and "only the others" sends to the failed and unsent rows alone. The

@@ -112,6 +112,38 @@ private Q_SLOTS:
         QCOMPARE(campaign.status(u"a@x.org"_s), std::optional<QString>(u"Address blacklisted."_s));
     }
 
+    // An outbox save shows as "Saved" with code 1, yet leaves the recipient not yet sent; it
+    // never covers up a delivery, and a later real outcome replaces it.
+    void outboxSavesAreNotDeliveries()
+    {
+        Campaign campaign;
+        campaign.recordSaved(u"a@x.org"_s);
+        QCOMPARE(campaign.response(u"a@x.org"_s), std::optional<int>(Campaign::AcceptedCode));
+        QCOMPARE(campaign.status(u"a@x.org"_s), std::optional<QString>(u"Saved"_s));
+        QCOMPARE(campaign.outcome(u"a@x.org"_s), std::optional(SendJournal::Outcome::Saved));
+        QVERIFY(campaign.notYetSent(u"a@x.org"_s));
+        QVERIFY(!campaign.alreadyReceived(u"a@x.org"_s));
+        campaign.recordOutcome(u"a@x.org"_s, Campaign::AcceptedCode, u"Success!"_s);
+        QVERIFY(campaign.alreadyReceived(u"a@x.org"_s));
+        QVERIFY(!campaign.notYetSent(u"a@x.org"_s));
+
+        campaign.recordOutcome(u"b@x.org"_s, Campaign::UnknownCode, std::nullopt);
+        campaign.recordSaved(u"b@x.org"_s);
+        QCOMPARE(campaign.outcome(u"b@x.org"_s), std::optional(SendJournal::Outcome::Unknown));
+        campaign.recordOutcome(u"c@x.org"_s, Campaign::FailedCode, u"bad"_s);
+        QVERIFY(!campaign.notYetSent(u"c@x.org"_s));
+        campaign.recordSaved(u"c@x.org"_s);
+        QVERIFY(campaign.notYetSent(u"c@x.org"_s));
+
+        SendJournal::Replay replay;
+        replay.outcomes.insert(u"d@x.org"_s, {SendJournal::Outcome::Saved, u"/out/d.eml"_s, QString()});
+        campaign.replayJournal(replay);
+        QCOMPARE(campaign.status(u"d@x.org"_s), std::optional<QString>(u"Saved"_s));
+        QVERIFY(campaign.notYetSent(u"d@x.org"_s));
+        campaign.clearOutcomes();
+        QCOMPARE(campaign.outcome(u"a@x.org"_s), std::nullopt);
+    }
+
     // What is written reads back the same, here and in Python's own property-list reader (object
     // graph and class chain resolved by itself). A field left out is written as an empty text.
     void fileRoundTrip()

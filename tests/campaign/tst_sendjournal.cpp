@@ -75,6 +75,60 @@ private Q_SLOTS:
         QVERIFY(lines[5].endsWith("\tfailed\tbad address really"));
     }
 
+    // A save into the outbox reads back as saved, which counts as not yet received, but it never
+    // hides that an earlier run reached (or may have reached) the recipient.
+    void outboxSavesAreNotReceipts()
+    {
+        const QString file = path(u"proof.brisko.sent"_s);
+        QByteArray bytes;
+        const auto add = [&bytes](const char *address, const char *event, const char *detail) {
+            bytes += QByteArray("2026-01-01T00:00:00.000Z\t") + address + '\t' + event + '\t' + detail + '\n';
+        };
+        add("a@x.org", "sending", "");
+        add("a@x.org", "saved", "/out/0001-a@x.org.eml");
+        add("b@x.org", "sending", "");
+        add("b@x.org", "accepted", "0100-b");
+        add("b@x.org", "sending", "");
+        add("b@x.org", "saved", "/out/0002-b@x.org.eml");
+        add("c@x.org", "sending", ""); // died in flight
+        add("c@x.org", "sending", "");
+        add("c@x.org", "saved", "/out/0003-c@x.org.eml");
+        add("d@x.org", "failed", "bad");
+        add("d@x.org", "sending", "");
+        add("d@x.org", "saved", "/out/0004-d@x.org.eml");
+        add("e@x.org", "saved", "/out/0005-e@x.org.eml");
+        add("e@x.org", "sending", "");
+        add("e@x.org", "accepted", "0100-e");
+        add("f@x.org", "accepted", "/out/0006-f@x.org.eml"); // an older program's outbox line
+        writeFile(file, bytes);
+
+        const SendJournal::Replay replay = SendJournal::read(file);
+        QCOMPARE(replay.malformed, 0);
+        QCOMPARE(replay.outcomes.value(u"a@x.org"_s).outcome, Outcome::Saved);
+        QCOMPARE(replay.outcomes.value(u"a@x.org"_s).detail, u"/out/0001-a@x.org.eml"_s);
+        QCOMPARE(replay.outcomes.value(u"b@x.org"_s).outcome, Outcome::Accepted);
+        QCOMPARE(replay.outcomes.value(u"b@x.org"_s).detail, u"0100-b"_s);
+        QCOMPARE(replay.outcomes.value(u"c@x.org"_s).outcome, Outcome::Unknown);
+        QCOMPARE(replay.outcomes.value(u"d@x.org"_s).outcome, Outcome::Saved);
+        QCOMPARE(replay.outcomes.value(u"e@x.org"_s).outcome, Outcome::Accepted);
+        QCOMPARE(replay.outcomes.value(u"f@x.org"_s).outcome, Outcome::Accepted);
+        QVERIFY(!replay.alreadyReceived(u"a@x.org"_s));
+        QVERIFY(replay.alreadyReceived(u"b@x.org"_s));
+        QVERIFY(replay.alreadyReceived(u"c@x.org"_s));
+        QVERIFY(!replay.alreadyReceived(u"d@x.org"_s));
+        QVERIFY(!replay.alreadyReceived(u"nobody@x.org"_s));
+
+        // What the writer puts down reads back the same way.
+        const QString written = path(u"written.sent"_s);
+        {
+            SendJournal journal(written);
+            QVERIFY(journal.open());
+            QVERIFY(journal.recordSending({u"a@x.org"_s}));
+            QVERIFY(journal.recordOutcome(u"a@x.org"_s, SendJournal::Event::Saved, u"/out/a.eml"_s));
+        }
+        QCOMPARE(SendJournal::read(written).outcomes.value(u"a@x.org"_s).outcome, Outcome::Saved);
+    }
+
     void malformedLinesAreSkippedAndCounted()
     {
         const QString file = path(u"broken.sent"_s);

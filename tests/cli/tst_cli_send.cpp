@@ -267,7 +267,7 @@ private Q_SLOTS:
         }
         const Run status = cli({u"status"_s, m_campaign}, m_home);
         QCOMPARE(status.status, 0);
-        QVERIFY2(status.out.startsWith(u"accepted:   3\nfailed:     0\nunknown:    0\nnever sent: 0\n"_s),
+        QVERIFY2(status.out.startsWith(u"accepted:   3\nfailed:     0\nunknown:    0\nsaved:      0\nnever sent: 0\n"_s),
                  qPrintable(status.out));
 
         m_server.clear();

@@ -149,23 +149,43 @@ private Q_SLOTS:
         QCOMPARE(smtp.messages(2, 300).size(), 2);
     }
 
-    // An outbox file counts as accepted, with its path: a second run writes nothing.
-    void outboxRunsAreJournalled()
+    // An outbox file is journalled as saved, with its path, and reached nobody: a second outbox
+    // run and then a real one send to everyone again without --resend. A proof made after the
+    // real run does not make anyone look unsent.
+    void outboxRunsAreJournalledAsSaved()
     {
         const QString folder = m_dir.filePath(u"journalled"_s);
         const QStringList words{u"send"_s, m_campaign, u"--transport"_s, u"outbox:"_s + folder};
+        const QString status = u"accepted:   %1\nfailed:     0\nunknown:    0\nsaved:      %2\nnever sent: 0\n"_s;
         Run run = cli(words);
         QCOMPARE(run.status, 0);
         QCOMPARE(journal(), (QStringList{u"r1@example.com sending"_s,
-                                         u"r1@example.com accepted "_s + folder + u"/0001-r1@example.com.eml"_s,
+                                         u"r1@example.com saved "_s + folder + u"/0001-r1@example.com.eml"_s,
                                          u"r2@example.com sending"_s,
-                                         u"r2@example.com accepted "_s + folder + u"/0002-r2@example.com.eml"_s}));
+                                         u"r2@example.com saved "_s + folder + u"/0002-r2@example.com.eml"_s}));
+        QCOMPARE(cli({u"status"_s, m_campaign}).out, status.arg(0).arg(2));
+        QCOMPARE(cli({u"status"_s, m_campaign, u"--list"_s, u"saved"_s}).out,
+                 u"r1@example.com\nr2@example.com\n"_s);
+
         QVERIFY(QFile::remove(folder + u"/0001-r1@example.com.eml"_s));
         run = cli(words);
-        QCOMPARE(run.out, QString());
+        QCOMPARE(run.out, u"r1@example.com\taccepted\tSaved\nr2@example.com\taccepted\tSaved\n"_s);
+        QVERIFY2(!run.err.contains(u"skipped"), qPrintable(run.err));
+        QVERIFY(QFile::exists(folder + u"/0001-r1@example.com.eml"_s));
+
+        SmtpTestServer smtp;
+        if (const QString why = smtp.start({}); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        run = cli(send(u"--transport smtp --smtp 127.0.0.1:%1"_s.arg(smtp.port())), m_home);
+        QCOMPARE(run.out, u"r1@example.com\taccepted\tSuccess!\nr2@example.com\taccepted\tSuccess!\n"_s);
+        QCOMPARE(smtp.messages(2).size(), 2);
+        QCOMPARE(cli({u"status"_s, m_campaign}).out, status.arg(2).arg(0));
+
+        run = cli(words);
         QVERIFY2(run.err.contains(u"nothing to send"), qPrintable(run.err));
-        QVERIFY(!QFile::exists(folder + u"/0001-r1@example.com.eml"_s));
-        QCOMPARE(journal().size(), 4);
+        run = cli(words + QStringList{u"--resend"_s});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(cli({u"status"_s, m_campaign}).out, status.arg(2).arg(0));
     }
 
     // No record, no message, whatever the transport.
