@@ -289,7 +289,7 @@ void BriskoApplication::connectInterface()
     const char *pending[] = {"importListAction", "exportListAction", "boldAction", "italicAction",
                              "lineBreakAction", "addRecipientAction", "removeRecipientAction",
                              "verifyAction", "accountSettingsAction", "checkQuotaAction",
-                             "statisticsAction", "sendAction"};
+                             "statisticsAction", "sendAction", "sendTestAction"};
     for (const char *name : pending) {
         if (QAction *a = action(name))
             a->setEnabled(false);
@@ -315,6 +315,7 @@ void BriskoApplication::connectInterface()
     connectAccount();
     connectDelivery();
     connectAttachments();
+    connectTestSend();
 
     if (auto *cancel = child<QDialogButtonBox>(m_progressPanel, "progressButtons"))
         connect(cancel, &QDialogButtonBox::rejected, m_progressPanel, &QDialog::reject);

@@ -5,6 +5,7 @@
 #include "MailHost.h"
 #include "RecipientImport.h"
 #include "SendRun.h"
+#include "TestSend.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -194,6 +195,22 @@ public:
     bool willSend(const QStringList &addresses) override;
     // The connector of the latest run; none before the first.
     BriskoConnector *briskocon() const;
+    // True while a delivery run sends or still waits for answers.
+    bool isDeliveryRunning() const;
+    // The campaign's name in the messages' "campaign" tag: the file's base name, empty
+    // while the campaign was never saved.
+    QString campaignTagName() const;
+
+    // Test send (BriskoApplicationTestSend.cpp): Message › Send Test… asks for a few
+    // addresses and sends them the message merged with the selected row (or the first)
+    // through the chosen transport, then shows the service's answers. It never touches the
+    // outcome tables or the send journal, and is not offered while a run is under way.
+    void sendTest();
+    // The addresses typed last time (preference TestSendAddressesKey).
+    static constexpr QStringView TestSendAddressesKey = u"TestSendAddresses";
+    QDialog *testSendPanel() const { return m_testSendPanel; }
+    // The test send under way, or the latest until its answers were shown.
+    TestSend *testSend() const { return m_testSend; }
 
     Campaign &campaign() { return m_campaign; }
     const QHash<QString, QString> &miscData() const { return m_miscData; }
@@ -262,6 +279,11 @@ private:
     bool attachmentEvent(QObject *watched, QEvent *event);
     // The message as the window shows it now, with its unsubscribe targets and files.
     SendRun::RunInfo messageForChecks() const;
+    void connectTestSend();
+    void makeTestSendPanel();
+    void startTestSend();
+    void testSendFinished();
+    void updateTestSendAction();
     void startDeliveryRun(const RecipientList &list);
     // When some of the list already received this campaign (accepted) or may have (unknown),
     // asks whether to leave them out. The list to send to; none when the user cancelled.
@@ -353,6 +375,9 @@ private:
     std::unique_ptr<SendJournal> m_journal; // of the latest run
     QTimer *m_journalFlush = nullptr;        // syncs outcome lines left waiting
     bool m_journalFailureTold = false;
+    QPointer<QDialog> m_testSendPanel;
+    QPointer<TestSend> m_testSend;
+    RecipientPtr m_testSendRecord; // the record the test message is merged with
     QPointer<QDialog> m_statisticsPanel;
     QWebEngineView *m_statisticsWebview = nullptr;
     QPointer<QAction> m_selectFailedAction;

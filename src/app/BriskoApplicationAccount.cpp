@@ -183,6 +183,7 @@ void BriskoApplication::fillAuthPanel()
     setText("smtp_user", settings.smtpUser);
     setText("smtp_pass", settings.smtpPassword);
     setText("outboxFolderField", QDir::toNativeSeparators(settings.outboxFolder));
+    setText("configurationSetField", settings.configurationSet.value_or(QString()));
     if (auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp")) {
         const auto item = std::find(std::begin(TransportItems), std::end(TransportItems), settings.transport);
         transport->setCurrentIndex(int(item - std::begin(TransportItems)));
@@ -283,6 +284,17 @@ bool BriskoApplication::authPanelIsValid()
         endpoint->selectAll();
         return false;
     }
+    auto *configurationSet = panelChild<QLineEdit>(m_authPanel, "configurationSetField");
+    if (configurationSet && !configurationSet->text().trimmed().isEmpty()) {
+        if (const auto problem = AccountSettings::configurationSetProblem(configurationSet->text().trimmed())) {
+            qCInfo(lcApp).noquote() << u"configuration set refused: %1"_s.arg(*problem);
+            RidorIvuvud::showSimpleDialog(u"ConfigurationSetInvalid_Head"_s, u"ConfigurationSetInvalid_Sub"_s,
+                                          std::nullopt, true);
+            configurationSet->setFocus();
+            configurationSet->selectAll();
+            return false;
+        }
+    }
     auto *port = panelChild<QLineEdit>(m_authPanel, "smtp_port");
     bool valid = true;
     if (port)
@@ -344,6 +356,8 @@ void BriskoApplication::storeAuthPanel()
     }
     if (const auto folder = text("outboxFolderField"))
         settings.outboxFolder = QDir::fromNativeSeparators(folder->trimmed());
+    if (const auto name = text("configurationSetField"))
+        settings.configurationSet = name->trimmed().isEmpty() ? std::nullopt : std::optional(name->trimmed());
     if (auto *transport = panelChild<QComboBox>(m_authPanel, "transportPopUp");
         transport && transport->currentIndex() >= 0 && transport->currentIndex() < int(std::size(TransportItems)))
         settings.transport = TransportItems[transport->currentIndex()];
@@ -353,11 +367,12 @@ void BriskoApplication::storeAuthPanel()
         const QString heading = brisko::tr(u"AccountNotStored_Head"_s);
         QTimer::singleShot(0, this, [heading, failure] { RidorIvuvud::showSimpleDialog(heading, failure); });
     }
-    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3, profile %4, send through %5"_s
+    qCInfo(lcApp).noquote() << u"Account settings stored: region %1, endpoint %2, signature %3, profile %4, send through %5, configuration set %6"_s
                                    .arg(settings.region, settings.endpointInUse(),
                                         AccountSettings::signatureVersionName(settings.signatureVersion),
                                         settings.awsProfile.value_or(u"none"_s),
-                                        AccountSettings::transportName(settings.transport));
+                                        AccountSettings::transportName(settings.transport),
+                                        settings.configurationSet.value_or(u"none"_s));
 }
 
 void BriskoApplication::updateTransportRows()

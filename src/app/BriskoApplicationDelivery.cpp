@@ -12,6 +12,7 @@
 #include "RidorIvuvud.h"
 #include "SendRun.h"
 #include "SendJournal.h"
+#include "TestSend.h"
 #include "applogging.h"
 #include "FennimarStrings.h"
 #include "FennimarUserDefaults.h"
@@ -20,6 +21,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -109,6 +111,9 @@ std::optional<QString> BriskoApplication::sendRefusal(bool toSelection) const
 
 void BriskoApplication::deliver()
 {
+    // A test send's answers are shown before the campaign goes out.
+    if (m_testSend && m_testSend->isRunning())
+        return;
     // SES needs the account's keys, SMTP a server, the outbox a folder.
     if (!transportIsReady())
         return;
@@ -287,7 +292,11 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
         AccountSettings::transportName(settings.transport));
     const SendRun::RunInfo extras = messageForChecks();
     m_briskocon->setMessageExtras(extras.unsubscribe, extras.attachments);
+    m_briskocon->setCampaignName(campaignTagName());
+    // No test send while the run sends or waits for answers.
+    connect(m_briskocon, &BriskoConnector::finished, this, &BriskoApplication::updateTestSendAction);
     m_briskocon->sendMessageToRecipients(body, html, subject, from, list, replyTo, returnPath);
+    updateTestSendAction();
     if (m_progressPanelBar)
         m_progressPanelBar->setMaximum(int(list.size()));
 }
@@ -295,6 +304,17 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
 BriskoConnector *BriskoApplication::briskocon() const
 {
     return m_briskocon;
+}
+
+bool BriskoApplication::isDeliveryRunning() const
+{
+    return m_briskocon && (!m_briskocon->hasStopped() || m_briskocon->pendingResponses() > 0);
+}
+
+QString BriskoApplication::campaignTagName() const
+{
+    const std::optional<QString> path = currentCampaignPath();
+    return path ? QFileInfo(*path).completeBaseName() : QString();
 }
 
 void BriskoApplication::cancelSend()

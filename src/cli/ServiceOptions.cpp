@@ -35,6 +35,10 @@ ServiceOptions::ServiceOptions(int defaultTimeoutSeconds, bool withTransport)
                u"Log in to the SMTP server as NAME; the password comes from the preferences or "
                u"BRISKO_SMTP_PASSWORD."_s,
                u"NAME"_s),
+      configurationSet(u"configuration-set"_s,
+                       u"The SES configuration set that publishes the messages' events, instead of the one of "
+                       u"the account settings (SMTP and the outbox ignore it)."_s,
+                       u"NAME"_s),
       withTransport(withTransport)
 {
 }
@@ -43,7 +47,7 @@ void ServiceOptions::addTo(QCommandLineParser &parser) const
 {
     parser.addOptions({profile, region, endpoint, signature, timeout, verbose});
     if (withTransport)
-        parser.addOptions({transport, smtp, smtpUser});
+        parser.addOptions({transport, smtp, smtpUser, configurationSet});
 }
 
 namespace {
@@ -150,6 +154,14 @@ bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &comm
     }
     if (withTransport && parser.isSet(smtpUser))
         overrides.smtpUser = parser.value(smtpUser);
+    if (withTransport && parser.isSet(configurationSet)) {
+        const QString name = parser.value(configurationSet).trimmed();
+        if (const auto problem = AccountSettings::configurationSetProblem(name)) {
+            io.err << "brisko-cli " << command << ": --configuration-set: " << *problem << '\n';
+            return false;
+        }
+        overrides.configurationSet = name;
+    }
     AccountSettings::setOverrides(overrides);
     if (!parser.isSet(verbose))
         QLoggingCategory::setFilterRules(u"brisko.mail.info=false"_s);
@@ -162,6 +174,26 @@ bool ServiceOptions::apply(const QCommandLineParser &parser, const QString &comm
     }
     exitStatus = 0;
     return true;
+}
+
+std::optional<QString> transportProblem(const AccountSettings &settings)
+{
+    switch (settings.transport) {
+    case AccountSettings::Transport::Ses:
+        if (!settings.accessKey)
+            return u"no access key stored (account panel, an AWS profile, or AWS_ACCESS_KEY_ID and "
+                   "AWS_SECRET_ACCESS_KEY)"_s;
+        break;
+    case AccountSettings::Transport::Smtp:
+        if (settings.smtpHost.isEmpty())
+            return u"no SMTP server set (account panel, or --smtp HOST:PORT)"_s;
+        break;
+    case AccountSettings::Transport::Outbox:
+        if (settings.outboxFolder.isEmpty())
+            return u"no outbox folder set (account panel, or --transport outbox:DIR)"_s;
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace brisko::cli

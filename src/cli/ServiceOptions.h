@@ -8,13 +8,18 @@
 
 class QCommandLineParser;
 
+namespace brisko {
+struct AccountSettings;
+}
+
 namespace brisko::cli {
 
 // The options of every subcommand that talks to the service: --profile, --region,
 // --endpoint, --signature, --timeout and --verbose, applied to the account settings for one
-// run; for send also the transport: --transport ses|smtp|outbox:DIR, --smtp HOST[:PORT] and
-// --smtp-user NAME (the SMTP password comes from the preferences or BRISKO_SMTP_PASSWORD,
-// never from the command line, where other users could read it).
+// run; for send and send-test also the transport: --transport ses|smtp|outbox:DIR,
+// --smtp HOST[:PORT] and --smtp-user NAME (the SMTP password comes from the preferences or
+// BRISKO_SMTP_PASSWORD, never from the command line, where other users could read it), and
+// --configuration-set NAME for the SES messages.
 struct ServiceOptions
 {
     explicit ServiceOptions(int defaultTimeoutSeconds, bool withTransport = false);
@@ -35,9 +40,14 @@ struct ServiceOptions
     QCommandLineOption transport;
     QCommandLineOption smtp;
     QCommandLineOption smtpUser;
+    QCommandLineOption configurationSet;
     bool withTransport = false;
     std::optional<int> timeoutMs;
     int exitStatus = 0;
 };
+
+// What the transport of the settings lacks to send (SES: an access key; SMTP: a server; the
+// outbox: a folder), with where to set it; none when it can send.
+std::optional<QString> transportProblem(const AccountSettings &settings);
 
 } // namespace brisko::cli

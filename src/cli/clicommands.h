@@ -14,6 +14,7 @@ Command importCommand();
 Command exportCommand();
 Command mergeCommand();
 Command sendCommand();
+Command sendTestCommand();
 Command statusCommand();
 
 } // namespace brisko::cli

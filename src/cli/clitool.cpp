@@ -22,6 +22,7 @@ QList<Command> commands()
         exportCommand(),
         mergeCommand(),
         sendCommand(),
+        sendTestCommand(),
         statusCommand(),
     };
 }

@@ -18,6 +18,7 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -477,29 +478,13 @@ int runSend(const QStringList &arguments, Io &io)
 
     const AccountSettings settings = AccountSettings::load();
     using Transport = AccountSettings::Transport;
-    QString through = settings.endpointInUse();
-    switch (settings.transport) {
-    case Transport::Ses:
-        if (!settings.accessKey) {
-            io.err << "brisko-cli send: no access key stored (account panel, an AWS profile, or "
-                      "AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY)\n";
-            return Failure;
-        }
-        break;
-    case Transport::Smtp:
-        if (settings.smtpHost.isEmpty()) {
-            io.err << "brisko-cli send: no SMTP server set (account panel, or --smtp HOST:PORT)\n";
-            return Failure;
-        }
-        through = u"the SMTP server %1:%2"_s.arg(settings.smtpHost).arg(settings.smtpPort);
-        break;
-    case Transport::Outbox:
-        if (settings.outboxFolder.isEmpty()) {
-            io.err << "brisko-cli send: no outbox folder set (account panel, or --transport outbox:DIR)\n";
-            return Failure;
-        }
-        break;
+    if (const auto problem = transportProblem(settings)) {
+        io.err << "brisko-cli send: " << *problem << '\n';
+        return Failure;
     }
+    QString through = settings.endpointInUse();
+    if (settings.transport == Transport::Smtp)
+        through = u"the SMTP server %1:%2"_s.arg(settings.smtpHost).arg(settings.smtpPort);
 
     const QString subject = document.subject.value_or(QString());
     // The unsubscribe text and the size of every message are checked before anything leaves.
@@ -562,6 +547,7 @@ int runSend(const QStringList &arguments, Io &io)
     else
         made = std::make_unique<BriskoConnector>();
     BriskoConnector &connector = *made;
+    connector.setCampaignName(QFileInfo(path).completeBaseName());
     // Known once the run paces (after the quota answer when it asks for one).
     host.setPacingRate([&connector] { return connector.pacing() ? connector.pacing()->rate : 0.0; });
     bool interrupted = false;
@@ -623,7 +609,7 @@ Command sendCommand()
     return {u"send"_s,
             u"CAMPAIGN.brisko [--rows 1,4-9] [--rate N] [--yes] [--resend | --retry-failed] [--region R] [--endpoint URL] "
             u"[--signature v4|v3] [--timeout S] [--verbose] [--transport ses|smtp|outbox:DIR] "
-            u"[--smtp HOST:PORT] [--smtp-user NAME]"_s,
+            u"[--smtp HOST:PORT] [--smtp-user NAME] [--configuration-set NAME]"_s,
             u"Send the campaign to every recipient (or to --rows), paced at the account's send rate, "
             u"through an SMTP server, or into an outbox folder. "
             u"Every run is recorded in CAMPAIGN.brisko.sent; recipients it records as accepted or unknown "

@@ -74,6 +74,8 @@ AccountSettings AccountSettings::stored()
             settings.transport = *transport;
     }
     settings.outboxFolder = storedString(OutboxFolderKey).value_or(QString());
+    if (const auto name = storedString(ConfigurationSetKey); name && !name->trimmed().isEmpty())
+        settings.configurationSet = name->trimmed();
     if (!keyringFailure.isEmpty())
         settings.problem = keyringFailure;
     return settings;
@@ -160,6 +162,8 @@ AccountSettings AccountSettings::load()
         settings.smtpPort = *overrides.smtpPort;
     if (overrides.smtpUser)
         settings.smtpUser = *overrides.smtpUser;
+    if (overrides.configurationSet)
+        settings.configurationSet = *overrides.configurationSet;
     return settings;
 }
 
@@ -186,6 +190,7 @@ bool AccountSettings::save(QString *error) const
         put(SendRateKey, sendRate ? std::optional<QString>(QString::number(*sendRate)) : std::nullopt);
         put(TransportKey, transportName(transport));
         put(OutboxFolderKey, outboxFolder);
+        put(ConfigurationSetKey, configurationSet);
         store->sync();
         if (store->status() != QSettings::NoError) {
             ok = false;
@@ -282,6 +287,28 @@ QString AccountSettings::transportName(Transport transport)
         break;
     }
     return u"ses"_s;
+}
+
+std::optional<QString> AccountSettings::configurationSetProblem(const QString &name)
+{
+    if (name.isEmpty())
+        return u"A configuration set needs a name."_s;
+    if (name.size() > LongestConfigurationSetName)
+        return u"A configuration set's name has at most %1 characters; this one has %2."_s.arg(
+            LongestConfigurationSetName).arg(name.size());
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool allowed = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+                             u == u'_' || u == u'-';
+        if (!allowed) {
+            const QString what = c.isSpace()       ? u"a blank"_s
+                                 : c.isSurrogate() ? u"a character outside A to Z"_s
+                                                   : u"\"%1\""_s.arg(c);
+            return u"A configuration set's name holds only the letters A to Z, digits, \"_\" and \"-\"; %1 is "
+                   "not allowed."_s.arg(what);
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace brisko

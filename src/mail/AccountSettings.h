@@ -53,6 +53,8 @@ struct AccountSettings
     static constexpr QStringView SendRateKey = u"SendRate"; // messages per second; absent: the account's maximum
     static constexpr QStringView TransportKey = u"Transport"; // "ses", "smtp" or "outbox"
     static constexpr QStringView OutboxFolderKey = u"OutboxFolder";
+    // The SES configuration set every SendRawEmail names; absent or empty: none.
+    static constexpr QStringView ConfigurationSetKey = u"ConfigurationSet";
 
     static constexpr QStringView DefaultRegion = u"us-east-1";
 
@@ -72,6 +74,10 @@ struct AccountSettings
     QString outboxFolder;
     // The stored profile choice (AwsProfileKey); none: keys typed by hand.
     std::optional<QString> awsProfile;
+    // The configuration set whose event publishing (deliveries, bounces, complaints, opens)
+    // applies to the messages sent through SES; none: the account's default. SMTP and the
+    // outbox do not use it.
+    std::optional<QString> configurationSet;
 
     // Filled by load(), not stored:
     // the profile whose keys are in use; empty when the keys come from elsewhere.
@@ -104,6 +110,7 @@ struct AccountSettings
         std::optional<QString> smtpHost;
         std::optional<int> smtpPort;
         std::optional<QString> smtpUser;
+        std::optional<QString> configurationSet;
     };
 
     // The settings in use: the stored settings, the profile and the process's overrides.
@@ -136,6 +143,11 @@ struct AccountSettings
     // "ses", "smtp", "outbox" (any case); none for anything else.
     static std::optional<Transport> transportFromString(const QString &text);
     static QString transportName(Transport transport);
+
+    // Why the text cannot name a configuration set, none when it can: SES takes 1 to 64
+    // ASCII letters, digits, "_" and "-".
+    static std::optional<QString> configurationSetProblem(const QString &name);
+    static constexpr int LongestConfigurationSetName = 64;
 };
 
 } // namespace brisko

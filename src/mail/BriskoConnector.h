@@ -24,6 +24,7 @@ class QTimer;
 namespace brisko {
 
 class CurlMultiDriver;
+class MailHost;
 
 // Talks to the mail service for one delivery run or one account request; a new
 // connector is made for each and keeps nothing between operations.
@@ -102,6 +103,17 @@ public:
         QString email;
         QByteArray response;
     };
+
+    // Where the run's answers go: MailHost::shared() unless another host is set here
+    // before the run starts (a test send keeps its answers out of the window's outcome
+    // tables and the send journal that way). Account requests always answer the shared host.
+    void setHost(MailHost *host) { m_host = host; }
+    MailHost *runHost() const;
+    // The campaign's name for the run's message tag (RunInfo::campaignName) and, for a test
+    // send, the one address every message of the run goes to (RunInfo::testAddress). Set
+    // before the run starts.
+    void setCampaignName(const QString &name) { m_campaignName = name; }
+    void setTestAddress(const std::optional<QString> &address) { m_testAddress = address; }
 
     // Starts the run over the records in the given order (the records are shared, not
     // copied). An empty Return-Path is kept as given; none leaves the key out.
@@ -200,6 +212,9 @@ private:
     void checkDeadlines();
     void reportNotStarted(const QString &address, const QString &why);
 
+    MailHost *m_host = nullptr;
+    QString m_campaignName;
+    std::optional<QString> m_testAddress;
     QPointer<QTimer> m_watchdog; // gives up written requests past their deadline
     QPointer<QTimer> m_sendTimer;
     RunInfo m_userInfo;

@@ -35,7 +35,7 @@ bool BriskoSMTPConnector::sendMessageToRecipient(const QString &message, const Q
     qCInfo(lcMail) << "SMTP";
     qCInfo(lcMail) << "BriskoSMTPConnector::sendMessageToRecipient";
 
-    const QString email = record.email();
+    const QString email = runInfo().addressFor(record);
     SmtpMessage mail;
     mail.setSubject(subject);
     mail.setFrom(from);
@@ -120,7 +120,7 @@ void BriskoSMTPConnector::report(SmtpClient *client)
         return;
     m_inFlight = false;
     const SmtpClient::Outcome &outcome = client->outcome();
-    MailHost *host = MailHost::shared();
+    MailHost *host = runHost();
     if (!host) {
         qCWarning(lcMail).noquote() << u"SMTP outcome for %1 dropped: no host"_s.arg(m_address);
         return;

@@ -30,13 +30,16 @@ bool OutboxConnector::sendMessageToRecipient(const QString &message, const QStri
                                              const std::optional<QString> &returnPath)
 {
     ++m_step;
-    const QString email = record.email();
-    SendRun::RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}};
+    SendRun::RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}, {}, runInfo().testAddress};
     one.unsubscribe = runInfo().unsubscribe;
     one.attachments = runInfo().attachments;
+    const QString email = one.addressFor(record);
     const QString raw = SendRun::messageFor(one, record);
     const qsizetype row = m_rowOf.value(&record, m_step);
-    const QString name = Outbox::fileName(row, email, std::max(m_rows, m_step));
+    QString name = Outbox::fileName(row, email, std::max(m_rows, m_step));
+    // A test message never takes the place of a row's proof.
+    if (runInfo().testAddress)
+        name.prepend(u"test-"_s);
     Outbox::WriteResult result = Outbox::writeMessage(m_folder, name, raw.toUtf8());
     if (result.ok)
         qCInfo(lcMail).noquote() << u"outbox: %1 written for %2"_s.arg(result.path, email);
@@ -52,7 +55,7 @@ void OutboxConnector::next()
     if (m_written) {
         const auto [email, result] = *m_written;
         m_written.reset();
-        if (MailHost *host = MailHost::shared()) {
+        if (MailHost *host = runHost()) {
             if (result.ok)
                 host->mailSavedFor(email, result.path);
             else

@@ -12,7 +12,8 @@ namespace brisko {
 // file named after the row and the address (Outbox::fileName) into the folder. Needs no
 // account. Each file is one step from the event loop, so progress and cancel work as in
 // any run. A written file is recorded as 1 and "Saved" (MailHost::mailSavedFor); a file
-// that cannot be written as failed, with the reason (mailSendFailedFor).
+// that cannot be written as failed, with the reason (mailSendFailedFor). A test send's
+// file gets the prefix "test-", so that it never replaces the proof of a row.
 class OutboxConnector : public BriskoConnector
 {
     Q_OBJECT

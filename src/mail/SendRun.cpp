@@ -89,7 +89,7 @@ QString messageFor(const RunInfo &info, const Recipient &record)
     const QList<std::pair<QString, QString>> entries = entriesOf(record);
     return MimeMessage::createMessageTo(PlaceholderMerge::merge(info.body, entries),
                                         PlaceholderMerge::merge(info.htmlMessage, entries), info.subject,
-                                        info.sender, record.email(), info.replyTo, info.returnPath,
+                                        info.sender, info.addressFor(record), info.replyTo, info.returnPath,
                                         extrasFor(info, entries));
 }
 
@@ -149,16 +149,53 @@ SizeCheck checkSizes(const RunInfo &info, const RecipientList &records)
     return check;
 }
 
+QString RunInfo::addressFor(const Recipient &record) const
+{
+    return testAddress.value_or(record.email());
+}
+
+QString campaignTagValue(const QString &campaignName)
+{
+    // Accented letters lose their marks rather than becoming "_".
+    const QString decomposed = campaignName.normalized(QString::NormalizationForm_KD);
+    QString value;
+    value.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() == QChar::Mark_NonSpacing)
+            continue;
+        const char16_t u = c.unicode();
+        const bool allowed = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+                             u == u'_' || u == u'-';
+        value += allowed ? c : u'_';
+    }
+    value.truncate(LongestTagValue);
+    return value.isEmpty() ? u"untitled"_s : value;
+}
+
+QList<SesRequest::Parameter> messageParameters(const AccountSettings &settings, const RunInfo &info)
+{
+    QList<SesRequest::Parameter> parameters;
+    if (settings.configurationSet)
+        parameters.append({u"ConfigurationSetName"_s, *settings.configurationSet});
+    parameters.append({u"Tags.member.1.Name"_s, CampaignTagName.toString()});
+    parameters.append({u"Tags.member.1.Value"_s, campaignTagValue(info.campaignName)});
+    if (info.testAddress) {
+        parameters.append({u"Tags.member.2.Name"_s, TestTagName.toString()});
+        parameters.append({u"Tags.member.2.Value"_s, u"true"_s});
+    }
+    return parameters;
+}
+
 SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info,
                                  const Recipient &record, const QDateTime &now)
 {
-    const QString address = record.email();
+    const QString address = info.addressFor(record);
     const QString message = messageFor(info, record);
     // build() escapes the values for the settings' signing scheme.
-    return SesRequest::build(
-        settings, u"SendRawEmail"_s,
-        {{u"Destinations.member.1"_s, address}, {u"RawMessage.Data"_s, MimeMessage::rawMessageData(message)}},
-        now);
+    QList<SesRequest::Parameter> parameters{{u"Destinations.member.1"_s, address},
+                                            {u"RawMessage.Data"_s, MimeMessage::rawMessageData(message)}};
+    parameters += messageParameters(settings, info);
+    return SesRequest::build(settings, u"SendRawEmail"_s, parameters, now);
 }
 
 std::optional<Pacing> pacingFor(double intervalSeconds)
@@ -361,7 +398,8 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
         qCWarning(lcMail) << "BriskoConnector.sendMessageToRecipients - a connector runs once";
         return;
     }
-    RunInfo info{subject, from, replyTo, returnPath, message, htmlMessage, recipients, {}, {}};
+    RunInfo info{subject, from, replyTo, returnPath, message, htmlMessage, recipients, {}, {}, m_campaignName,
+                 m_testAddress};
     info.unsubscribe = m_userInfo.unsubscribe;
     info.attachments = m_userInfo.attachments;
     m_userInfo = std::move(info);
@@ -378,13 +416,18 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
         sendMessageWithInfo(m_userInfo);
         return;
     }
-    MailHost *host = MailHost::shared();
+    MailHost *host = runHost();
     const double interval = host ? double(host->timerValueForSendRate()) : 0.0;
     if (const auto pacing = SendRun::pacingFor(interval)) {
         startTimer(*pacing);
         return;
     }
     askQuotaForRate();
+}
+
+MailHost *BriskoConnector::runHost() const
+{
+    return m_host ? m_host : MailHost::shared();
 }
 
 void BriskoConnector::askQuotaForRate()
@@ -429,7 +472,7 @@ void BriskoConnector::quotaAnswered(QNetworkReply *reply, const QByteArray &body
         return;
     }
     const QString &answer = *end.answer;
-    MailHost *host = MailHost::shared();
+    MailHost *host = runHost();
     if (answer.contains(u"ErrorResponse")) {
         const QString message =
             FennimarStrings::stringBetween(u"<Message>"_s, u"</Message>"_s, answer).value_or(u"no message"_s);
@@ -504,13 +547,13 @@ void BriskoConnector::sendMessage()
 
 bool BriskoConnector::announce(qint64 count)
 {
-    MailHost *host = MailHost::shared();
+    MailHost *host = runHost();
     if (!host)
         return true;
     QStringList addresses;
     for (qint64 n = 0; n < count && n < m_userInfo.recipients.size(); ++n) {
         const RecipientPtr &record = m_userInfo.recipients.at(n);
-        addresses.append(record ? record->email() : QString());
+        addresses.append(record ? m_userInfo.addressFor(*record) : QString());
     }
     if (host->willSend(addresses))
         return true;
@@ -537,8 +580,8 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
     qCInfo(lcMail).noquote() << u"send:%1  self:%2"_s.arg(describe(current), identity(this));
     sendMessageToRecipient(info.body, info.htmlMessage, info.subject, info.sender, current, info.replyTo,
                            info.returnPath);
-    if (MailHost *host = MailHost::shared())
-        host->sendProgress(m_total - info.recipients.size(), m_total, current.email());
+    if (MailHost *host = runHost())
+        host->sendProgress(m_total - info.recipients.size(), m_total, info.addressFor(current));
     info.recipients.removeFirst();
 }
 
@@ -640,17 +683,19 @@ bool BriskoConnector::sendMessageToRecipient(const QString &message, const QStri
                                              const Recipient &record, const QString &replyTo,
                                              const std::optional<QString> &returnPath)
 {
-    RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}};
+    RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}, m_userInfo.campaignName,
+                m_userInfo.testAddress};
     one.unsubscribe = m_userInfo.unsubscribe;
     one.attachments = m_userInfo.attachments;
+    const QString address = one.addressFor(record);
     const SesRequest::Request request = SendRun::buildRequest(m_settings, one, record);
     auto transfer = std::make_unique<Transfer>();
-    transfer->email = record.email();
+    transfer->email = address;
     transfer->request = request.body;
     transfer->easy = curl_easy_init();
     CURL *easy = transfer->easy;
     if (!easy) {
-        reportNotStarted(record.email(), u"The request could not be prepared (out of memory)"_s);
+        reportNotStarted(address, u"The request could not be prepared (out of memory)"_s);
         return false;
     }
     for (const auto &[name, value] : request.headers) {
@@ -688,12 +733,12 @@ bool BriskoConnector::sendMessageToRecipient(const QString &message, const QStri
     const CURLMcode added = driver()->add(easy, [this, pointer](CURLcode result) { transferEnded(pointer, result); });
     if (added != CURLM_OK) {
         m_transfers.erase(easy);
-        reportNotStarted(record.email(), QString::fromUtf8(curl_multi_strerror(added)));
+        reportNotStarted(address, QString::fromUtf8(curl_multi_strerror(added)));
         return false;
     }
     if (!m_watchdog->isActive())
         m_watchdog->start();
-    qCInfo(lcMail).noquote() << u"request %1 for %2 to %3"_s.arg(identity(this), record.email(),
+    qCInfo(lcMail).noquote() << u"request %1 for %2 to %3"_s.arg(identity(this), address,
                                                                  request.url.toString());
     return true;
 }
@@ -714,7 +759,7 @@ QStringList BriskoConnector::addressesInFlight() const
 void BriskoConnector::reportNotStarted(const QString &address, const QString &why)
 {
     qCWarning(lcMail).noquote() << u"no request could be started for %1: %2"_s.arg(address, why);
-    if (MailHost *host = MailHost::shared())
+    if (MailHost *host = runHost())
         host->mailSendFailedFor(address, why);
 }
 
@@ -745,7 +790,7 @@ void BriskoConnector::abandonInFlight()
         m_transfers.erase(m_transfers.begin());
         qCInfo(lcMail).noquote() << u"stopped waiting for the answer for %1 (%2)"_s.arg(
             address, written ? u"request written"_s : u"request not yet written"_s);
-        if (MailHost *host = MailHost::shared())
+        if (MailHost *host = runHost())
             host->mailSendUnknownFor(address, u"Stopped waiting for the answer"_s);
     }
     checkFinished();
@@ -775,7 +820,7 @@ void BriskoConnector::transferEnded(Transfer *transfer, CURLcode result)
         qCWarning(lcMail).noquote() << u"curl would have sent the request for %1 again: refused"_s.arg(done->email);
     const SendRun::TransferEnd end = SendRun::transferEnd(facts, SendRun::sendTimeout());
 
-    MailHost *host = MailHost::shared();
+    MailHost *host = runHost();
     if (!host) {
         qCWarning(lcMail).noquote() << u"SendRawEmail answer for %1 dropped: no host"_s.arg(done->email);
     } else {
@@ -819,7 +864,7 @@ void BriskoConnector::endRun(const std::optional<QString> &notStartedBecause)
     }
     if (notStartedBecause)
         qCInfo(lcMail).noquote() << *notStartedBecause;
-    if (MailHost *host = MailHost::shared())
+    if (MailHost *host = runHost())
         host->sendRunEnded(notStartedBecause);
     checkFinished();
 }

@@ -47,12 +47,23 @@ struct RunInfo
     std::optional<MimeMessage::ListUnsubscribe> unsubscribe;
     AttachmentList attachments;
 
+    // Not in the dictionary:
+    // The campaign file's base name ("Spring" for Spring.brisko); empty while it is unsaved.
+    // Every SES message carries it as its "campaign" tag (campaignTagValue()).
+    QString campaignName;
+    // A test send: each message is merged with its record as usual but goes to this address
+    // instead of the record's "EMAIL", and is tagged as a test.
+    std::optional<QString> testAddress;
+
     // The same as a dictionary under the keys above; RECIPIENTS is the list of addresses.
     QVariantMap dictionary() const;
+    // Where the message for the record goes: the test address, else its "EMAIL".
+    QString addressFor(const Recipient &record) const;
 };
 
 // The raw message for one recipient: both templates and the unsubscribe targets merged with
-// the record, addressed to its "EMAIL", with the run's attachments. Every transport sends this.
+// the record, addressed to info.addressFor(record), with the run's attachments. Every
+// transport sends this.
 QString messageFor(const RunInfo &info, const Recipient &record);
 
 // Takes the campaign's unsubscribe text and files into the run; the reason when the text
@@ -73,9 +84,24 @@ SizeCheck checkSizes(const RunInfo &info, const RecipientList &records);
 // "10.0 MB" and the like (1 MB = 1024 × 1024 bytes, as the service's limit).
 QString megabytes(qint64 bytes);
 
+// The message tags of SendRawEmail, so that the events a configuration set publishes can be
+// told apart: "campaign" with the campaign's name, and "test" = "true" on test sends.
+inline constexpr QStringView CampaignTagName = u"campaign";
+inline constexpr QStringView TestTagName = u"test";
+// The tag value for a campaign name: SES takes only ASCII letters, digits, "_" and "-", at
+// most 256 of them. Accents are dropped ("Frühling" gives "Fruhling"), every other character
+// becomes "_"; an empty name (an unsaved campaign) gives "untitled".
+QString campaignTagValue(const QString &campaignName);
+inline constexpr int LongestTagValue = 256;
+
+// The parameters of one SendRawEmail after the raw message: ConfigurationSetName when the
+// settings name one, then the tags.
+QList<SesRequest::Parameter> messageParameters(const AccountSettings &settings, const RunInfo &info);
+
 // The "SendRawEmail" request for one recipient: both templates merged with the record,
-// the raw message addressed to the record's "EMAIL", its Base64 form, signed as the
-// settings say. Pure: usable from any thread.
+// the raw message addressed to info.addressFor(record), its Base64 form, the configuration
+// set and tags of messageParameters(), signed as the settings say. Pure: usable from any
+// thread.
 SesRequest::Request buildRequest(const AccountSettings &settings, const RunInfo &info,
                                  const Recipient &record,
                                  const QDateTime &now = QDateTime::currentDateTimeUtc());
