@@ -337,6 +337,44 @@ private Q_SLOTS:
         QTRY_VERIFY(!app()->isAskingService());
     }
 
+    // The configuration set: a name SES would refuse keeps the panel open, says why and is not
+    // stored; a good one is stored trimmed, and an empty field removes it.
+    void configurationSetField_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("stored"); // empty: none
+        QTest::newRow("letters, digits, _ and -") << u"Events_2026-a"_s << false << u"Events_2026-a"_s;
+        QTest::newRow("trimmed") << u"  Events  "_s << false << u"Events"_s;
+        QTest::newRow("empty removes it") << QString() << false << QString();
+        QTest::newRow("blank inside") << u"my events"_s << true << u"Before"_s;
+        QTest::newRow("dot") << u"events.prod"_s << true << u"Before"_s;
+        QTest::newRow("65 characters") << QString(65, u'e') << true << u"Before"_s;
+    }
+
+    void configurationSetField()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, refused);
+        QFETCH(QString, stored);
+        store(AccountSettings::ConfigurationSetKey, u"Before"_s);
+        m_server.setAnswer({200, FakeSesServer::quotaDocument(u"200.0"_s, u"14.0"_s, u"0.0"_s)});
+        DialogDriver boxes({text(u"OK"_s)});
+        app()->showAuthPanel();
+        QLineEdit *field = panel(u"configurationSetField"_s);
+        QCOMPARE(field->text(), u"Before"_s);
+        QVERIFY(!field->toolTip().isEmpty());
+        field->setText(typed);
+        pressOk();
+        QCOMPARE(boxes.shown(), refused ? 1 : 0);
+        QCOMPARE(app()->authPanel()->isVisible(), refused);
+        if (refused)
+            QVERIFY(boxes.texts().first().startsWith(u"The configuration set's name is not valid.\n"_s));
+        QCOMPARE(AccountSettings::stored().configurationSet.value_or(QString()), stored);
+        QTRY_VERIFY(!app()->isAskingService());
+        store(AccountSettings::ConfigurationSetKey, std::nullopt);
+    }
+
     void sendRateFromText_data()
     {
         QTest::addColumn<QString>("rateText");

@@ -83,11 +83,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected"); // the candidates, sorted, space-separated
-        QTest::newRow("commands") << u"brisko-cli s"_s << u"send show stats status"_s;
+        QTest::newRow("commands") << u"brisko-cli s"_s << u"send send-test show stats status"_s;
         QTest::newRow("program options") << u"brisko-cli --"_s << u"--help --version"_s;
         QTest::newRow("command options") << u"brisko-cli send A.brisko --r"_s
                                           << u"--rate --region --resend --retry-failed --rows"_s;
         QTest::newRow("campaign files") << u"brisko-cli send "_s << u"A.brisko folder"_s;
+        QTest::newRow("test send options") << u"brisko-cli send-test A.brisko --t"_s
+                                           << u"--timeout --to --transport"_s;
+        QTest::newRow("test send campaign after --to")
+            << u"brisko-cli send-test --to me@example.org "_s << u"A.brisko folder"_s;
         QTest::newRow("after an option's value") << u"brisko-cli merge --row 3 "_s << u"A.brisko folder"_s;
         QTest::newRow("import list") << u"brisko-cli import A.brisko "_s << u"folder list.csv list.tsv notes.txt"_s;
         QTest::newRow("raw reads any file") << u"brisko-cli show --raw "_s
