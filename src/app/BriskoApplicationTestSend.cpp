@@ -162,7 +162,10 @@ void BriskoApplication::sendTest()
     }
     if (auto *field = panelChild<QLineEdit>(m_testSendPanel, "sendTestAddressField")) {
         field->setEnabled(true);
-        field->setText(FennimarUserDefaults::objectForKey(TestSendAddressesKey.toString()).toString());
+        // Written by hand without quotes, the preferences file gives a list for "a, b".
+        const QVariant stored = FennimarUserDefaults::objectForKey(TestSendAddressesKey.toString());
+        field->setText(stored.typeId() == QMetaType::QStringList ? stored.toStringList().join(u", "_s)
+                                                                 : stored.toString());
         field->selectAll();
         field->setFocus();
     }
