@@ -109,11 +109,9 @@ public:
     // tables and the send journal that way). Account requests always answer the shared host.
     void setHost(MailHost *host) { m_host = host; }
     MailHost *runHost() const;
-    // The campaign's name for the run's message tag (RunInfo::campaignName) and, for a test
-    // send, the one address every message of the run goes to (RunInfo::testAddress). Set
-    // before the run starts.
+    // The campaign's name for the message tag of the run sendMessageToRecipients() starts
+    // (RunInfo::campaignName). Set before the run starts.
     void setCampaignName(const QString &name) { m_campaignName = name; }
-    void setTestAddress(const std::optional<QString> &address) { m_testAddress = address; }
 
     // Starts the run over the records in the given order (the records are shared, not
     // copied). An empty Return-Path is kept as given; none leaves the key out.
@@ -127,6 +125,9 @@ public:
         m_userInfo.unsubscribe = unsubscribe;
         m_userInfo.attachments = attachments;
     }
+    // Starts the run described whole: its queue, message fields and extras, campaign name
+    // and, for a test send, the address every message goes to.
+    void startRun(const RunInfo &info);
     // One step of the run: ends it when the queue is empty, otherwise sends to the first
     // record, moves the progress on and drops the record from the queue.
     void sendMessageWithInfo(RunInfo &info);
@@ -214,7 +215,6 @@ private:
 
     MailHost *m_host = nullptr;
     QString m_campaignName;
-    std::optional<QString> m_testAddress;
     QPointer<QTimer> m_watchdog; // gives up written requests past their deadline
     QPointer<QTimer> m_sendTimer;
     RunInfo m_userInfo;

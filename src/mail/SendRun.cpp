@@ -394,16 +394,21 @@ void BriskoConnector::sendMessageToRecipients(const QString &message, const QStr
                                               const RecipientList &recipients, const QString &replyTo,
                                               const std::optional<QString> &returnPath)
 {
+    RunInfo info{subject, from, replyTo, returnPath, message, htmlMessage, recipients, {}, {}, m_campaignName,
+                 std::nullopt};
+    info.unsubscribe = m_userInfo.unsubscribe;
+    info.attachments = m_userInfo.attachments;
+    startRun(info);
+}
+
+void BriskoConnector::startRun(const RunInfo &info)
+{
     if (m_runState != RunState::Idle) {
         qCWarning(lcMail) << "BriskoConnector.sendMessageToRecipients - a connector runs once";
         return;
     }
-    RunInfo info{subject, from, replyTo, returnPath, message, htmlMessage, recipients, {}, {}, m_campaignName,
-                 m_testAddress};
-    info.unsubscribe = m_userInfo.unsubscribe;
-    info.attachments = m_userInfo.attachments;
-    m_userInfo = std::move(info);
-    m_total = recipients.size();
+    m_userInfo = info;
+    m_total = info.recipients.size();
     m_settings = AccountSettings::load();
     if (m_settings.problem) {
         m_runState = RunState::Running;

@@ -152,12 +152,12 @@ void TestSend::next()
     }
     m_connector = connector;
     connector->setHost(this);
-    connector->setCampaignName(m_message.campaignName);
-    connector->setTestAddress(m_addresses.at(m_next));
     // Queued: a run that cannot start finishes inside the call below.
     connect(connector, &BriskoConnector::finished, this, &TestSend::connectorFinished, Qt::QueuedConnection);
-    connector->sendMessageToRecipients(m_message.body, m_message.htmlMessage, m_message.subject, m_message.sender,
-                                       {m_record}, m_message.replyTo, m_message.returnPath);
+    SendRun::RunInfo run = m_message;
+    run.recipients = {m_record};
+    run.testAddress = m_addresses.at(m_next);
+    connector->startRun(run);
 }
 
 void TestSend::connectorFinished()

@@ -65,7 +65,7 @@ public:
     // sends); 1 unless set, which every SES account allows.
     void setInterval(double seconds);
 
-    // Sends `message` (its subject, sender, bodies, campaign name; its queue is ignored)
+    // Sends `message` (every field but its queue and test address, which are the test's)
     // merged with `record` to each address. `rows` is the campaign's list, which names the
     // outbox files after the record's row. Returns at once; finished() follows, also when
     // nothing could be sent. A test send runs once.
