@@ -209,6 +209,19 @@ void BriskoApplication::startTestSend()
     message.body = m_bodyView ? m_bodyView->toPlainText() : m_campaign.body();
     message.htmlMessage = m_htmlView ? m_htmlView->toPlainText() : m_campaign.html();
     message.campaignName = campaignTagName();
+    // The unsubscribe link and the files go with the test as with the campaign, and a message
+    // the service would refuse for its size does not leave.
+    std::optional<QString> refusal = SendRun::setExtras(message, m_campaign.unsubscribe(), m_campaign.attachments());
+    if (!refusal)
+        refusal = SendRun::checkSizes(message, {m_testSendRecord ? m_testSendRecord : makeRecipient({})}).refusal;
+    if (refusal) {
+        if (note) {
+            note->setText(*refusal);
+            note->setStyleSheet(u"color: #b00020;"_s);
+            note->setVisible(true);
+        }
+        return;
+    }
 
     field->setEnabled(false);
     if (auto *send = panelChild<QPushButton>(m_testSendPanel, "sendTestSendButton"))

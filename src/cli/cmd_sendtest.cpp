@@ -92,15 +92,24 @@ int runSendTest(const QStringList &arguments, Io &io)
         return Failure;
     }
 
-    const SendRun::RunInfo message{document.subject.value_or(QString()),
-                                   document.from.value_or(QString()),
-                                   document.replyTo.value_or(QString()),
-                                   document.returnPath,
-                                   document.body.value_or(QString()),
-                                   document.html.value_or(QString()),
-                                   {},
-                                   QFileInfo(path).completeBaseName(),
-                                   std::nullopt};
+    SendRun::RunInfo message;
+    message.subject = document.subject.value_or(QString());
+    message.sender = document.from.value_or(QString());
+    message.replyTo = document.replyTo.value_or(QString());
+    message.returnPath = document.returnPath;
+    message.body = document.body.value_or(QString());
+    message.htmlMessage = document.html.value_or(QString());
+    message.campaignName = QFileInfo(path).completeBaseName();
+    // The unsubscribe link and the files go with the test as with the campaign; a message the
+    // service would refuse for its size does not leave.
+    std::optional<QString> refusal = SendRun::setExtras(message, document.unsubscribe.value_or(QString()),
+                                                        document.attachments.value_or(AttachmentList()));
+    if (!refusal)
+        refusal = SendRun::checkSizes(message, {record}).refusal;
+    if (refusal) {
+        io.err << "brisko-cli send-test: " << *refusal << "; nothing sent\n";
+        return Failure;
+    }
     TestSend test;
     // The pace chosen in the account settings; otherwise one message a second, which every
     // SES account allows, so no quota request is needed.

@@ -30,7 +30,8 @@ bool OutboxConnector::sendMessageToRecipient(const QString &message, const QStri
                                              const std::optional<QString> &returnPath)
 {
     ++m_step;
-    SendRun::RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {}, {}, {}, {}, runInfo().testAddress};
+    SendRun::RunInfo one{subject, from, replyTo, returnPath, message, htmlMessage, {},
+                         {}, {}, runInfo().campaignName, runInfo().testAddress};
     one.unsubscribe = runInfo().unsubscribe;
     one.attachments = runInfo().attachments;
     const QString email = one.addressFor(record);

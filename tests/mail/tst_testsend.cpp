@@ -236,10 +236,14 @@ private Q_SLOTS:
     {
         store(AccountSettings::ConfigurationSetKey, u"Events"_s);
         const RecipientPtr record = makeRecipient({{u"EMAIL"_s, u"row@example.com"_s}, {u"NAME"_s, u"Rowan"_s}});
+        SendRun::RunInfo info = message();
+        QCOMPARE(SendRun::setExtras(info, u"https://example.com/u?e=__EMAIL__"_s,
+                                    {{u"terms.txt"_s, u"text/plain"_s, "the terms"}}),
+                 std::nullopt);
         TestSend test;
         test.setInterval(0.01);
         QSignalSpy finished(&test, &TestSend::finished);
-        test.start(message(), record, {u"tester@example.org"_s, u"boss@example.org"_s});
+        test.start(info, record, {u"tester@example.org"_s, u"boss@example.org"_s});
         QVERIFY(test.isRunning());
         QVERIFY(finished.wait(5000));
         QVERIFY(!test.isRunning());
@@ -251,6 +255,9 @@ private Q_SLOTS:
             QVERIFY2(raw.contains(u"\nTo: "_s + to), qPrintable(raw));
             QVERIFY(raw.contains(u"\nSubject: [Test] Spring offer"_s));
             QVERIFY(raw.contains(u"Dear Rowan (row@example.com)"_s)); // merged with the row
+            // The campaign's unsubscribe link and files go with the test.
+            QVERIFY(raw.contains(u"List-Unsubscribe: <https://example.com/u?e=row%40example.com>"_s));
+            QVERIFY(raw.contains(u"terms.txt"_s));
             QCOMPARE(request.form().value(u"ConfigurationSetName"_s), u"Events"_s);
             QCOMPARE(request.form().value(u"Tags.member.1.Value"_s), u"Spring"_s);
             QCOMPARE(request.form().value(u"Tags.member.2.Name"_s), u"test"_s);
