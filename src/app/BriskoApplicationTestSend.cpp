@@ -211,7 +211,8 @@ void BriskoApplication::startTestSend()
     message.campaignName = campaignTagName();
     // The unsubscribe link and the files go with the test as with the campaign, and a message
     // the service would refuse for its size does not leave.
-    std::optional<QString> refusal = SendRun::setExtras(message, m_campaign.unsubscribe(), m_campaign.attachments());
+    std::optional<QString> refusal =
+        SendRun::setExtras(message, text(m_unsubscribeField, m_campaign.unsubscribe()), m_campaign.attachments());
     if (!refusal)
         refusal = SendRun::checkSizes(message, {m_testSendRecord ? m_testSendRecord : makeRecipient({})}).refusal;
     if (refusal) {
