@@ -81,6 +81,8 @@ QString SendJournal::eventName(Event event)
         return u"failed"_s;
     case Event::Saved:
         return u"saved"_s;
+    case Event::Retry:
+        return u"retry"_s;
     case Event::Unknown:
         break;
     }
@@ -89,7 +91,7 @@ QString SendJournal::eventName(Event event)
 
 std::optional<SendJournal::Event> SendJournal::eventFromName(QStringView name)
 {
-    for (Event event : {Event::Sending, Event::Accepted, Event::Failed, Event::Unknown, Event::Saved}) {
+    for (Event event : {Event::Sending, Event::Accepted, Event::Failed, Event::Unknown, Event::Saved, Event::Retry}) {
         if (name == eventName(event))
             return event;
     }
@@ -136,7 +138,10 @@ bool SendJournal::writeAndSync()
         return false;
     }
     int error = 0;
-    if (!m_pending.isEmpty() && !writeAll(m_fd, m_pending, &error)) {
+    const bool written = m_pending.isEmpty() || writeAll(m_fd, m_pending, &error);
+    if (written)
+        ++m_syncs;
+    if (!written) {
         m_error = u"cannot write the send journal %1: %2"_s.arg(m_path, systemError(error));
     } else if (::fdatasync(m_fd) != 0) {
         m_error = u"cannot write the send journal %1 to disk: %2"_s.arg(m_path, systemError(errno));
@@ -260,6 +265,17 @@ SendJournal::Replay SendJournal::read(const QString &path)
         entry.time = QString::fromUtf8(fields[0]);
         entry.detail = QString::fromUtf8(fields[3]);
         const QString address = QString::fromUtf8(fields[1]);
+        if (*event == Event::Retry) {
+            // The request of the "sending" before had no outcome: back to where the address
+            // stood before it. A retry with no request in flight changes nothing.
+            if (inFlight.remove(address)) {
+                if (const auto before = beforeSending.constFind(address); before != beforeSending.constEnd())
+                    replay.outcomes.insert(address, *before);
+                else
+                    replay.outcomes.remove(address);
+            }
+            continue;
+        }
         const auto earlier = replay.outcomes.constFind(address);
         switch (*event) {
         case Event::Accepted:
@@ -293,6 +309,7 @@ SendJournal::Replay SendJournal::read(const QString &path)
             entry.outcome = Outcome::Unknown;
             break;
         case Event::Unknown:
+        case Event::Retry:
             entry.outcome = Outcome::Unknown;
             break;
         }

@@ -18,11 +18,13 @@ namespace brisko {
 // MessageId), "failed" (detail: the error text), "unknown" (written, no complete answer) and
 // "saved" (the message went into the outbox folder instead; detail: the file's path).
 // A recipient whose last event is "sending" has an unknown outcome too: the program stopped
-// while its request was under way. The file is only ever appended to.
+// while its request was under way. "retry" (detail: why) says the request of the "sending"
+// before it did not leave or was turned away (throttled, the daily quota used up): the
+// recipient is back where it stood before that "sending". The file is only ever appended to.
 class SendJournal
 {
 public:
-    enum class Event { Sending, Accepted, Failed, Unknown, Saved };
+    enum class Event { Sending, Accepted, Failed, Unknown, Saved, Retry };
 
     // Outcome lines are grouped: at most one sync per this interval, unless flush() asks.
     static constexpr int SyncIntervalMs = 100;
@@ -52,6 +54,8 @@ public:
     bool recordOutcome(const QString &address, Event event, const QString &detail);
     // Writes and syncs every waiting line.
     bool flush();
+    // fdatasync calls so far.
+    qsizetype syncs() const { return m_syncs; }
     // Lines queued but not yet on disk.
     bool hasPending() const { return !m_pending.isEmpty(); }
     QString errorString() const { return m_error; }
@@ -108,6 +112,7 @@ private:
     int m_fd = -1;
     QByteArray m_pending;
     QElapsedTimer m_sinceSync;
+    qsizetype m_syncs = 0;
     QString m_error;
 };
 

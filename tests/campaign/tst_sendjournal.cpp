@@ -129,6 +129,46 @@ private Q_SLOTS:
         QCOMPARE(SendJournal::read(written).outcomes.value(u"a@x.org"_s).outcome, Outcome::Saved);
     }
 
+    // A "retry" takes back the "sending" before it: the address stands where it stood before
+    // that request (nothing, or an earlier run's outcome); a "sending" after it is in flight again.
+    void retryTakesBackItsSending_data()
+    {
+        QTest::addColumn<QByteArray>("events"); // of one address, in order
+        QTest::addColumn<int>("outcome");       // -1: none
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("turned away") << QByteArray("sending retry") << -1 << QString();
+        QTest::newRow("turned away, then accepted")
+            << QByteArray("sending retry sending accepted") << int(Outcome::Accepted) << u"id"_s;
+        QTest::newRow("in flight again when the program died")
+            << QByteArray("sending retry sending") << int(Outcome::Unknown) << QString();
+        QTest::newRow("accepted earlier, resent and turned away")
+            << QByteArray("accepted sending retry") << int(Outcome::Accepted) << u"id"_s;
+        QTest::newRow("failed earlier, retried and turned away")
+            << QByteArray("failed sending retry") << int(Outcome::Failed) << u"no"_s;
+        QTest::newRow("retry without a sending changes nothing")
+            << QByteArray("failed retry") << int(Outcome::Failed) << u"no"_s;
+    }
+    void retryTakesBackItsSending()
+    {
+        QFETCH(QByteArray, events);
+        QFETCH(int, outcome);
+        QFETCH(QString, detail);
+        QByteArray bytes = "2026-01-01T00:00:00.000Z\tother@x.org\taccepted\tkept\n";
+        for (const QByteArray &event : events.split(' ')) {
+            const QByteArray text = event == "accepted" ? "id" : event == "failed" ? "no" : event == "retry" ? "Throttling" : "";
+            bytes += "2026-01-01T00:00:00.000Z\ta@x.org\t" + event + '\t' + text + '\n';
+        }
+        writeFile(path(u"retry.sent"_s), bytes);
+        const SendJournal::Replay replay = SendJournal::read(path(u"retry.sent"_s));
+        QCOMPARE(replay.malformed, 0);
+        QCOMPARE(replay.outcomes.value(u"other@x.org"_s).detail, u"kept"_s);
+        QCOMPARE(replay.outcomes.contains(u"a@x.org"_s), outcome >= 0);
+        if (outcome >= 0) {
+            QCOMPARE(int(replay.outcomes.value(u"a@x.org"_s).outcome), outcome);
+            QCOMPARE(replay.outcomes.value(u"a@x.org"_s).detail, detail);
+        }
+    }
+
     void malformedLinesAreSkippedAndCounted()
     {
         const QString file = path(u"broken.sent"_s);
