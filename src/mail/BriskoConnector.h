@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -76,7 +77,7 @@ public:
     // One connector runs one delivery: a repeating precise timer, paced by the shared
     // MailHost's timerValueForSendRate(), sends one "SendRawEmail" per tick to the next
     // record of the queue and tells the host (sendProgress: the bar reads 0…N−1); the tick
-    // that finds the queue empty ends the run (sendRunEnded). Each answer is collected per
+    // that finds the queue empty and no answer outstanding ends the run (sendRunEnded). Each answer is collected per
     // request and handed to the host under the recipient's address, exactly once:
     // mailSendResponseFor for a complete answer, mailSendFailedFor when the request never
     // left (or a complete HTTP error answer without an error document), mailSendUnknownFor
@@ -84,9 +85,9 @@ public:
     // stopSending() ends the run at once; answers to messages already sent still arrive
     // and are reported.
     //
-    // Pacing: an interval of 10 ms or more sends exactly one message per tick. A shorter
-    // one ticks every 10 ms and sends as many messages per tick as keep the rate on
-    // average. An interval that is not finite and positive (rate not known yet) makes the
+    // Pacing: an interval of 100 ms or more sends exactly one message per tick. A shorter
+    // one ticks every 100 ms and sends the messages due in that time together, as many as
+    // keep the rate on average, after one willSend (so one journal sync per burst). An interval that is not finite and positive (rate not known yet) makes the
     // run ask for the quota first and pace from its MaxSendRate, exactly (0.5 gives one
     // message every 2 s); when no usable answer comes within SendRun::quotaTimeout(),
     // nothing is sent and the host is told why (sendRunEnded with the reason).
@@ -95,6 +96,18 @@ public:
     // the run starts. A request written and not completely answered within
     // SendRun::sendTimeout() is given up (unknown). A tick that finds SendRun::maxInFlight()
     // requests outstanding sends nothing; the run uses as many connections.
+    //
+    // Turned away for now: an answer that throttles ("Throttling"), an HTTP 503 or
+    // "ServiceUnavailable", or a connection refused or reset before any byte of the request was
+    // written, means the message did not leave. The recipient goes back to the head of the
+    // queue (mailSendRequeuedFor, no outcome) and the rate halves (SendRun::Throttle,
+    // sendRateLowered); after SendRun::MaxTries tries it is reported with its last answer. A
+    // request that may have reached the service is never tried again. The tick that finds the
+    // queue empty ends the run only once no answer is outstanding, as one may refill it.
+    //
+    // The daily quota: an answer "Daily message quota exceeded" ends the run at once. That
+    // recipient goes back into the queue like the rest never sent, answers in flight are still
+    // reported, and once the last is in the host hears quotaExhausted() with the number not sent.
     using RunInfo = SendRun::RunInfo;
 
     // A pending-response entry: the recipient's address and the answer's bytes so far.
@@ -156,8 +169,11 @@ public:
     virtual qsizetype pendingResponses() const { return qsizetype(m_transfers.size()); }
     // True once the run has stopped (queue empty, cancelled, or could not start).
     bool hasStopped() const { return m_runState == RunState::Stopped; }
-    // The pacing in use; none while the rate is not known.
+    // The pacing in use (its rate lowered while the service throttles); none while the rate
+    // is not known.
     std::optional<SendRun::Pacing> pacing() const { return m_pacing; }
+    // True once an answer said the account's 24-hour quota is used up.
+    bool stoppedAtQuota() const { return m_quotaExhausted; }
     // Deletes the connector once the run has stopped and every answer is reported.
     void releaseWhenDone();
 
@@ -167,6 +183,8 @@ public:
         CURL *easy = nullptr;
         curl_slist *headers = nullptr;
         QString email;
+        RecipientPtr record;           // the queue's record, to put back when turned away
+        qint64 sentAtMs = 0;           // on the run's clock
         QByteArray request;            // the body; curl reads it in place
         int status = 0;                // of the latest answer head
         QByteArray reason;
@@ -212,6 +230,11 @@ private:
     void transferEnded(Transfer *transfer, CURLcode result);
     void checkDeadlines();
     void reportNotStarted(const QString &address, const QString &why);
+    // Paces the run at `rate` from now on: a new tick, batched or not, as pacingFor() says.
+    void setRate(double rate);
+    // A finished transfer whose recipient was turned away for now or stopped by the quota:
+    // true when it went back into the queue (false: it has had its tries and is reported).
+    bool requeue(const Transfer &transfer, const SendRun::TransferEnd &end);
 
     MailHost *m_host = nullptr;
     QString m_campaignName;
@@ -223,7 +246,13 @@ private:
     RunState m_runState = RunState::Idle;
     std::optional<SendRun::Pacing> m_pacing;
     QElapsedTimer m_clock;
-    qint64 m_credited = 0; // batched pacing: messages accounted for so far
+    double m_credit = 0;      // batched pacing: messages due and not yet sent
+    qint64 m_lastTickMs = 0;  // on m_clock
+    SendRun::Throttle m_throttle;
+    RecipientPtr m_sending;   // the record whose request is being made
+    QHash<const Recipient *, int> m_tries; // tries turned away so far, per record
+    bool m_quotaExhausted = false;
+    bool m_quotaTold = false;
     QPointer<QNetworkReply> m_quotaReply;
     QByteArray m_quotaData;
     bool m_finishedSignalled = false;

@@ -105,6 +105,28 @@ public:
     {
         qWarning("outcome unknown for %s: %s", qUtf8Printable(address), qUtf8Printable(why));
     }
+    // The service turned the request for one recipient away for now (throttled, unavailable,
+    // the daily quota used up) or its connection was refused or reset before the request left:
+    // `why`. The message did not leave; the recipient has no outcome from this request and
+    // is back in the run's queue (sent again later in the run, or left unsent when the run
+    // stops first).
+    virtual void mailSendRequeuedFor(const QString &address, const QString &why)
+    {
+        Q_UNUSED(address);
+        Q_UNUSED(why);
+    }
+    // The run slowed down to `rate` messages per second (of `fullRate`) because a request was
+    // turned away for now (`why`); it climbs back by itself.
+    virtual void sendRateLowered(double rate, double fullRate, const QString &why)
+    {
+        Q_UNUSED(rate);
+        Q_UNUSED(fullRate);
+        Q_UNUSED(why);
+    }
+    // The account's 24-hour sending quota is used up: the run stopped at once and, now that
+    // every answer in flight is in, `notSent` recipients of the run were not sent. They have
+    // no outcome and can be sent when the quota allows more. Called once, after sendRunEnded.
+    virtual void quotaExhausted(qsizetype notSent) { Q_UNUSED(notSent); }
     // The outbox transport wrote the message for one recipient to the file `path`: recorded
     // as 1 and "Saved" (Outbox::SavedStatus).
     virtual void mailSavedFor(const QString &address, const QString &path)

@@ -205,13 +205,14 @@ std::optional<Pacing> pacingFor(double intervalSeconds)
     Pacing pacing;
     pacing.rate = 1.0 / intervalSeconds;
     const double milliseconds = intervalSeconds * 1000.0;
-    if (milliseconds < ShortestTickMs) {
-        pacing.tickMs = ShortestTickMs;
+    if (milliseconds < BurstMs) {
+        pacing.tickMs = BurstMs;
         pacing.batched = true;
         return pacing;
     }
-    // Whole milliseconds, rounded up (a hair of floating-point noise is not a millisecond).
-    const double whole = std::ceil(milliseconds - 1e-6);
+    // Whole milliseconds, rounded up (a microsecond of floating-point noise, as a float interval
+    // carries, is not a millisecond).
+    const double whole = std::ceil(milliseconds - 1e-3);
     pacing.tickMs = whole >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : int(whole);
     return pacing;
 }
@@ -221,6 +222,25 @@ qint64 messagesDueAt(double rate, qint64 elapsedMs)
     if (elapsedMs <= 0 || rate <= 0)
         return 0;
     return qint64(std::floor(rate * double(elapsedMs) / 1000.0 + 1e-9));
+}
+
+double Throttle::rateAt(qint64 nowMs) const
+{
+    if (m_since < 0)
+        return m_full;
+    const qint64 seconds = std::max<qint64>(0, nowMs - m_since) / 1000;
+    // 1.1^37 > 32: by then even the lowest rate is back to the full one.
+    const double climbed = seconds > 40 ? m_full : m_base * std::pow(Recovery, double(seconds));
+    return std::min(m_full, climbed);
+}
+
+bool Throttle::slowDown(qint64 sentAtMs, qint64 nowMs)
+{
+    if (m_since >= 0 && sentAtMs < m_since)
+        return false;
+    m_base = std::max(m_full / Floor, rateAt(nowMs) / 2);
+    m_since = nowMs;
+    return true;
 }
 
 void setSendTimeout(int milliseconds)
@@ -330,13 +350,42 @@ ReplyEnd replyEnd(QNetworkReply *reply, const QByteArray &body, int timeoutMs)
                      body);
 }
 
+Disposition dispositionOfAnswer(int status, const QString &answer)
+{
+    if (!answer.contains(u"ErrorResponse"))
+        return status == 503 ? Disposition::TryAgain : Disposition::Record;
+    const QString message =
+        FennimarStrings::stringBetweenAndLastOccurenceOf(u"<Message>"_s, u"</Message>"_s, answer).value_or(QString());
+    if (message.contains(DailyQuotaMessage, Qt::CaseInsensitive))
+        return Disposition::QuotaStop;
+    const QString code =
+        FennimarStrings::stringBetween(u"<Code>"_s, u"</Code>"_s, answer).value_or(QString()).trimmed();
+    if (status == 503 || code == u"Throttling" || code == u"ServiceUnavailable")
+        return Disposition::TryAgain;
+    return Disposition::Record;
+}
+
+QString turnedAwayBecause(const TransferEnd &end)
+{
+    if (end.answer) {
+        for (const QString &element : {u"Message"_s, u"Code"_s}) {
+            const std::optional<QString> text = FennimarStrings::stringBetween(
+                u'<' + element + u'>', u"</"_s + element + u'>', *end.answer);
+            if (text && !text->trimmed().isEmpty())
+                return text->trimmed();
+        }
+    }
+    return end.failure.isEmpty() ? u"HTTP %1"_s.arg(end.status) : end.failure;
+}
+
 TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs)
 {
     if (facts.curlResult == CURLE_OK && facts.status > 0 && !facts.timedOut && !facts.tooLarge) {
         const ReplyEnd end = answerEnd(facts.status, facts.reason, facts.body);
+        const Disposition next = dispositionOfAnswer(facts.status, end.answer.value_or(QString()));
         if (end.answer)
-            return {Delivery::Answered, end.answer, QString()};
-        return {Delivery::Failed, std::nullopt, end.failure};
+            return {Delivery::Answered, end.answer, QString(), facts.status, next};
+        return {Delivery::Failed, std::nullopt, end.failure, facts.status, next};
     }
     QString why = facts.detail.trimmed();
     if (why.isEmpty())
@@ -346,8 +395,13 @@ TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs)
         if (!why.contains(system))
             why += u" ("_s + system + u')';
     }
-    if (!facts.written)
-        return {Delivery::NotSent, std::nullopt, u"Not sent: "_s + why};
+    if (!facts.written) {
+        // Refused, or reset before the request went out: another try may well get through.
+        const bool again = facts.curlResult == CURLE_COULDNT_CONNECT || facts.curlResult == CURLE_SEND_ERROR ||
+                           facts.curlResult == CURLE_RECV_ERROR || facts.curlResult == CURLE_GOT_NOTHING;
+        return {Delivery::NotSent, std::nullopt, u"Not sent: "_s + why, 0,
+                again ? Disposition::TryAgain : Disposition::Record};
+    }
     if (facts.timedOut || facts.curlResult == CURLE_OPERATION_TIMEDOUT)
         why = u"No answer within %1 seconds"_s.arg(seconds(timeoutMs));
     else if (facts.tooLarge)
@@ -358,7 +412,7 @@ TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs)
         why = u"The answer was cut off: "_s + why;
     else if (facts.curlResult == CURLE_OK)
         why = u"No answer came"_s;
-    return {Delivery::Unknown, std::nullopt, why};
+    return {Delivery::Unknown, std::nullopt, why, facts.status, Disposition::Record};
 }
 
 } // namespace SendRun
@@ -506,7 +560,9 @@ void BriskoConnector::startTimer(const SendRun::Pacing &pacing)
 {
     m_runState = RunState::Running;
     m_pacing = pacing;
-    m_credited = 0;
+    m_credit = 0;
+    m_lastTickMs = 0;
+    m_throttle = SendRun::Throttle(pacing.rate);
     auto *timer = new QTimer(this);
     timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(pacing.tickMs);
@@ -520,31 +576,58 @@ void BriskoConnector::startTimer(const SendRun::Pacing &pacing)
     timer->start();
 }
 
+void BriskoConnector::setRate(double rate)
+{
+    const std::optional<SendRun::Pacing> pacing = SendRun::pacingFor(1.0 / rate);
+    if (!pacing || !m_pacing)
+        return;
+    const bool retimed = pacing->tickMs != m_pacing->tickMs || pacing->batched != m_pacing->batched;
+    if (pacing->batched != m_pacing->batched)
+        m_credit = 0;
+    m_pacing = pacing;
+    if (retimed && m_sendTimer) {
+        m_sendTimer->setInterval(pacing->tickMs); // restarts it: the next tick is one new interval away
+        m_lastTickMs = m_clock.elapsed();
+    }
+    qCInfo(lcMail).noquote() << u"now at %1 per second, a tick every %2 ms"_s.arg(pacing->rate).arg(pacing->tickMs);
+}
+
 void BriskoConnector::sendMessage()
 {
     if (m_runState != RunState::Running)
         return;
+    const qint64 now = m_clock.elapsed();
+    // Climbing back after a slowdown.
+    if (const double rate = m_throttle.rateAt(now); m_pacing && std::abs(rate - m_pacing->rate) > 1e-9)
+        setRate(rate);
+    const qint64 sinceLastTick = now - m_lastTickMs;
+    m_lastTickMs = now;
+    if (m_userInfo.recipients.isEmpty()) {
+        // An answer still out may put its recipient back into the queue.
+        if (pendingResponses() == 0)
+            stopSending();
+        return;
+    }
+    if (m_pacing && m_pacing->batched) {
+        // Batched: what is due since the last tick. A late tick catches up at most two ticks'
+        // worth; what a longer stall lost stays lost.
+        const double most = std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0) * 2;
+        m_credit = std::min(most, m_credit + m_pacing->rate * double(sinceLastTick) / 1000.0);
+    }
     const qsizetype room = SendRun::maxInFlight() - pendingResponses();
-    if (!m_userInfo.recipients.isEmpty() && room <= 0) {
+    if (room <= 0) {
         qCInfo(lcMail).noquote() << u"%1 answers outstanding: no message this tick"_s.arg(pendingResponses());
         return;
     }
-    // One step per tick; it ends the run when it finds the queue empty.
+    // One message per tick, or as many as are due in a batched one.
     qint64 count = 1;
-    if (m_pacing && m_pacing->batched && !m_userInfo.recipients.isEmpty()) {
-        // Batched: as many steps as are due since the start. A late tick catches up at most
-        // two ticks' worth; what a longer stall lost stays lost. The run still ends on the
-        // tick after the one that sent the last message.
-        const qint64 due = SendRun::messagesDueAt(m_pacing->rate, m_clock.elapsed());
-        const qint64 most = qint64(std::ceil(m_pacing->rate * m_pacing->tickMs / 1000.0)) * 2;
-        if (due - m_credited > most)
-            m_credited = due - most;
-        count = std::min({due - m_credited, qint64(m_userInfo.recipients.size()), qint64(room)});
+    if (m_pacing && m_pacing->batched) {
+        count = std::min({qint64(std::floor(m_credit + 1e-9)), qint64(m_userInfo.recipients.size()), qint64(room)});
         if (count <= 0)
             return;
-        m_credited += count;
+        m_credit -= double(count);
     }
-    if (!m_userInfo.recipients.isEmpty() && !announce(count))
+    if (!announce(count))
         return;
     for (qint64 n = 0; n < count && m_runState == RunState::Running; ++n)
         sendMessageWithInfo(m_userInfo);
@@ -583,8 +666,10 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
     const Recipient empty;
     const Recipient &current = record ? *record : empty;
     qCInfo(lcMail).noquote() << u"send:%1  self:%2"_s.arg(describe(current), identity(this));
+    m_sending = record;
     sendMessageToRecipient(info.body, info.htmlMessage, info.subject, info.sender, current, info.replyTo,
                            info.returnPath);
+    m_sending.reset();
     if (MailHost *host = runHost())
         host->sendProgress(m_total - info.recipients.size(), m_total, info.addressFor(current));
     info.recipients.removeFirst();
@@ -696,6 +781,9 @@ bool BriskoConnector::sendMessageToRecipient(const QString &message, const QStri
     const SesRequest::Request request = SendRun::buildRequest(m_settings, one, record);
     auto transfer = std::make_unique<Transfer>();
     transfer->email = address;
+    if (m_sending.get() == &record)
+        transfer->record = m_sending;
+    transfer->sentAtMs = m_clock.isValid() ? m_clock.elapsed() : 0;
     transfer->request = request.body;
     transfer->easy = curl_easy_init();
     CURL *easy = transfer->easy;
@@ -824,6 +912,10 @@ void BriskoConnector::transferEnded(Transfer *transfer, CURLcode result)
     if (done->replayRefused)
         qCWarning(lcMail).noquote() << u"curl would have sent the request for %1 again: refused"_s.arg(done->email);
     const SendRun::TransferEnd end = SendRun::transferEnd(facts, SendRun::sendTimeout());
+    if (end.disposition != SendRun::Disposition::Record && requeue(*done, end)) {
+        checkFinished();
+        return;
+    }
 
     MailHost *host = runHost();
     if (!host) {
@@ -845,6 +937,43 @@ void BriskoConnector::transferEnded(Transfer *transfer, CURLcode result)
         }
     }
     checkFinished();
+}
+
+bool BriskoConnector::requeue(const Transfer &transfer, const SendRun::TransferEnd &end)
+{
+    const QString why = SendRun::turnedAwayBecause(end);
+    const bool quota = end.disposition == SendRun::Disposition::QuotaStop;
+    if (!transfer.record)
+        return false;
+    if (!quota) {
+        const int tries = ++m_tries[transfer.record.get()];
+        if (tries >= SendRun::MaxTries) {
+            qCInfo(lcMail).noquote() << u"%1 turned away %2 times (%3): recorded as it stands"_s.arg(
+                transfer.email).arg(tries).arg(why);
+            return false;
+        }
+    }
+    // Next in line: it leaves before the recipients that have not had a try yet.
+    m_userInfo.recipients.prepend(transfer.record);
+    qCInfo(lcMail).noquote() << u"%1 turned away for now (%2): back into the queue"_s.arg(transfer.email, why);
+    MailHost *host = runHost();
+    if (host)
+        host->mailSendRequeuedFor(transfer.email, why);
+    if (quota) {
+        if (!m_quotaExhausted)
+            qCWarning(lcMail).noquote() << u"the daily sending quota is used up: run stopped"_s;
+        m_quotaExhausted = true;
+        if (m_runState != RunState::Stopped)
+            endRun(std::nullopt);
+        return true;
+    }
+    if (m_runState == RunState::Running && m_throttle.slowDown(transfer.sentAtMs, m_clock.elapsed())) {
+        const double rate = m_throttle.rateAt(m_clock.elapsed());
+        setRate(rate);
+        if (host)
+            host->sendRateLowered(rate, m_throttle.fullRate(), why);
+    }
+    return true;
 }
 
 void BriskoConnector::stopSending()
@@ -889,6 +1018,11 @@ void BriskoConnector::checkFinished()
 {
     if (m_runState != RunState::Stopped || pendingResponses() > 0)
         return;
+    if (m_quotaExhausted && !m_quotaTold) {
+        m_quotaTold = true;
+        if (MailHost *host = runHost())
+            host->quotaExhausted(m_userInfo.recipients.size());
+    }
     if (!m_finishedSignalled) {
         m_finishedSignalled = true;
         Q_EMIT finished();

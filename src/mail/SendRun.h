@@ -114,17 +114,45 @@ struct Pacing
     bool batched = false; // several messages per tick, as many as keep the rate on average
 };
 
-// Below this interval one tick carries several messages.
-inline constexpr int ShortestTickMs = 10;
+// Below this interval the run sends in bursts: every BurstMs, the messages due in that time
+// leave together after one MailHost::willSend, so the journal syncs once per burst.
+inline constexpr int BurstMs = 100;
 
-// None unless the interval is finite and positive. An interval of at least 10 ms gives
+// None unless the interval is finite and positive. An interval of at least BurstMs gives
 // one message per tick, the tick rounded up to whole milliseconds so that the rate is
-// never exceeded; a shorter one gives 10 ms ticks, batched.
+// never exceeded; a shorter one gives BurstMs ticks, batched.
 std::optional<Pacing> pacingFor(double intervalSeconds);
 
 // Batched pacing: how many messages are due `elapsedMs` after the start at `rate` per
 // second. The first tick comes one tick after the start.
 qint64 messagesDueAt(double rate, qint64 elapsedMs);
+
+// How many times one recipient is tried when the service turns it away for now; after the
+// last, it is recorded failed with the last error.
+inline constexpr int MaxTries = 5;
+
+// The run's rate while the service turns requests away: each such answer halves it (once per
+// round: an answer to a request sent before the last halving does not halve it again, so a
+// full pipeline of throttled answers counts once), never below a 32nd of the full rate; every
+// whole second since the last halving gives back 10 %, up to the full rate.
+class Throttle
+{
+public:
+    static constexpr double Recovery = 1.10; // per second without a halving
+    static constexpr int Floor = 32;         // the lowest rate is the full rate divided by this
+
+    explicit Throttle(double fullRate = 0) : m_full(fullRate), m_base(fullRate) {}
+    double fullRate() const { return m_full; }
+    // The rate at `nowMs` on the run's clock.
+    double rateAt(qint64 nowMs) const;
+    // A request sent at `sentAtMs` was turned away at `nowMs`: true when that halved the rate.
+    bool slowDown(qint64 sentAtMs, qint64 nowMs);
+
+private:
+    double m_full;
+    double m_base;       // the rate right after the last halving
+    qint64 m_since = -1; // when it happened; -1: never
+};
 
 // The whole life of one request once it is written, up to the last byte of its answer;
 // the same bound applies to opening its connection. A request written and not answered
@@ -201,12 +229,30 @@ enum class Delivery {
     Failed,   // a complete HTTP error answer without an error document
     Unknown,  // written, but no complete answer: it may have been delivered
 };
+// What the run does next with the recipient of a finished transfer.
+enum class Disposition {
+    Record,    // the outcome stands: report it
+    TryAgain,  // turned away for now (throttled, service unavailable, connection refused or
+               // reset before a byte left): the message did not leave; back into the queue
+    QuotaStop, // the account's 24-hour quota is used up: back into the queue, and the run ends
+};
 struct TransferEnd
 {
     Delivery delivery = Delivery::Unknown;
     std::optional<QString> answer; // Answered: the document
     QString failure;               // otherwise why, in a few words
+    int status = 0;                // the HTTP status of a complete answer
+    Disposition disposition = Disposition::Record;
 };
+// The text of an error document's "Daily message quota exceeded" refusal.
+inline constexpr QStringView DailyQuotaMessage = u"Daily message quota exceeded";
+// For a complete answer (status and document): QuotaStop for the daily quota refusal,
+// TryAgain for an error whose Code is "Throttling" or "ServiceUnavailable" or an HTTP 503,
+// else Record.
+Disposition dispositionOfAnswer(int status, const QString &answer);
+// Why a request turned away for now was: the error's <Message>, else its <Code>, else the
+// failure text.
+QString turnedAwayBecause(const TransferEnd &end);
 // What is known about a finished transfer.
 struct TransferFacts
 {
@@ -221,7 +267,9 @@ struct TransferFacts
     int systemError = 0;   // the errno behind it, when there is one
 };
 // Only a transfer that ended without error carries a complete answer; every failure after
-// the request started to go out is unknown, never failed.
+// the request started to go out is unknown, never failed, and never tried again. A failure
+// before that is tried again only when the connection was refused or reset (not for a name
+// that does not resolve or a TLS failure, which another try does not mend).
 TransferEnd transferEnd(const TransferFacts &facts, int timeoutMs);
 
 } // namespace SendRun

@@ -129,6 +129,11 @@ void FakeSesServer::clear()
     m_requests.clear();
     m_byAction.clear();
     m_served = 0;
+    m_sendRequests = 0;
+    m_turnAwayEvery = 0;
+    m_dailyQuota = -1;
+    m_acceptedTotal = 0;
+    m_acceptedPer.clear();
     m_connections = 0;
     m_streamed = 0;
     m_default = {200, quotaDocument(QStringLiteral("200.0"), QStringLiteral("1.0"), QStringLiteral("0.0"))};
@@ -156,10 +161,23 @@ void FakeSesServer::readFrom(QTcpSocket *socket)
     request.body = buffer.mid(headEnd + 4, length);
     buffer.remove(0, headEnd + 4 + length);
     m_requests.append(request);
-    const CannedAnswer canned = m_byAction.value(request.action(), m_default);
+    CannedAnswer canned = m_byAction.value(request.action(), m_default);
+    const bool sending = request.action() == QStringLiteral("SendRawEmail");
+    if (sending) {
+        ++m_sendRequests;
+        if (m_dailyQuota >= 0 && m_acceptedTotal >= m_dailyQuota)
+            canned = {400, dailyQuotaDocument(), 1, 0, canned.delayMs};
+        else if (m_turnAwayEvery > 0 && m_sendRequests % m_turnAwayEvery == 0)
+            canned = m_turnAway;
+    }
     if (canned.resetEvery > 0 && ++m_served % canned.resetEvery == 0) {
         reset(socket);
         return;
+    }
+    if (sending && canned.status == 200 && !canned.body.contains("ErrorResponse") && !canned.cutOff &&
+        !canned.stall && !canned.endless) {
+        ++m_acceptedTotal;
+        ++m_acceptedPer[request.form().value(QStringLiteral("Destinations.member.1"))];
     }
     answer(socket, canned, &m_streamed);
     if (!buffer.isEmpty())
@@ -204,6 +222,17 @@ QByteArray FakeSesServer::errorDocument(const QString &code, const std::optional
                           "<RequestId>a8a5a8b6</RequestId></ErrorResponse>\n")
         .arg(Xmlns, code, message ? QStringLiteral("<Message>%1</Message>").arg(*message) : QString())
         .toUtf8();
+}
+
+QByteArray FakeSesServer::throttlingDocument()
+{
+    return errorDocument(QStringLiteral("Throttling"), QStringLiteral("Maximum sending rate exceeded."));
+}
+
+QByteArray FakeSesServer::dailyQuotaDocument()
+{
+    // The service names the daily quota's refusal a throttling too.
+    return errorDocument(QStringLiteral("Throttling"), QStringLiteral("Daily message quota exceeded."));
 }
 
 QString pythonInterpreter()

@@ -67,6 +67,23 @@ public:
         m_byAction.insert(action, answer);
     }
 
+    // Every Nth SendRawEmail request (counted since clear()) gets `answer` instead: a
+    // throttling error document, an HTTP 503. 0 turns it off.
+    void setTurnAwayEvery(int n, const CannedAnswer &answer)
+    {
+        m_turnAwayEvery = n;
+        m_turnAway = answer;
+    }
+    // After this many accepted messages every SendRawEmail is refused with the daily quota's
+    // error document; -1 (the default) for no quota.
+    void setDailyQuota(int messages) { m_dailyQuota = messages; }
+    static QByteArray throttlingDocument();
+    static QByteArray dailyQuotaDocument();
+    // Messages accepted per recipient address: counted when the request is read and its
+    // answer is to be a success, whether or not the client is still there to read it.
+    QHash<QString, int> acceptedPerAddress() const { return m_acceptedPer; }
+    int acceptedMessages() const { return m_acceptedTotal; }
+
     QList<RecordedRequest> requests() const { return m_requests; }
     // Connections accepted so far, and the answer bytes written by endless answers.
     int connections() const { return m_connections; }
@@ -86,6 +103,12 @@ private:
     CannedAnswer m_default;
     QHash<QString, CannedAnswer> m_byAction;
     int m_served = 0;
+    int m_sendRequests = 0;
+    int m_turnAwayEvery = 0;
+    CannedAnswer m_turnAway;
+    int m_dailyQuota = -1;
+    int m_acceptedTotal = 0;
+    QHash<QString, int> m_acceptedPer;
     int m_connections = 0;
     qint64 m_streamed = 0;
     // Last, so it goes first: sockets still open say goodbye as it goes and need the buffers.

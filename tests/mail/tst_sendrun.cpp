@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
 #include <numeric>
 
 using namespace Qt::StringLiterals;
@@ -21,6 +22,7 @@ using namespace brisko;
 namespace {
 
 using Reports = QList<std::pair<QString, QString>>; // address, text
+using TurnedAway = QList<std::pair<qint64, qint64>>; // sent at, answered at (ms)
 
 class RunHost : public MailHost
 {
@@ -55,15 +57,29 @@ public:
         why = reason;
         endedAtTick.append(tick());
     }
+    bool willSend(const QStringList &addresses) override
+    {
+        bursts.append(int(addresses.size()));
+        return true;
+    }
+    void mailSendRequeuedFor(const QString &address, const QString &why) override
+    {
+        requeued.append({address, why});
+    }
+    void sendRateLowered(double rate, double, const QString &) override { lowered.append(rate); }
+    void quotaExhausted(qsizetype count) override { notSentAtQuota.append(count); }
     // The number of the tick being handled: the spy hears each timeout after the connector.
     int tick() const { return ticks ? int(ticks->count()) + 1 : -1; }
 
-    float interval = 0.02f;
+    float interval = 0.1f;
     QSignalSpy *ticks = nullptr;
     int quotaAnswers = 0;
     QStringList progress; // "value/maximum address"
     QList<int> progressTicks, endedAtTick;
-    Reports responses, failures, unknowns;
+    Reports responses, failures, unknowns, requeued;
+    QList<int> bursts;            // addresses per willSend
+    QList<double> lowered;        // rates the run slowed down to
+    QList<qsizetype> notSentAtQuota;
     std::optional<QString> why;
 };
 
@@ -136,7 +152,7 @@ private Q_SLOTS:
         const CannedAnswer whole{200, SendAnswer};
         const QString answer = QString::fromUtf8(SendAnswer);
         const QByteArray refused =
-            FakeSesServer::errorDocument(u"Throttling"_s, u"Maximum sending rate exceeded."_s);
+            FakeSesServer::errorDocument(u"MessageRejected"_s, u"Email address is not verified."_s);
         const RecipientList twice{
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"First"_s}}),
             makeRecipient({{u"EMAIL"_s, u"same@example.com"_s}, {u"NAME"_s, u"Second"_s}})};
@@ -147,12 +163,11 @@ private Q_SLOTS:
             << twice << v4 << CannedAnswer{400, refused} << QString::fromUtf8(refused) << 0;
         QTest::newRow("chunked pieces")
             << people(2) << v4 << CannedAnswer{200, SendAnswer, 5, 40, 0, true} << answer << 0;
-        QTest::newRow("refused") << people(2) << v4 << CannedAnswer{0, {}} << u"Connection refused"_s << 1;
         QTest::newRow("silent") << people(2) << v4 << CannedAnswer{200, SendAnswer, 1, 0, 5000}
                                 << u"No answer within 0.4 seconds"_s << 2;
         QTest::newRow("HTTP error without a document")
-            << people(2) << v4 << CannedAnswer{503, "<html>Service Unavailable</html>"}
-            << u"HTTP 503 Whatever: <html>Service Unavailable</html>"_s << 1;
+            << people(2) << v4 << CannedAnswer{500, "<html>Internal Error</html>"}
+            << u"HTTP 500 Whatever: <html>Internal Error</html>"_s << 1;
         CannedAnswer cut{200, SendAnswer};
         cut.cutOff = true;
         QTest::newRow("answer cut off mid-body") << people(2) << v4 << cut << u"cut off"_s << 2;
@@ -164,8 +179,9 @@ private Q_SLOTS:
         QTest::newRow("endless answer") << people(2) << v4 << endless << u"longer than 1 MB"_s << 2;
     }
 
-    // N recipients leave at ticks 1…N, the bar at 0…N−1, and tick N+1 ends the run whatever the
-    // answers. Each message goes merged for its recipient and is reported once: answer or reason.
+    // N recipients leave at ticks 1…N, the bar at 0…N−1, and the first tick after that with no
+    // answer outstanding ends the run. Each message goes merged for its recipient and is
+    // reported once: answer or reason.
     void runs()
     {
         QFETCH(RecipientList, list);
@@ -181,10 +197,15 @@ private Q_SLOTS:
             store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
         const auto run = start(list);
         QVERIFY(run->connector.timer());
-        QCOMPARE(run->connector.timer()->interval(), 20);
+        QCOMPARE(run->connector.timer()->interval(), 100);
         QVERIFY(m_host.progress.isEmpty()); // nothing leaves before the first tick
 
-        QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick, QList<int>{int(list.size()) + 1}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
+        QVERIFY(m_host.endedAtTick.first() > list.size());
+        // Every answer was in before the run ended: none could put its recipient back.
+        QCOMPARE(m_host.responses.size() + m_host.failures.size() + m_host.unknowns.size(), list.size());
+        if (kind == 0 && answer.pieces == 1)
+            QCOMPARE(m_host.endedAtTick.first(), int(list.size()) + 1); // prompt answers
         QCOMPARE(m_host.why, std::nullopt);
         QCOMPARE(run->connector.timer(), nullptr);
         QCOMPARE(m_host.progress, progressOf(list));
@@ -262,7 +283,8 @@ private Q_SLOTS:
         const auto quota = [](const QString &rate, int delayMs = 0) {
             return CannedAnswer{200, FakeSesServer::quotaDocument(u"200.0"_s, rate, u"0.0"_s), 1, 0, delayMs};
         };
-        QTest::newRow("rate 14, tick rounded up") << infinite << quota(u"14.0"_s) << 72 << QString();
+        QTest::newRow("rate 7, tick rounded up") << infinite << quota(u"7.0"_s) << 143 << QString();
+        QTest::newRow("rate 14, bursts") << infinite << quota(u"14.0"_s) << 100 << QString();
         QTest::newRow("rate 0.5 paces at 2 s") << 0.0f << quota(u"0.5"_s) << 2000 << QString();
         QTest::newRow("rate 0 in the answer") << infinite << quota(u"0.0"_s) << 0 << u"MaxSendRate: 0.0"_s;
         QTest::newRow("error answer")
@@ -299,7 +321,8 @@ private Q_SLOTS:
         QCOMPARE(m_server.requests().first().action(), u"GetSendQuota"_s);
     }
 
-    // Above a hundred a second, ticks carry several messages; the tick after the last ends the run.
+    // Above ten a second the run sends in bursts every 100 ms: one willSend each, the messages
+    // due since the last one; the first tick with nothing left and nothing outstanding ends it.
     void batchedHighRate()
     {
         m_host.interval = 0.002f; // 500 per second
@@ -308,17 +331,16 @@ private Q_SLOTS:
         const RecipientList list = people(60);
         const auto run = start(list);
         QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
-        QCOMPARE(run->connector.timer()->interval(), 10);
+        QCOMPARE(run->connector.timer()->interval(), 100);
         QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
-        QVERIFY(clock.elapsed() >= 115); // not before 120 ms
+        QVERIFY(clock.elapsed() >= 195); // the second burst at 200 ms
         QCOMPARE(m_host.progress, progressOf(list));
-        QVERIFY(m_host.endedAtTick.first() < 40);
-        QVERIFY(m_host.endedAtTick.first() > m_host.progressTicks.last());
+        QCOMPARE(m_host.bursts, (QList<int>{50, 10}));
+        QCOMPARE(m_host.progressTicks.first(), 1);
+        QCOMPARE(m_host.progressTicks.last(), 2);
+        QVERIFY(m_host.endedAtTick.first() > 2);
         QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
         QCOMPARE(m_host.responses.size(), 60);
-        // At the edge a hundred a second is still one per tick; no usable interval, no pacing.
-        QVERIFY(!SendRun::pacingFor(0.01)->batched);
-        QVERIFY(!SendRun::pacingFor(std::numeric_limits<double>::quiet_NaN()));
     }
 
     // A slow service holds a batched run back: no more than the limit wait at once, all are sent.
@@ -418,6 +440,164 @@ private Q_SLOTS:
         QVERIFY(check.refusal);
         QVERIFY2(check.refusal->contains(u"row 3 (c@x.org)"_s), qPrintable(*check.refusal));
         QVERIFY(SendRun::setExtras(info, u"http://example.com/u"_s, {}).has_value());
+    }
+
+    // The rate under throttling: halved once per round, never below a 32nd, 10 % back per whole
+    // second since the last halving, never above the full rate.
+    void throttleArithmetic_data()
+    {
+        QTest::addColumn<TurnedAway>("turnedAway");
+        QTest::addColumn<qint64>("at");
+        QTest::addColumn<double>("rate"); // of a full rate of 10
+        using Events = TurnedAway;
+        QTest::newRow("never throttled") << Events{} << qint64(5000) << 10.0;
+        QTest::newRow("halved") << Events{{0, 1000}} << qint64(1000) << 5.0;
+        QTest::newRow("not yet a whole second") << Events{{0, 1000}} << qint64(1999) << 5.0;
+        QTest::newRow("one second: +10 %") << Events{{0, 1000}} << qint64(2000) << 5.5;
+        QTest::newRow("three seconds") << Events{{0, 1000}} << qint64(4000) << 6.655;
+        QTest::newRow("climbs no higher than full") << Events{{0, 1000}} << qint64(9000) << 10.0;
+        QTest::newRow("the same round halves once") << Events{{0, 1000}, {900, 1100}} << qint64(1100) << 5.0;
+        QTest::newRow("a later round halves again") << Events{{0, 1000}, {1000, 1200}} << qint64(1200) << 2.5;
+        QTest::newRow("halving what has climbed") << Events{{0, 1000}, {3000, 3000}} << qint64(3000) << 3.025;
+        Events many;
+        for (qint64 n = 0; n < 8; ++n)
+            many.append({n * 10, n * 10 + 5});
+        QTest::newRow("floor at a 32nd") << many << qint64(100) << 10.0 / 32;
+    }
+    void throttleArithmetic()
+    {
+        QFETCH(TurnedAway, turnedAway);
+        QFETCH(qint64, at);
+        QFETCH(double, rate);
+        SendRun::Throttle throttle(10);
+        for (const auto &[sentAt, answeredAt] : turnedAway)
+            throttle.slowDown(sentAt, answeredAt);
+        QVERIFY2(std::abs(throttle.rateAt(at) - rate) < 1e-9, qPrintable(QString::number(throttle.rateAt(at))));
+    }
+
+    // Which ends put the recipient back into the queue, which stop the run, which stand.
+    void dispositions_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("disposition");
+        const int record = int(SendRun::Disposition::Record), again = int(SendRun::Disposition::TryAgain);
+        QTest::newRow("accepted") << 200 << SendAnswer << record;
+        QTest::newRow("throttled") << 400 << FakeSesServer::throttlingDocument() << again;
+        QTest::newRow("unavailable, as a document")
+            << 500 << FakeSesServer::errorDocument(u"ServiceUnavailable"_s, u"Try later."_s) << again;
+        QTest::newRow("HTTP 503 without a document") << 503 << QByteArray("<html>busy</html>") << again;
+        QTest::newRow("HTTP 500 without a document") << 500 << QByteArray("<html>oops</html>") << record;
+        QTest::newRow("rejected") << 400 << FakeSesServer::errorDocument(u"MessageRejected"_s, u"No."_s) << record;
+        QTest::newRow("daily quota, though its code throttles")
+            << 400 << FakeSesServer::dailyQuotaDocument() << int(SendRun::Disposition::QuotaStop);
+    }
+    void dispositions()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, disposition);
+        SendRun::TransferFacts facts;
+        facts.written = true;
+        facts.status = status;
+        facts.body = answer;
+        QCOMPARE(int(SendRun::transferEnd(facts, 1000).disposition), disposition);
+    }
+
+    void transportFailuresTriedAgain_data()
+    {
+        QTest::addColumn<int>("curlResult");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<int>("disposition");
+        const int record = int(SendRun::Disposition::Record), again = int(SendRun::Disposition::TryAgain);
+        QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << false << again;
+        QTest::newRow("reset before the request") << int(CURLE_SEND_ERROR) << false << again;
+        QTest::newRow("no such host") << int(CURLE_COULDNT_RESOLVE_HOST) << false << record;
+        QTest::newRow("TLS failure") << int(CURLE_SSL_CONNECT_ERROR) << false << record;
+        // Written: it may have reached the service, so it is unknown and never tried again.
+        QTest::newRow("reset after the request") << int(CURLE_RECV_ERROR) << true << record;
+        QTest::newRow("no answer after the request") << int(CURLE_GOT_NOTHING) << true << record;
+    }
+    void transportFailuresTriedAgain()
+    {
+        QFETCH(int, curlResult);
+        QFETCH(bool, written);
+        QFETCH(int, disposition);
+        SendRun::TransferFacts facts;
+        facts.curlResult = curlResult;
+        facts.written = written;
+        const SendRun::TransferEnd end = SendRun::transferEnd(facts, 1000);
+        QCOMPARE(int(end.disposition), disposition);
+        QCOMPARE(end.delivery, written ? SendRun::Delivery::Unknown : SendRun::Delivery::NotSent);
+    }
+
+    // Requests turned away for now go back into the queue and are sent again, the run slowing
+    // down each round; each recipient is accepted exactly once in the end.
+    void turnedAwayAreSentAgain_data()
+    {
+        QTest::addColumn<CannedAnswer>("turnAway");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("throttled") << CannedAnswer{400, FakeSesServer::throttlingDocument()}
+                                   << u"Maximum sending rate exceeded."_s;
+        QTest::newRow("HTTP 503") << CannedAnswer{503, "busy"} << u"HTTP 503 Whatever: busy"_s;
+    }
+    void turnedAwayAreSentAgain()
+    {
+        QFETCH(CannedAnswer, turnAway);
+        QFETCH(QString, why);
+        m_host.interval = 0.01f; // 100 a second: bursts, and halvings that keep them
+        m_server.setTurnAwayEvery(3, turnAway);
+        const RecipientList list = people(12);
+        const auto run = start(list);
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
+        QCOMPARE(m_host.responses.size(), 12);
+        for (const auto &[address, answer] : std::as_const(m_host.responses))
+            QCOMPARE(answer, QString::fromUtf8(SendAnswer));
+        QVERIFY(m_host.failures.isEmpty() && m_host.unknowns.isEmpty());
+        QCOMPARE(m_server.acceptedMessages(), 12);
+        for (const RecipientPtr &record : list)
+            QCOMPARE(m_server.acceptedPerAddress().value(record->email()), 1);
+        // Every third request was turned away and its recipient put back.
+        QCOMPARE(m_host.requeued.size(), int(m_server.requests().size()) - 12);
+        QVERIFY(m_host.requeued.size() >= 4);
+        QCOMPARE(m_host.requeued.first().second, why);
+        QVERIFY(!m_host.lowered.isEmpty());
+        QVERIFY(m_host.lowered.first() < 50.01);
+    }
+
+    // A recipient turned away five times is reported with the last answer; nothing was sent.
+    void fiveTriesThenFailed()
+    {
+        m_host.interval = 0.01f;
+        store(AccountSettings::EndpointKey, FakeSesServer::refusingEndpoint());
+        const auto run = start(people(1));
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
+        QCOMPARE(m_host.requeued.size(), SendRun::MaxTries - 1);
+        QCOMPARE(m_host.failures.size(), 1);
+        QVERIFY(m_host.failures.first().second.contains(u"Connection refused"_s, Qt::CaseInsensitive));
+        QCOMPARE(m_host.progress.size(), SendRun::MaxTries);
+        QCOMPARE(m_host.lowered.size(), SendRun::MaxTries - 1); // a new round each time
+    }
+
+    // The daily quota ends the run at once: the refused recipient and the rest keep no outcome,
+    // the host hears how many were not sent, and no request leaves after the refusal.
+    void dailyQuotaStopsTheRun()
+    {
+        m_server.setDailyQuota(3);
+        m_server.setAnswer({200, SendAnswer, 1, 0, 20});
+        const RecipientList list = people(7);
+        const auto run = start(list);
+        QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 5000);
+        QCOMPARE(m_host.responses.size(), 3);
+        QCOMPARE(m_host.requeued.size(), 1);
+        QCOMPARE(m_host.requeued.first().first, u"person4@example.com"_s);
+        QCOMPARE(m_host.notSentAtQuota, QList<qsizetype>{4});
+        QVERIFY(run->connector.stoppedAtQuota());
+        QCOMPARE(run->connector.userInfo().recipients.size(), 4);
+        QCOMPARE(run->connector.userInfo().recipients.first()->email(), u"person4@example.com"_s);
+        QTest::qWait(300);
+        QCOMPARE(m_server.requests().size(), 4);
+        QCOMPARE(m_host.endedAtTick.size(), 1);
     }
 
 private:
