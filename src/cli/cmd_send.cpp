@@ -41,6 +41,10 @@ namespace {
 
 // The conventional status of a program stopped by SIGINT.
 constexpr int Interrupted = 130;
+// The account's 24-hour quota stopped the run; the rest can be sent later.
+constexpr int QuotaStopped = 2;
+// Off a terminal, a summary line this often.
+constexpr int SummaryEveryMs = 5000;
 
 // ---- Ctrl-C, SIGTERM, SIGHUP: the handler only writes the signal's number to a pipe; the
 // event loop reads it. ----
@@ -118,9 +122,14 @@ QString timeText(double seconds)
 class CliSendHost : public MailHost
 {
 public:
-    CliSendHost(Io &io, std::optional<double> rate, bool barOnTerminal, SendJournal &journal)
-        : m_io(io), m_rate(rate), m_bar(barOnTerminal), m_journal(journal)
+    CliSendHost(Io &io, std::optional<double> rate, bool barOnTerminal, bool everyMessage, SendJournal &journal)
+        : m_io(io), m_rate(rate), m_bar(barOnTerminal), m_everyMessage(everyMessage), m_journal(journal)
     {
+        m_summary.setInterval(SummaryEveryMs);
+        QObject::connect(&m_summary, &QTimer::timeout, [this] {
+            m_io.err << "brisko-cli send: " << progressText() << '\n';
+            m_io.err.flush();
+        });
         // Outcome lines are grouped; whatever waits reaches the disk one interval later.
         m_journalFlush.setSingleShot(true);
         m_journalFlush.setInterval(SendJournal::SyncIntervalMs);
@@ -140,9 +149,11 @@ public:
         return false;
     }
 
-    void setMax24Send(const std::optional<QString> &, const std::optional<QString> &maxRate,
-                      const std::optional<QString> &) override
+    void setMax24Send(const std::optional<QString> &max24, const std::optional<QString> &maxRate,
+                      const std::optional<QString> &sentLast24) override
     {
+        m_max24 = max24;
+        m_sentLast24 = sentLast24;
         clearBar();
         m_io.err << "brisko-cli send: the account's MaxSendRate is " << maxRate.value_or(u"(none)"_s) << '\n';
         m_io.err.flush();
@@ -156,15 +167,57 @@ public:
     {
         if (!m_clock.isValid())
             m_clock.start();
-        m_sent = value + 1;
+        Q_UNUSED(value);
+        ++m_requests;
         m_maximum = maximum;
         m_address = address;
         if (m_bar) {
             drawBar();
-        } else {
-            m_io.err << "sending " << m_sent << " of " << maximum << ": " << address << '\n';
+        } else if (m_everyMessage) {
+            m_io.err << "sending " << value + 1 << " of " << maximum << ": " << address << '\n';
+            m_io.err.flush();
+        } else if (!m_summary.isActive() && !m_ended) {
+            m_summary.start();
+        }
+    }
+
+    void mailSendRequeuedFor(const QString &address, const QString &why) override
+    {
+        ++m_requeued;
+        journal(address, SendJournal::Event::Retry, why);
+        if (m_everyMessage) {
+            clearBar();
+            m_io.err << "brisko-cli send: " << address << " turned away for now (" << oneLine(why)
+                     << "): back into the queue\n";
             m_io.err.flush();
         }
+        if (m_bar && !m_ended)
+            drawBar();
+    }
+
+    void sendRateLowered(double rate, double fullRate, const QString &why) override
+    {
+        clearBar();
+        m_io.err << "brisko-cli send: the service turned a request away (" << oneLine(why) << "): slowing to "
+                 << QString::number(rate, 'g', 3) << " messages per second (of " << QString::number(fullRate, 'g', 3)
+                 << ") and trying again\n";
+        m_io.err.flush();
+        if (m_bar && !m_ended)
+            drawBar();
+    }
+
+    void quotaExhausted(qsizetype notSent) override
+    {
+        clearBar();
+        m_io.err << "brisko-cli send: the account's 24-hour sending quota is used up (\""
+                 << SendRun::DailyQuotaMessage << "\"), so the run stopped: " << notSent
+                 << " recipient(s) not sent";
+        if (m_max24)
+            m_io.err << " (quota " << *m_max24 << " messages per 24 hours, " << m_sentLast24.value_or(u"?"_s)
+                     << " sent in the last 24 hours)";
+        m_io.err << ". The quota allows more as the 24 hours roll on: run the same send again later "
+                    "and it sends to those only (brisko-cli quota shows the figures)\n";
+        m_io.err.flush();
     }
 
     void mailSendResponseFor(const QString &address, const QString &response) override
@@ -204,6 +257,7 @@ public:
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override
     {
         clearBar();
+        m_summary.stop();
         m_ended = true;
         if (notStartedBecause) {
             m_notStarted = true;
@@ -215,7 +269,8 @@ public:
     qsizetype accepted() const { return m_counts[Accepted]; }
     qsizetype failed() const { return m_counts[Failed]; }
     qsizetype unknown() const { return m_counts[Unknown]; }
-    qsizetype sent() const { return m_sent; }
+    // Requests that left and were not turned away.
+    qsizetype sent() const { return m_requests - m_requeued; }
     bool notStarted() const { return m_notStarted; }
     void setPacingRate(std::function<double()> rate) { m_pacingRate = std::move(rate); }
     // Called once when the journal cannot be written: nothing more may leave.
@@ -278,20 +333,29 @@ private:
         return line;
     }
 
+    // "12 of 40 sent, 10 accepted, 1 failed, 0 unknown, 5.0/s, 0:06 left": the rate the run
+    // paces at now (lower while the service throttles), the time left at that rate.
+    QString progressText() const
+    {
+        const qsizetype done = sent();
+        const double pacing = m_pacingRate();
+        const double left = pacing > 0 ? double(m_maximum - done) / pacing : 0;
+        return u"%1 of %2 sent, %3 accepted, %4 failed, %5 unknown, %6/s, %7 left"_s.arg(done)
+            .arg(m_maximum)
+            .arg(m_counts[Accepted])
+            .arg(m_counts[Failed])
+            .arg(m_counts[Unknown])
+            .arg(pacing, 0, 'f', 1)
+            .arg(timeText(left));
+    }
+
     void drawBar()
     {
-        constexpr int Width = 28;
-        const qsizetype done = m_sent;
-        const int filled = m_maximum > 0 ? int(Width * done / m_maximum) : Width;
-        const double elapsed = m_clock.isValid() ? m_clock.elapsed() / 1000.0 : 0.0;
-        const double pacing = m_pacingRate();
-        const double rate = elapsed > 0.5 && done > 1 ? (done - 1) / elapsed : pacing;
-        const double left = pacing > 0 ? (m_maximum - done) / pacing : 0;
+        constexpr int Width = 20;
+        const qsizetype done = sent();
+        const int filled = m_maximum > 0 ? int(Width * std::clamp<qsizetype>(done, 0, m_maximum) / m_maximum) : Width;
         QString line = u"\r["_s + QString(filled, u'#') + QString(Width - filled, u'-') + u"] "_s;
-        line += u"%1/%2  %3/s  %4 left  %5"_s.arg(done)
-                    .arg(m_maximum)
-                    .arg(rate, 0, 'f', 1)
-                    .arg(timeText(left), m_address);
+        line += progressText() + u"  "_s + m_address;
         m_io.err << line << "\x1b[K";
         m_io.err.flush();
         m_barShown = true;
@@ -309,6 +373,9 @@ private:
     Io &m_io;
     std::optional<double> m_rate;
     bool m_bar;
+    bool m_everyMessage;
+    QTimer m_summary;
+    std::optional<QString> m_max24, m_sentLast24;
     bool m_barShown = false;
     bool m_ended = false;
     bool m_notStarted = false;
@@ -318,7 +385,8 @@ private:
     bool m_journalFailed = false;
     std::function<void()> m_stopRun;
     QElapsedTimer m_clock;
-    qsizetype m_sent = 0;
+    qsizetype m_requests = 0; // sendProgress calls: requests made
+    qsizetype m_requeued = 0; // of them turned away for now
     qsizetype m_maximum = 0;
     QString m_address;
     qsizetype m_counts[3] = {};
@@ -536,7 +604,7 @@ int runSend(const QStringList &arguments, Io &io)
         return Failure;
     }
 
-    CliSendHost host(io, rate, ::isatty(STDERR_FILENO), journal);
+    CliSendHost host(io, rate, ::isatty(STDERR_FILENO), parser.isSet(service.verbose), journal);
     const HostScope scope(&host);
     QEventLoop loop;
     std::unique_ptr<BriskoConnector> made;
@@ -597,6 +665,8 @@ int runSend(const QStringList &arguments, Io &io)
     io.err.flush();
     if (interrupted || abandoned)
         return Interrupted;
+    if (connector.stoppedAtQuota())
+        return QuotaStopped;
     if (!journalWritten || host.notStarted() || host.accepted() != recipients.size() || host.failed() > 0)
         return Failure;
     return Success;
@@ -614,7 +684,14 @@ Command sendCommand()
             u"through an SMTP server, or into an outbox folder. "
             u"Every run is recorded in CAMPAIGN.brisko.sent; recipients it records as accepted or unknown "
             u"are skipped unless --resend is given; a message only saved into an outbox folder does not count as "
-            u"received."_s,
+            u"received. A request the service turns away for now (throttled, "
+            u"unavailable, or its connection refused before it left) is sent again, up to 5 tries, and the "
+            u"run slows down (half the rate each time, 10 % back per second). "
+            u"On a terminal one line shows the progress; otherwise a summary line comes every 5 seconds "
+            u"(--verbose: a line per message). "
+            u"Exit status: 0 every recipient accepted; 1 some failed or unknown, or nothing could be sent; "
+            u"2 the account's 24-hour quota stopped the run (send again later for the rest), or the "
+            u"command line was wrong; 130 stopped by Ctrl-C, SIGTERM or SIGHUP."_s,
             runSend};
 }
 
