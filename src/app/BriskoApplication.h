@@ -193,6 +193,9 @@ public:
     void sendProgress(qsizetype value, qsizetype maximum, const QString &address) override;
     void sendRunEnded(const std::optional<QString> &notStartedBecause) override;
     bool willSend(const QStringList &addresses) override;
+    void mailSendRequeuedFor(const QString &address, const QString &why) override;
+    void sendRateLowered(double rate, double fullRate, const QString &why) override;
+    void quotaExhausted(qsizetype notSent) override;
     // The connector of the latest run; none before the first.
     BriskoConnector *briskocon() const;
     // True while a delivery run sends or still waits for answers.
@@ -328,6 +331,8 @@ private:
     std::unique_ptr<InterfaceLoader> m_loader;
     int m_sendRate = 0;
     std::optional<double> m_maximumSendRate;
+    // Max24HourSend and SentLast24Hours of the latest quota answer, as the service wrote them.
+    std::optional<QString> m_max24Send, m_sentLast24;
     int m_pendingQuota = 0;
     int m_pendingLogin = 0;
     bool m_statisticsPending = false;

@@ -569,6 +569,8 @@ void BriskoApplication::setMax24Send(const std::optional<QString> &max24, const 
     QuotaLine::hide(m_quotaField);
     if (m_quotaField)
         m_quotaField->setToolTip(QString());
+    m_max24Send = max24;
+    m_sentLast24 = sentLast24;
     bool valid = false;
     const double maximum = maxRate.value_or(QString()).toDouble(&valid);
     m_maximumSendRate = valid && std::isfinite(maximum) && maximum > 0 ? std::optional(maximum) : std::nullopt;

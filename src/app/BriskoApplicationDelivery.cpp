@@ -423,6 +423,30 @@ void BriskoApplication::mailSendUnknownFor(const QString &address, const QString
         showRunSummary();
 }
 
+void BriskoApplication::mailSendRequeuedFor(const QString &address, const QString &why)
+{
+    // No outcome: the recipient keeps what it showed before and is sent again later in the run
+    // (or stays unsent when the run stops first).
+    qCInfo(lcApp).noquote() << u"%1 turned away for now: %2"_s.arg(address, why);
+    journalOutcome(address, SendJournal::Event::Retry, why);
+}
+
+void BriskoApplication::sendRateLowered(double rate, double fullRate, const QString &why)
+{
+    Q_UNUSED(fullRate);
+    showStatus(brisko::tr(u"SendSlowed"_s).arg(why, QString::number(rate, 'g', 3)));
+}
+
+void BriskoApplication::quotaExhausted(qsizetype notSent)
+{
+    qCWarning(lcApp).noquote() << u"daily quota used up: %1 recipient(s) not sent"_s.arg(notSent);
+    QString body = brisko::tr(u"QuotaExhausted_Body"_s).arg(notSent);
+    if (m_max24Send)
+        body += u"\n\n"_s + brisko::tr(u"QuotaExhausted_Figures"_s).arg(*m_max24Send, m_sentLast24.value_or(u"?"_s));
+    showStatus(brisko::tr(u"QuotaExhausted_Head"_s));
+    RidorIvuvud::showDialog(brisko::tr(u"QuotaExhausted_Head"_s), body, brisko::tr(u"OK"_s));
+}
+
 void BriskoApplication::mailSavedFor(const QString &address, const QString &path)
 {
     journalOutcome(address, SendJournal::Event::Saved, path);
