@@ -444,6 +444,35 @@ private Q_SLOTS:
         QCOMPARE(boxes.unexpected(), 0);
     }
 
+    // A throttled message is sent again and accepted, with no failure on the way; at the daily
+    // quota the run stops, the box says how many were not sent with the quota figures, and
+    // those keep no outcome.
+    void throttlingAndTheDailyQuota()
+    {
+        loadList(5, u"quota.example.com"_s);
+        app()->setMax24Send(u"3.0"_s, u"5.0"_s, u"0.0"_s);
+        m_server->setTurnAwayEvery(2, {400, FakeSesServer::throttlingDocument()});
+        m_server->setDailyQuota(3);
+        DialogDriver boxes({u"Send"_s, u"Send"_s, u"OK"_s});
+        app()->deliver();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 3, 10000);
+        QCOMPARE(heading(boxes, 2), u"Sending stopped: the account’s 24-hour sending quota is used up."_s);
+        QVERIFY2(boxes.texts().value(2).contains(u"2 recipient(s) of this run were not sent"_s),
+                 qPrintable(boxes.texts().value(2)));
+        QVERIFY(boxes.texts().value(2).contains(u"Quota: 3.0 messages per 24 hours, 0.0 sent"_s));
+        waitForTheRun();
+        QCOMPARE(statusCodes(), (QList<int>{1, 1, 1, 0, 0}));
+        QCOMPARE(m_server->acceptedMessages(), 3);
+        // The last lines reach the disk with the next grouped write.
+        const auto journal = [] {
+            QFile file(app()->sendJournalPath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_VERIFY(journal().contains("\tretry\tDaily message quota exceeded.\n"));
+        QVERIFY(journal().contains("\tretry\tMaximum sending rate exceeded.\n"));
+        QCOMPARE(boxes.unexpected(), 0);
+    }
+
     // No record, no message: a journal that cannot be opened stops the run before the first
     // request and says why.
     void unwritableJournalSendsNothing()
