@@ -204,8 +204,6 @@ private Q_SLOTS:
         QVERIFY(m_host.endedAtTick.first() > list.size());
         // Every answer was in before the run ended: none could put its recipient back.
         QCOMPARE(m_host.responses.size() + m_host.failures.size() + m_host.unknowns.size(), list.size());
-        if (kind == 0 && answer.pieces == 1)
-            QCOMPARE(m_host.endedAtTick.first(), int(list.size()) + 1); // prompt answers
         QCOMPARE(m_host.why, std::nullopt);
         QCOMPARE(run->connector.timer(), nullptr);
         QCOMPARE(m_host.progress, progressOf(list));
@@ -333,12 +331,14 @@ private Q_SLOTS:
         QVERIFY(run->connector.pacing() && run->connector.pacing()->batched);
         QCOMPARE(run->connector.timer()->interval(), 100);
         QTRY_COMPARE_WITH_TIMEOUT(m_host.endedAtTick.size(), 1, 5000);
-        QVERIFY(clock.elapsed() >= 195); // the second burst at 200 ms
+        QVERIFY(clock.elapsed() >= 115); // 60 at 500 a second take 120 ms
         QCOMPARE(m_host.progress, progressOf(list));
-        QCOMPARE(m_host.bursts, (QList<int>{50, 10}));
+        // 50 due per burst (a late tick carries what is due by then, at most two bursts' worth).
+        QCOMPARE(std::accumulate(m_host.bursts.cbegin(), m_host.bursts.cend(), 0), 60);
+        QVERIFY2(m_host.bursts.first() >= 50 && m_host.bursts.size() <= 2, qPrintable(QString::number(m_host.bursts.first())));
         QCOMPARE(m_host.progressTicks.first(), 1);
-        QCOMPARE(m_host.progressTicks.last(), 2);
-        QVERIFY(m_host.endedAtTick.first() > 2);
+        QCOMPARE(m_host.progressTicks.last(), int(m_host.bursts.size()));
+        QVERIFY(m_host.endedAtTick.first() > m_host.progressTicks.last());
         QTRY_COMPARE_WITH_TIMEOUT(run->finished.size(), 1, 10000);
         QCOMPARE(m_host.responses.size(), 60);
     }
