@@ -428,7 +428,7 @@ private Q_SLOTS:
             QCOMPARE(count, 1);
         QVERIFY(readFile(journalPath()).contains("\tretry\tMaximum sending rate exceeded.\n"));
         const Run status = cli({u"status"_s, m_campaign}, m_home);
-        QVERIFY2(status.out.startsWith(u"accepted:   9\nfailed:     0\nunknown:    0\nnever sent: 0\n"_s),
+        QVERIFY2(status.out.startsWith(u"accepted:   9\nfailed:     0\nunknown:    0\nsaved:      0\nnever sent: 0\n"_s),
                  qPrintable(status.out));
     }
 
@@ -447,7 +447,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(sentTo().size(), 6); // nothing after the refusal
         const Run status = cli({u"status"_s, m_campaign}, m_home);
-        QVERIFY2(status.out.startsWith(u"accepted:   5\nfailed:     0\nunknown:    0\nnever sent: 4\n"_s),
+        QVERIFY2(status.out.startsWith(u"accepted:   5\nfailed:     0\nunknown:    0\nsaved:      0\nnever sent: 4\n"_s),
                  qPrintable(status.out));
 
         m_server.setDailyQuota(-1);
