@@ -130,10 +130,17 @@ public:
             m_io.err << "brisko-cli send: " << progressText() << '\n';
             m_io.err.flush();
         });
-        // Outcome lines are grouped; whatever waits reaches the disk one interval later.
+        // Outcome lines are grouped; whatever waits reaches the disk one interval later, or with
+        // the next burst's sending lines when one comes sooner (one sync per interval, not two).
         m_journalFlush.setSingleShot(true);
         m_journalFlush.setInterval(SendJournal::SyncIntervalMs);
         QObject::connect(&m_journalFlush, &QTimer::timeout, [this] {
+            const qint64 since = m_lastSync.isValid() ? m_lastSync.elapsed() : SendJournal::SyncIntervalMs;
+            if (since < SendJournal::SyncIntervalMs && m_journal.hasPending()) {
+                m_journalFlush.start(int(SendJournal::SyncIntervalMs - since));
+                return;
+            }
+            m_lastSync.start();
             if (!m_journal.flush())
                 journalFailed();
         });
@@ -142,6 +149,7 @@ public:
     // Every request is on record before it leaves: a journal that cannot be written stops the run.
     bool willSend(const QStringList &addresses) override
     {
+        m_lastSync.start();
         if (!m_journalFailed && m_journal.recordSending(addresses))
             return true;
         // The run stops itself when this answers false.
@@ -382,6 +390,7 @@ private:
     std::function<double()> m_pacingRate = [] { return 0.0; };
     SendJournal &m_journal;
     QTimer m_journalFlush;
+    QElapsedTimer m_lastSync; // the journal's latest sync
     bool m_journalFailed = false;
     std::function<void()> m_stopRun;
     QElapsedTimer m_clock;
