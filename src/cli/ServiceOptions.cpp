@@ -22,7 +22,7 @@ ServiceOptions::ServiceOptions(int defaultTimeoutSeconds, bool withTransport)
       endpoint(u"endpoint"_s, u"Service URL instead of the region's standard endpoint."_s, u"URL"_s),
       signature(u"signature"_s, u"Request signing: v4 (default) or v3 (legacy)."_s, u"v4|v3"_s),
       timeout(u"timeout"_s,
-              u"Count a request as failed after this many seconds without an answer (%1)."_s.arg(
+              u"Stop waiting after this many seconds (%1): a message written but not answered by then is unknown, one never written is failed."_s.arg(
                   defaultTimeoutSeconds),
               u"SECONDS"_s),
       verbose(u"verbose"_s, u"Log each request to standard error."_s),
