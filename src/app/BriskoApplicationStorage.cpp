@@ -211,6 +211,9 @@ void BriskoApplication::loadCampaignFromFile(const QString &path)
     // Another campaign's list is not this one's to undo.
     if (m_undoStack)
         m_undoStack->clear();
+    // The placeholder lists name this campaign's columns: left as the last import filled
+    // them, they would stay disabled after opening, or offer another campaign's columns.
+    resetPlaceholderLists(true);
     addRecentCampaign(path);
 }
 

@@ -3,6 +3,7 @@
 
 #include "AppTestMain.h"
 #include "AtomicFile.h"
+#include "CampaignFile.h"
 
 #include <QHeaderView>
 #include <QStatusBar>
@@ -49,6 +50,21 @@ private Q_SLOTS:
     }
 
     void cleanup() { QCOMPARE(m_driver->unexpected(), 0); }
+
+    // Opening a campaign lists its own columns, not what the last import left.
+    void openingACampaignListsItsColumns()
+    {
+        import({write(u"people.csv"_s, "NAME,EMAIL,CITY\r\nAda,ada@x.org,London\r\n"_ba)}, {u"CSV"_s});
+        CampaignDocument document;
+        document.columns = QStringList{u"EMAIL"_s, u"ZIP"_s};
+        const QString path = m_dir.filePath(u"Zip.brisko"_s);
+        QVERIFY(!CampaignFile::write(path, document));
+        app()->loadCampaignFromFile(path);
+        QCOMPARE(items("placeHoldersForTextPopUp"), (QStringList{u"Plain-text placeholders"_s, u"EMAIL"_s, u"ZIP"_s}));
+        QCOMPARE(items("placeHoldersForHTMLPopUp"), (QStringList{u"HTML placeholders"_s, u"EMAIL"_s, u"ZIP"_s}));
+        QVERIFY(app()->window()->findChild<QComboBox *>(u"placeHoldersForTextPopUp"_s)->isEnabled());
+        app()->newCampaign(); // the cases after this one start untitled
+    }
 
     void importBuildsColumnsAndPlaceholderLists()
     {
