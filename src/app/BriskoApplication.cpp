@@ -257,8 +257,14 @@ void BriskoApplication::connectInterface()
     auto *splitter = w->findChild<QSplitter *>(QStringLiteral("mainSplitter"));
     if (splitter)
         splitter->setSizes({540, 740});
-    if (auto *editorSplitter = w->findChild<QSplitter *>(QStringLiteral("editorSplitter")))
-        editorSplitter->setSizes({400, 300});
+    if (auto *editorSplitter = w->findChild<QSplitter *>(QStringLiteral("editorSplitter"))) {
+        // Editor, attachment list, preview: the list keeps a few lines and the preview has
+        // room of its own from the start; growing the window grows the editor and preview.
+        editorSplitter->setSizes({360, 80, 280});
+        const int list = editorSplitter->indexOf(w->findChild<QWidget *>(QStringLiteral("attachmentsPane")));
+        for (int i = 0; i < editorSplitter->count(); ++i)
+            editorSplitter->setStretchFactor(i, i == list ? 0 : 1);
+    }
 
     // Actions
     auto action = [w](const char *name) { return child<QAction>(w, name); };
