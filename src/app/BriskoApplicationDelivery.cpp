@@ -265,8 +265,16 @@ void BriskoApplication::startDeliveryRun(const RecipientList &list)
         m_journalFlush = new QTimer(this);
         m_journalFlush->setSingleShot(true);
         m_journalFlush->setInterval(SendJournal::SyncIntervalMs);
+        // Waiting outcome lines reach the disk one interval after the latest sync, or with the
+        // next burst's sending lines when that comes first: one sync per interval, not two.
         connect(m_journalFlush, &QTimer::timeout, this, [this] {
-            if (m_journal && !m_journal->flush())
+            if (!m_journal || !m_journal->hasPending())
+                return;
+            if (const int wait = m_journal->msUntilSyncDue(); wait > 0) {
+                m_journalFlush->start(wait);
+                return;
+            }
+            if (!m_journal->flush())
                 journalFailed();
         });
     }
@@ -355,7 +363,7 @@ void BriskoApplication::journalOutcome(const QString &address, SendJournal::Even
         return;
     }
     if (m_journal->hasPending() && m_journalFlush && !m_journalFlush->isActive())
-        m_journalFlush->start();
+        m_journalFlush->start(std::max(1, m_journal->msUntilSyncDue()));
 }
 
 void BriskoApplication::journalFailed()

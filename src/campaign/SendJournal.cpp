@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -171,6 +172,13 @@ bool SendJournal::recordOutcome(const QString &address, Event event, const QStri
     if (m_sinceSync.isValid() && m_sinceSync.elapsed() < SyncIntervalMs)
         return true;
     return writeAndSync();
+}
+
+int SendJournal::msUntilSyncDue() const
+{
+    if (!m_sinceSync.isValid())
+        return 0;
+    return int(std::max<qint64>(0, SyncIntervalMs - m_sinceSync.elapsed()));
 }
 
 bool SendJournal::flush()

@@ -58,6 +58,8 @@ public:
     qsizetype syncs() const { return m_syncs; }
     // Lines queued but not yet on disk.
     bool hasPending() const { return !m_pending.isEmpty(); }
+    // How long until a sync keeps to SyncIntervalMs after the latest one (0: now).
+    int msUntilSyncDue() const;
     QString errorString() const { return m_error; }
 
     // Moves the journal file (of a campaign saved for the first time, or saved elsewhere) to

@@ -4,6 +4,7 @@
 #include "SendJournal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -191,6 +192,33 @@ private Q_SLOTS:
 
         QCOMPARE(SendJournal::read(path(u"none.sent"_s)).outcomes.size(), 0);
         QCOMPARE(SendJournal::read(path(u"none.sent"_s)).error, std::nullopt);
+    }
+
+    // Outcome lines wait for the next sync, which comes at most once an interval: every
+    // "sending" line is on disk at once, the answers that follow within the interval are not.
+    void outcomesWaitForTheNextSync()
+    {
+        SendJournal journal(path(u"Grouped.brisko.sent"_s));
+        QVERIFY(journal.open());
+        QCOMPARE(journal.msUntilSyncDue(), 0); // never synced: due now
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(journal.recordSending({u"a@x.org"_s, u"b@x.org"_s}));
+        QCOMPARE(journal.syncs(), 1);
+        QVERIFY(journal.recordOutcome(u"a@x.org"_s, SendJournal::Event::Accepted, u"id-a"_s));
+        if (clock.elapsed() < SendJournal::SyncIntervalMs - 10) { // not when the machine stalled
+            QCOMPARE(journal.syncs(), 1);
+            QVERIFY(journal.hasPending());
+            QVERIFY(journal.msUntilSyncDue() > 0);
+        }
+        QTest::qWait(SendJournal::SyncIntervalMs + 10);
+        QCOMPARE(journal.msUntilSyncDue(), 0);
+        QVERIFY(journal.recordOutcome(u"b@x.org"_s, SendJournal::Event::Failed, u"refused"_s));
+        QVERIFY(!journal.hasPending());
+        QCOMPARE(journal.syncs(), 2);
+        const SendJournal::Replay replay = SendJournal::read(journal.path());
+        QCOMPARE(replay.outcome(u"a@x.org"_s), SendJournal::Outcome::Accepted);
+        QCOMPARE(replay.outcome(u"b@x.org"_s), SendJournal::Outcome::Failed);
     }
 
     void aPlaceThatCannotBeWrittenStopsTheWriter()
