@@ -5,6 +5,7 @@
 #include "CampaignFile.h"
 #include "CliRun.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -430,6 +431,22 @@ private Q_SLOTS:
         const Run status = cli({u"status"_s, m_campaign}, m_home);
         QVERIFY2(status.out.startsWith(u"accepted:   9\nfailed:     0\nunknown:    0\nsaved:      0\nnever sent: 0\n"_s),
                  qPrintable(status.out));
+    }
+
+    // Off a terminal a run longer than five seconds says where it stands every five seconds,
+    // on standard error; standard output keeps one line per recipient.
+    void summaryLinesOffATerminal()
+    {
+        writeCampaign(6);
+        m_server.setAnswer(m_accepted);
+        const Run run = cli(command(u"send @C --yes --rate 1"_s), m_home);
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QCOMPARE(run.out.count(u"\taccepted\t"_s), 6);
+        static const QRegularExpression summary(
+            u"^brisko-cli send: [1-6] of 6 sent, [0-6] accepted, 0 failed, 0 unknown, 1\\.0/s, \\d+:\\d\\d left$"_s,
+            QRegularExpression::MultilineOption);
+        QVERIFY2(summary.match(run.err).hasMatch(), qPrintable(run.err));
+        QVERIFY(!run.out.contains(u" sent, "_s));
     }
 
     // The daily quota ends the run: exit 2, the rest unsent and told; a later send sends only them.
