@@ -44,19 +44,6 @@
 
 namespace brisko {
 
-namespace {
-
-template<typename T>
-T *child(QObject *root, const char *name)
-{
-    T *found = root ? root->findChild<T *>(QLatin1StringView(name)) : nullptr;
-    if (!found)
-        qCWarning(lcApp) << "BriskoApplication - interface element missing:" << name;
-    return found;
-}
-
-} // namespace
-
 BriskoApplication::BriskoApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     // No separate display name: the desktop would append it to every window title, and

@@ -8,6 +8,7 @@
 #include "BriskoConnector.h"
 #include "FennimarStrings.h"
 #include "FennimarUserDefaults.h"
+#include "InterfaceLoader.h"
 #include "Localization.h"
 #include "QuotaLine.h"
 #include "RidorIvuvud.h"
@@ -51,12 +52,6 @@ constexpr int ChosenRateItem = 1;
 // Items of the "Send through" pop-up, in the interface file's order.
 constexpr AccountSettings::Transport TransportItems[] = {
     AccountSettings::Transport::Ses, AccountSettings::Transport::Smtp, AccountSettings::Transport::Outbox};
-
-template<typename T>
-T *panelChild(QDialog *panel, const char *name)
-{
-    return panel ? panel->findChild<T *>(QLatin1StringView(name)) : nullptr;
-}
 
 // The integer at the start of the text, read the way the platform reads one: leading
 // white space skipped, an optional sign, then decimal digits up to the first other

@@ -3,6 +3,7 @@
 #include "BriskoApplication.h"
 
 #include "CampaignFile.h"
+#include "InterfaceLoader.h"
 #include "Localization.h"
 #include "MimeMessage.h"
 #include "RidorIvuvud.h"
@@ -31,15 +32,6 @@ using namespace Qt::StringLiterals;
 namespace brisko {
 
 namespace {
-
-template<typename T>
-T *child(QObject *root, const char *name)
-{
-    T *found = root ? root->findChild<T *>(QLatin1StringView(name)) : nullptr;
-    if (!found)
-        qCWarning(lcApp) << "BriskoApplication - interface element missing:" << name;
-    return found;
-}
 
 // The size shown is measured at most this often while the user types.
 constexpr int SizeDelayMs = 300;

@@ -7,6 +7,7 @@
 
 #include "AccountSettings.h"
 #include "FennimarUserDefaults.h"
+#include "InterfaceLoader.h"
 #include "Localization.h"
 #include "RidorIvuvud.h"
 #include "TestSend.h"
@@ -29,16 +30,6 @@
 using namespace Qt::StringLiterals;
 
 namespace brisko {
-
-namespace {
-
-template<typename T>
-T *panelChild(QDialog *panel, const char *name)
-{
-    return panel ? panel->findChild<T *>(QLatin1StringView(name)) : nullptr;
-}
-
-} // namespace
 
 void BriskoApplication::connectTestSend()
 {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "applogging.h"
+
+#include <QObject>
 #include <QString>
 #include <QUiLoader>
 
 #include <functional>
 #include <optional>
 
-class QObject;
 class QWidget;
 
 namespace brisko {
@@ -37,5 +39,23 @@ public:
 private:
     Translate m_translate;
 };
+
+// The element of that object name below root, nullptr when root is null or has none. Parts of a
+// panel may be left out of its interface file, so a panel's are looked up quietly.
+template<typename T>
+T *panelChild(QObject *root, const char *name)
+{
+    return root ? root->findChild<T *>(QLatin1StringView(name)) : nullptr;
+}
+
+// The same for the main window's elements, which every interface file has: one missing is logged.
+template<typename T>
+T *child(QObject *root, const char *name)
+{
+    T *found = panelChild<T>(root, name);
+    if (!found)
+        qCWarning(lcApp) << "BriskoApplication - interface element missing:" << name;
+    return found;
+}
 
 } // namespace brisko
