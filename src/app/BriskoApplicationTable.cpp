@@ -103,6 +103,26 @@ QList<int> selectedRows(const QTableView *view)
     return rows;
 }
 
+// One range per run of rows whose address passes the test, the first `count` rows of the
+// list: a selection of a million rows is then a handful of ranges rather than a million.
+template<typename Test>
+QItemSelection rowRunsWhere(const RecipientList &list, int count, const QAbstractItemModel *model, Test &&test)
+{
+    const int lastColumn = model->columnCount() - 1;
+    QItemSelection selection;
+    int runStart = -1;
+    for (int row = 0; row <= count; ++row) {
+        const bool match = row < count && test(list.at(row)->email());
+        if (match && runStart < 0) {
+            runStart = row;
+        } else if (!match && runStart >= 0) {
+            selection.append(QItemSelectionRange(model->index(runStart, 0), model->index(row - 1, lastColumn)));
+            runStart = -1;
+        }
+    }
+    return selection;
+}
+
 } // namespace
 
 void BriskoApplication::connectTable()
@@ -221,23 +241,11 @@ void BriskoApplication::filterListFromField(QLineEdit *field)
     if (text.isEmpty())
         return;
 
-    // One range per run of matching rows, selected in one call: a selection of a
-    // million rows is then a handful of ranges rather than a million.
+    // The runs of matching rows, selected in one call.
     const RecipientList &list = m_campaign.recipients();
-    const int count = int(list.size());
-    const int lastColumn = m_tableModel->columnCount() - 1;
-    QItemSelection selection;
-    int runStart = -1;
-    for (int row = 0; row <= count; ++row) {
-        const bool match = row < count && FennimarStrings::stringContains(list.at(row)->email(), text);
-        if (match && runStart < 0) {
-            runStart = row;
-        } else if (!match && runStart >= 0) {
-            selection.append(QItemSelectionRange(m_tableModel->index(runStart, 0),
-                                                 m_tableModel->index(row - 1, lastColumn)));
-            runStart = -1;
-        }
-    }
+    const QItemSelection selection = rowRunsWhere(list, int(list.size()), m_tableModel, [&text](const QString &email) {
+        return FennimarStrings::stringContains(email, text);
+    });
     // Selecting into an empty selection: the model then has no old selection to compare
     // the new one with.
     if (!selection.isEmpty())
@@ -292,24 +300,9 @@ bool BriskoApplication::selectRowsWhere(const std::function<bool(const QString &
         return false;
     QItemSelectionModel *selectionModel = m_listView->selectionModel();
     const RecipientList &list = m_campaign.recipients();
-    const int count = anyRow ? int(list.size()) : 0;
-    const int lastColumn = m_tableModel->columnCount() - 1;
-    // One range per run of matching rows, as the search does.
-    QItemSelection selection;
-    int runStart = -1;
-    int first = -1;
-    for (int row = 0; row <= count; ++row) {
-        const bool match = row < count && test(list.at(row)->email());
-        if (match && first < 0)
-            first = row;
-        if (match && runStart < 0) {
-            runStart = row;
-        } else if (!match && runStart >= 0) {
-            selection.append(QItemSelectionRange(m_tableModel->index(runStart, 0),
-                                                 m_tableModel->index(row - 1, lastColumn)));
-            runStart = -1;
-        }
-    }
+    // One range per run of matching rows, as the search does; the first run starts first.
+    const QItemSelection selection = rowRunsWhere(list, anyRow ? int(list.size()) : 0, m_tableModel, test);
+    const int first = selection.isEmpty() ? -1 : selection.constFirst().top();
     {
         UpdatesSuspended quiet(m_listView);
         selectionModel->clearSelection();
