@@ -148,4 +148,14 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err)
     return UsageError;
 }
 
+void setMessageFields(SendRun::RunInfo &info, const CampaignDocument &document)
+{
+    info.subject = document.subject.value_or(QString());
+    info.sender = document.from.value_or(QString());
+    info.replyTo = document.replyTo.value_or(QString());
+    info.returnPath = document.returnPath;
+    info.body = document.body.value_or(QString());
+    info.htmlMessage = document.html.value_or(QString());
+}
+
 } // namespace brisko::cli

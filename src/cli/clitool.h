@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Campaign.h"
+#include "SendRun.h"
 
 #include <QStringList>
 #include <QTextStream>
@@ -56,6 +57,10 @@ int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
 // Reads a campaign's send journal for a subcommand; lines it had to skip and a journal it
 // could not read are told on standard error.
 SendJournal::Replay readJournal(const QString &command, const QString &campaignPath, Io &io);
+
+// Sets the message fields of a run (subject, From, Reply-To, Return-Path and both bodies) as
+// the campaign file holds them; the queue, the extras and the campaign name are left alone.
+void setMessageFields(SendRun::RunInfo &info, const CampaignDocument &document);
 
 // Where a recipient stands after the journal's runs.
 // Saved: written into the outbox folder only, which reached nobody.

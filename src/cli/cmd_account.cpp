@@ -236,12 +236,7 @@ int runPreview(const QStringList &arguments, Io &io)
         io.err << "brisko-cli preview: " << *why << '\n';
         return Failure;
     }
-    info.subject = document.subject.value_or(QString());
-    info.sender = document.from.value_or(QString());
-    info.replyTo = document.replyTo.value_or(QString());
-    info.returnPath = document.returnPath;
-    info.body = document.body.value_or(QString());
-    info.htmlMessage = document.html.value_or(QString());
+    setMessageFields(info, document);
     io.out << SendRun::messageFor(info, record);
     return Success;
 }

@@ -573,12 +573,8 @@ int runSend(const QStringList &arguments, Io &io)
     }
     {
         SendRun::RunInfo measured = extras;
+        setMessageFields(measured, document);
         measured.subject = subject;
-        measured.sender = document.from.value_or(QString());
-        measured.replyTo = document.replyTo.value_or(QString());
-        measured.returnPath = document.returnPath;
-        measured.body = document.body.value_or(QString());
-        measured.htmlMessage = document.html.value_or(QString());
         const SendRun::SizeCheck sizes = SendRun::checkSizes(measured, recipients);
         if (sizes.refusal) {
             io.err << "brisko-cli send: " << *sizes.refusal << '\n';

@@ -93,12 +93,7 @@ int runSendTest(const QStringList &arguments, Io &io)
     }
 
     SendRun::RunInfo message;
-    message.subject = document.subject.value_or(QString());
-    message.sender = document.from.value_or(QString());
-    message.replyTo = document.replyTo.value_or(QString());
-    message.returnPath = document.returnPath;
-    message.body = document.body.value_or(QString());
-    message.htmlMessage = document.html.value_or(QString());
+    setMessageFields(message, document);
     message.campaignName = QFileInfo(path).completeBaseName();
     // The unsubscribe link and the files go with the test as with the campaign; a message the
     // service would refuse for its size does not leave.
