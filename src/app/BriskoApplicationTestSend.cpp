@@ -192,13 +192,8 @@ void BriskoApplication::startTestSend()
     FennimarUserDefaults::setObject(addresses.addresses.join(u", "_s), TestSendAddressesKey.toString());
 
     const auto text = [](QLineEdit *widget, const QString &fallback) { return widget ? widget->text() : fallback; };
-    SendRun::RunInfo message;
-    message.subject = text(m_subjectField, m_campaign.subject());
-    message.sender = text(m_fromField, m_campaign.from());
-    message.replyTo = text(m_replyToField, m_campaign.replyTo());
-    message.returnPath = text(m_returnPathField, m_campaign.returnPath());
-    message.body = m_bodyView ? m_bodyView->toPlainText() : m_campaign.body();
-    message.htmlMessage = m_htmlView ? m_htmlView->toPlainText() : m_campaign.html();
+    // The message as the window shows it now.
+    SendRun::RunInfo message = messageForChecks();
     message.campaignName = campaignTagName();
     // The unsubscribe link and the files go with the test as with the campaign, and a message
     // the service would refuse for its size does not leave.
