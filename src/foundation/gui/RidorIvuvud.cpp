@@ -117,6 +117,18 @@ public:
         m_buttons.insert(button, code);
     }
 
+    // The first button, then the second and third when given; each answers its own code
+    // (a third without a second still answers ThirdButton).
+    void addButtons(const QString &title1, const std::optional<QString> &title2,
+                    const std::optional<QString> &title3)
+    {
+        addButton(title1, FirstButton);
+        if (title2)
+            addButton(*title2, SecondButton);
+        if (title3)
+            addButton(*title3, ThirdButton);
+    }
+
     void addCheckBox(const QString &text)
     {
         m_box.setCheckBox(new QCheckBox(text));
@@ -279,11 +291,7 @@ int showDialog(const QString &heading, const std::optional<QString> &subHeading,
 
     Alert alert(shownHeading, shownSubHeading);
     // Each code names its argument: button3 answers 3 even when there is no button2.
-    alert.addButton(title1, FirstButton);
-    if (title2)
-        alert.addButton(*title2, SecondButton);
-    if (title3)
-        alert.addButton(*title3, ThirdButton);
+    alert.addButtons(title1, title2, title3);
     if (suppressionKey)
         alert.addSuppressionBox(false);
 
@@ -304,11 +312,7 @@ int showDialogWithCheckBox(const QString &heading, const std::optional<QString> 
                            const QString &checkBoxKey)
 {
     Alert alert(heading, subHeading);
-    alert.addButton(button1, FirstButton);
-    if (button2)
-        alert.addButton(*button2, SecondButton);
-    if (button3)
-        alert.addButton(*button3, ThirdButton);
+    alert.addButtons(button1, button2, button3);
     alert.addCheckBox(checkBoxText);
     int code = alert.run();
     if (code == 0) {
