@@ -697,15 +697,23 @@ void BriskoConnector::sendMessageWithInfo(RunInfo &info)
 
 namespace {
 
+// Counts `length` more bytes of the answer, headers and body alike; false, with the transfer
+// marked too large, once they pass SendRun::MaxAnswerBytes.
+bool takeAnswerBytes(BriskoConnector::Transfer *transfer, size_t length)
+{
+    transfer->answerBytes += qsizetype(length);
+    if (transfer->answerBytes <= SendRun::MaxAnswerBytes)
+        return true;
+    transfer->tooLarge = true;
+    return false;
+}
+
 size_t onHeader(char *data, size_t size, size_t count, void *pointer)
 {
     auto *transfer = static_cast<BriskoConnector::Transfer *>(pointer);
     const size_t length = size * count;
-    transfer->answerBytes += qsizetype(length);
-    if (transfer->answerBytes > SendRun::MaxAnswerBytes) {
-        transfer->tooLarge = true;
+    if (!takeAnswerBytes(transfer, length))
         return 0;
-    }
     const QByteArrayView line(data, qsizetype(length));
     if (line.startsWith("HTTP/")) {
         // A new answer (after an interim one): only the final answer's body counts.
@@ -721,11 +729,8 @@ size_t onBody(char *data, size_t size, size_t count, void *pointer)
 {
     auto *transfer = static_cast<BriskoConnector::Transfer *>(pointer);
     const size_t length = size * count;
-    transfer->answerBytes += qsizetype(length);
-    if (transfer->answerBytes > SendRun::MaxAnswerBytes) {
-        transfer->tooLarge = true;
+    if (!takeAnswerBytes(transfer, length))
         return 0;
-    }
     transfer->body.append(data, qsizetype(length));
     return length;
 }
