@@ -147,16 +147,22 @@ bool leadingBool(QStringView text)
 
 } // namespace
 
-int intForKey(const QString &key, int defaultValue)
+namespace {
+
+// A stored value as a number or flag: texts (and data holding text) are read by `fromText`,
+// numbers and booleans converted by `fromNumber`; any other kind gives `other`, and no
+// value the default.
+template<typename T, typename FromText, typename FromNumber>
+T scalarForKey(const QString &key, T defaultValue, T other, FromText fromText, FromNumber fromNumber)
 {
     const QVariant value = objectForKey(key);
     if (!value.isValid())
         return defaultValue;
     switch (value.typeId()) {
     case QMetaType::QString:
-        return leadingInt(value.toString());
+        return fromText(value.toString());
     case QMetaType::QByteArray:
-        return leadingInt(QString::fromUtf8(value.toByteArray()));
+        return fromText(QString::fromUtf8(value.toByteArray()));
     case QMetaType::Bool:
     case QMetaType::Int:
     case QMetaType::UInt:
@@ -164,33 +170,23 @@ int intForKey(const QString &key, int defaultValue)
     case QMetaType::ULongLong:
     case QMetaType::Double:
     case QMetaType::Float:
-        return value.toInt();
+        return fromNumber(value);
     default:
-        return 0;
+        return other;
     }
+}
+
+} // namespace
+
+int intForKey(const QString &key, int defaultValue)
+{
+    return scalarForKey<int>(key, defaultValue, 0, leadingInt, [](const QVariant &value) { return value.toInt(); });
 }
 
 bool boolForKey(const QString &key, bool defaultValue)
 {
-    const QVariant value = objectForKey(key);
-    if (!value.isValid())
-        return defaultValue;
-    switch (value.typeId()) {
-    case QMetaType::QString:
-        return leadingBool(value.toString());
-    case QMetaType::QByteArray:
-        return leadingBool(QString::fromUtf8(value.toByteArray()));
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return value.toDouble() != 0;
-    default:
-        return false;
-    }
+    return scalarForKey<bool>(key, defaultValue, false, leadingBool,
+                              [](const QVariant &value) { return value.toDouble() != 0; });
 }
 
 } // namespace FennimarUserDefaults
