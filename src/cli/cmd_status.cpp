@@ -29,10 +29,10 @@ SendJournal::Replay readJournal(const QString &command, const QString &campaignP
 
 SendState sendState(const SendJournal::Replay &replay, const QString &address)
 {
-    const auto it = replay.outcomes.constFind(address);
-    if (it == replay.outcomes.constEnd())
+    const std::optional<SendJournal::Outcome> outcome = replay.outcome(address);
+    if (!outcome)
         return SendState::Unsent;
-    switch (it->outcome) {
+    switch (*outcome) {
     case SendJournal::Outcome::Accepted:
         return SendState::Accepted;
     case SendJournal::Outcome::Failed:
