@@ -135,12 +135,12 @@ public:
         m_journalFlush.setSingleShot(true);
         m_journalFlush.setInterval(SendJournal::SyncIntervalMs);
         QObject::connect(&m_journalFlush, &QTimer::timeout, [this] {
-            const qint64 since = m_lastSync.isValid() ? m_lastSync.elapsed() : SendJournal::SyncIntervalMs;
-            if (since < SendJournal::SyncIntervalMs && m_journal.hasPending()) {
-                m_journalFlush.start(int(SendJournal::SyncIntervalMs - since));
+            if (!m_journal.hasPending())
+                return;
+            if (const int wait = m_journal.msUntilSyncDue(); wait > 0) {
+                m_journalFlush.start(wait);
                 return;
             }
-            m_lastSync.start();
             if (!m_journal.flush())
                 journalFailed();
         });
@@ -149,7 +149,6 @@ public:
     // Every request is on record before it leaves: a journal that cannot be written stops the run.
     bool willSend(const QStringList &addresses) override
     {
-        m_lastSync.start();
         if (!m_journalFailed && m_journal.recordSending(addresses))
             return true;
         // The run stops itself when this answers false.
@@ -307,7 +306,7 @@ private:
             return;
         }
         if (m_journal.hasPending() && !m_journalFlush.isActive())
-            m_journalFlush.start();
+            m_journalFlush.start(std::max(1, m_journal.msUntilSyncDue()));
     }
 
     void journalFailed(bool stopRun = true)
@@ -390,7 +389,6 @@ private:
     std::function<double()> m_pacingRate = [] { return 0.0; };
     SendJournal &m_journal;
     QTimer m_journalFlush;
-    QElapsedTimer m_lastSync; // the journal's latest sync
     bool m_journalFailed = false;
     std::function<void()> m_stopRun;
     QElapsedTimer m_clock;
